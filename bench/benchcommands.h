@@ -1,0 +1,11 @@
+#pragma once
+
+// Each subcommand of glimmerox-bench creates the Qt application object it needs and
+// prints its figures as JSON on stdout. argv[0] is the subcommand's name.
+int benchStats(int argc, char **argv);     // stats HOME [--repeat N]
+int benchGenerate(int argc, char **argv);  // generate DIR --size-mb M [--subagents K] [--seed S]
+int benchSegments(int argc, char **argv);  // segments
+int benchPlan(int argc, char **argv);      // plan HOME --usage-url URL --token-url URL [--wait-scale F]
+int benchPanel(int argc, char **argv);     // panel
+int benchIdle(int argc, char **argv);      // idle SECONDS
+int benchRender(int argc, char **argv);    // render HOME OUT.png [--mode session|plan] [--weekly] [--dpr N] [--report FILE]

@@ -1,0 +1,44 @@
+#include "benchcommands.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+struct Command
+{
+    const char *name;
+    int (*run)(int, char **);
+    const char *usage;
+};
+
+constexpr Command commands[] = {
+    {"stats", benchStats, "stats HOME [--repeat N]"},
+    {"generate", benchGenerate, "generate DIR --size-mb M [--subagents K] [--seed S]"},
+    {"segments", benchSegments, "segments"},
+    {"plan", benchPlan, "plan HOME --usage-url URL --token-url URL [--wait-scale F]"},
+    {"panel", benchPanel, "panel"},
+    {"idle", benchIdle, "idle SECONDS"},
+    {"render", benchRender, "render HOME OUT.png [--mode session|plan] [--weekly] [--dpr N] [--report FILE]"},
+};
+
+int usage()
+{
+    std::fprintf(stderr, "usage: glimmerox-bench COMMAND ...\n");
+    for (const Command &command : commands)
+        std::fprintf(stderr, "  %s\n", command.usage);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2)
+        return usage();
+    for (const Command &command : commands) {
+        if (std::strcmp(argv[1], command.name) == 0)
+            return command.run(argc - 1, argv + 1);
+    }
+    return usage();
+}

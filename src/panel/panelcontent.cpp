@@ -1,0 +1,1 @@
+#include "panelcontent.h"

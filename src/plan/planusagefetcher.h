@@ -1,0 +1,77 @@
+#pragma once
+
+#include "credentialstore.h"
+#include "planusage.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QFuture>
+#include <QObject>
+#include <QTimer>
+#include <QUrl>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+// Everything a fetch touches outside the process, so tests can stand in for each piece.
+struct PlanFetcherEnvironment
+{
+    QUrl usageURL;
+    QUrl tokenURL;
+    std::shared_ptr<CredentialStore> credentials;
+    // Wall clock, for token expiry and the new expiry after a renewal.
+    std::function<QDateTime()> now;
+    // The wait between failed attempts; called on the fetch's own worker, may block.
+    std::function<void(std::chrono::milliseconds)> sleep;
+
+    // The shipped program's: the service's endpoints, the system credential store of the
+    // current user, the system clock and a real sleep.
+    static PlanFetcherEnvironment system();
+};
+
+// Fetches the plan usage report on request, renewing the borrowed OAuth token when needed,
+// and publishes the outcome on the main thread. A 1-second tick keeps countdowns moving.
+class PlanUsageFetcher : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(std::optional<PlanUsage> planUsage READ planUsage NOTIFY planUsageChanged)
+    Q_PROPERTY(bool isFetching READ isFetching NOTIFY isFetchingChanged)
+    Q_PROPERTY(std::optional<QString> lastError READ lastError NOTIFY lastErrorChanged)
+
+public:
+    explicit PlanUsageFetcher(QObject *parent = nullptr); // PlanFetcherEnvironment::system()
+    explicit PlanUsageFetcher(PlanFetcherEnvironment environment, QObject *parent = nullptr);
+    ~PlanUsageFetcher() override;
+
+    std::optional<PlanUsage> planUsage() const { return m_planUsage; }
+    bool isFetching() const { return m_isFetching; }
+    std::optional<QString> lastError() const { return m_lastError; }
+
+    // Starts one independent fetch and returns at once; the future finishes once every
+    // change the fetch publishes has been queued to the main thread.
+    QFuture<void> fetchUsage();
+
+    // Report parsing, exposed for tests and fuzzing; both are pure.
+    static PlanUsage parse(const QByteArray &body);
+    static std::optional<QDateTime> parseDate(const std::optional<QString> &text);
+
+signals:
+    void planUsageChanged();
+    void isFetchingChanged();
+    void lastErrorChanged();
+    // Once a second, with nothing changed, so countdowns computed from the clock advance.
+    void ticked();
+
+private:
+    void setPlanUsage(const std::optional<PlanUsage> &usage);
+    void setIsFetching(bool fetching);
+    void setLastError(const std::optional<QString> &error);
+
+    std::optional<PlanUsage> m_planUsage;
+    bool m_isFetching = false;
+    std::optional<QString> m_lastError;
+    PlanFetcherEnvironment m_environment;
+    QTimer m_localTimer;
+};
