@@ -155,6 +155,11 @@ private slots:
         QTest::addRow("unreadable report is the empty record")
             << tokens(hour) << Script{FakeService::Reply::json("<html>")} << QStringList{usage} << QList<qint64>{}
             << success << OptionalUsage(PlanUsage{});
+        // Not read beyond the size limit: what was read is unreadable, so the window stays empty.
+        const QByteArray huge = "{\"five_hour\":{\"utilization\":5},\"pad\":\"" + QByteArray(9 << 20, 'x') + "\"}";
+        QTest::addRow("oversized report is unreadable")
+            << tokens(hour) << Script{FakeService::Reply::json(huge)} << QStringList{usage} << QList<qint64>{}
+            << success << OptionalUsage(PlanUsage{});
         QTest::addRow("token expiring within a minute is renewed first")
             << tokens(30000) << Script{renewed(), ok()} << QStringList{token, usage} << QList<qint64>{} << success
             << OptionalUsage(report);

@@ -28,6 +28,11 @@ PlanFetchTask::PlanFetchTask(PlanFetcherEnvironment environment, std::stop_token
     : m_environment(std::move(environment)), m_stop(std::move(stop)), m_publish(std::move(publish))
 {
     m_network.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    // An environment left partly empty falls back to the real clock and no wait.
+    if (!m_environment.now)
+        m_environment.now = [] { return QDateTime::currentDateTimeUtc(); };
+    if (!m_environment.sleep)
+        m_environment.sleep = [](std::chrono::milliseconds, std::stop_token) { };
 }
 
 std::optional<QJsonObject> PlanFetchTask::readCredentials() const
