@@ -55,12 +55,12 @@ struct WaitLog
     QList<qint64> milliseconds;
     void add(std::chrono::milliseconds wait)
     {
-        std::lock_guard lock(mutex);
+        const std::lock_guard lock(mutex);
         milliseconds.append(wait.count());
     }
     QList<qint64> taken()
     {
-        std::lock_guard lock(mutex);
+        const std::lock_guard lock(mutex);
         return milliseconds;
     }
 };
@@ -275,17 +275,11 @@ private slots:
         QTest::addRow("new refresh token stored")
             << expired << renewed(R"({"access_token":"new-access","expires_in":60,"refresh_token":"next"})")
             << "next";
-        QTest::addRow("integral fraction-form lifetime")
-            << expired << renewed(R"({"access_token":"new-access","expires_in":3600.0})") << "stored-refresh";
         QTest::addRow("status 400 with tokens") << expired << status(400) << QString();
-        QTest::addRow("status 401 with tokens") << expired << status(401) << QString();
         QTest::addRow("no lifetime") << expired << renewed(R"({"access_token":"new-access"})") << QString();
         QTest::addRow("fractional lifetime") << expired << renewed(R"({"access_token":"n","expires_in":3600.5})")
                                              << QString();
-        QTest::addRow("lifetime a string") << expired << renewed(R"({"access_token":"n","expires_in":"3600"})")
-                                           << QString();
         QTest::addRow("no access token") << expired << renewed(R"({"expires_in":3600})") << QString();
-        QTest::addRow("body not JSON") << expired << renewed("access_token=n") << QString();
         QTest::addRow("no refresh token stored: no exchange")
             << QByteArray(R"({"claudeAiOauth":{"accessToken":"a","expiresAt":0}})") << renewed() << QString();
     }
