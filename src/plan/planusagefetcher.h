@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QFuture>
+#include <QHash>
 #include <QObject>
 #include <QTimer>
 #include <QUrl>
@@ -14,6 +15,10 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
+
+struct PlanFetchUpdate;
+class QThread;
 
 // Everything a fetch touches outside the process, so tests can stand in for each piece.
 struct PlanFetcherEnvironment
@@ -23,8 +28,9 @@ struct PlanFetcherEnvironment
     std::shared_ptr<CredentialStore> credentials;
     // Wall clock, for token expiry and the new expiry after a renewal.
     std::function<QDateTime()> now;
-    // The wait between failed attempts; called on the fetch's own worker, may block.
-    std::function<void(std::chrono::milliseconds)> sleep;
+    // The wait between failed attempts; called on the fetch's own worker thread, blocks for
+    // the given time and returns early once the stop token is triggered (the fetcher is going away).
+    std::function<void(std::chrono::milliseconds, std::stop_token)> sleep;
 
     // The shipped program's: the service's endpoints, the system credential store of the
     // current user, the system clock and a real sleep.
@@ -65,6 +71,9 @@ signals:
     void ticked();
 
 private:
+    // Applies one published change on the main thread: usage first, then isFetching, then the error.
+    void apply(const PlanFetchUpdate &update);
+    void stopFetches();
     void setPlanUsage(const std::optional<PlanUsage> &usage);
     void setIsFetching(bool fetching);
     void setLastError(const std::optional<QString> &error);
@@ -74,4 +83,7 @@ private:
     std::optional<QString> m_lastError;
     PlanFetcherEnvironment m_environment;
     QTimer m_localTimer;
+    // Fetches still running, each on its own thread (never one of the global pool's, which a
+    // fetch would hold through its waits), with the source that stops it.
+    QHash<QThread *, std::stop_source> m_fetches;
 };

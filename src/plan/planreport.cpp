@@ -1,0 +1,152 @@
+// The plan usage report: its JSON body and the service's ISO 8601 timestamps.
+#include "planusagefetcher.h"
+
+#include <QDate>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTime>
+
+namespace {
+
+// One quota window of the report: utilisation (0 unless a number) and reset instant.
+void readWindow(const QJsonObject &report, const QString &name, double &utilization,
+                std::optional<QDateTime> &resetsAt)
+{
+    const QJsonValue window = report.value(name);
+    if (!window.isObject())
+        return;
+    const QJsonObject object = window.toObject();
+    const QJsonValue value = object.value(QLatin1String("utilization"));
+    utilization = value.isDouble() ? value.toDouble() : 0;
+    const QJsonValue reset = object.value(QLatin1String("resets_at"));
+    resetsAt = PlanUsageFetcher::parseDate(reset.isString() ? std::optional(reset.toString()) : std::nullopt);
+}
+
+// A strict reader over the timestamp text: fixed-width digit fields and literal separators.
+class TimestampReader
+{
+public:
+    explicit TimestampReader(const QString &text) : m_text(text) { }
+
+    bool atEnd() const { return m_pos == m_text.size(); }
+    bool peek(QChar c) const { return m_pos < m_text.size() && m_text[m_pos] == c; }
+    bool take(QChar c)
+    {
+        if (!peek(c))
+            return false;
+        ++m_pos;
+        return true;
+    }
+    // Exactly `width` ASCII digits.
+    std::optional<int> number(int width)
+    {
+        int value = 0;
+        for (int i = 0; i < width; ++i) {
+            if (m_pos >= m_text.size())
+                return std::nullopt;
+            const char16_t c = m_text[m_pos].unicode();
+            if (c < u'0' || c > u'9')
+                return std::nullopt;
+            value = value * 10 + (c - u'0');
+            ++m_pos;
+        }
+        return value;
+    }
+    // One or more ASCII digits; returns how many and the first three as milliseconds.
+    std::optional<std::pair<qsizetype, int>> fraction()
+    {
+        qsizetype count = 0;
+        int millis = 0;
+        while (m_pos < m_text.size() && m_text[m_pos] >= u'0' && m_text[m_pos] <= u'9') {
+            if (count < 3)
+                millis = millis * 10 + (m_text[m_pos].unicode() - u'0');
+            ++count;
+            ++m_pos;
+        }
+        if (count == 0)
+            return std::nullopt;
+        for (qsizetype i = count; i < 3; ++i)
+            millis *= 10;
+        return std::pair(count, millis);
+    }
+
+private:
+    const QString &m_text;
+    qsizetype m_pos = 0;
+};
+
+} // namespace
+
+PlanUsage PlanUsageFetcher::parse(const QByteArray &body)
+{
+    PlanUsage usage;
+    const QJsonDocument document = QJsonDocument::fromJson(body);
+    if (!document.isObject())
+        return usage;
+    const QJsonObject report = document.object();
+    readWindow(report, QStringLiteral("five_hour"), usage.sessionUtilization, usage.sessionResetsAt);
+    readWindow(report, QStringLiteral("seven_day"), usage.weeklyUtilization, usage.weeklyResetsAt);
+    return usage;
+}
+
+// Accepts the service's forms: internet date-time with or without fractional seconds (any
+// number of digits) and a "Z" or "+hh:mm" zone, and the pattern forms with exactly six
+// fraction digits or none, whose zone may also be "+hhmm". Fields out of range give absent.
+std::optional<QDateTime> PlanUsageFetcher::parseDate(const std::optional<QString> &text)
+{
+    if (!text)
+        return std::nullopt;
+    TimestampReader in(*text);
+    const auto year = in.number(4);
+    if (!year || !in.take(u'-'))
+        return std::nullopt;
+    const auto month = in.number(2);
+    if (!month || !in.take(u'-'))
+        return std::nullopt;
+    const auto day = in.number(2);
+    if (!day || !in.take(u'T'))
+        return std::nullopt;
+    const auto hour = in.number(2);
+    if (!hour || !in.take(u':'))
+        return std::nullopt;
+    const auto minute = in.number(2);
+    if (!minute || !in.take(u':'))
+        return std::nullopt;
+    const auto second = in.number(2);
+    if (!second)
+        return std::nullopt;
+
+    std::optional<std::pair<qsizetype, int>> fraction;
+    if (in.take(u'.')) {
+        fraction = in.fraction();
+        if (!fraction)
+            return std::nullopt;
+    }
+
+    int offsetSeconds = 0;
+    if (!in.take(u'Z')) {
+        const bool west = in.peek(u'-');
+        if (!in.take(u'+') && !in.take(u'-'))
+            return std::nullopt;
+        const auto offsetHours = in.number(2);
+        if (!offsetHours)
+            return std::nullopt;
+        const bool colon = in.take(u':');
+        // "+hhmm" belongs to the pattern forms only: no fraction or exactly six digits.
+        if (!colon && fraction && fraction->first != 6)
+            return std::nullopt;
+        const auto offsetMinutes = in.number(2);
+        if (!offsetMinutes || *offsetHours > 23 || *offsetMinutes > 59)
+            return std::nullopt;
+        offsetSeconds = (*offsetHours * 3600 + *offsetMinutes * 60) * (west ? -1 : 1);
+    }
+    if (!in.atEnd())
+        return std::nullopt;
+
+    // QDate and QTime reject month 13, 31 April, 29 February off leap years, hour 24, minute 60.
+    const QDate date(*year, *month, *day);
+    const QTime time(*hour, *minute, *second, fraction ? fraction->second : 0);
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+    return QDateTime(date, time, Qt::UTC).addSecs(-offsetSeconds);
+}

@@ -1,0 +1,160 @@
+#pragma once
+
+// FakeService: a scripted HTTP/1.1 service on 127.0.0.1 for tests. Header-only, no moc.
+//
+//   FakeService service;                                  // listening on 127.0.0.1:<free port>
+//   service.enqueue({200, {{"Content-Type", "application/json"}}, R"({"five_hour":…})"});
+//   service.enqueue(FakeService::Reply::status(500));
+//   service.enqueue(FakeService::Reply::hangUp());         // close the connection, no answer
+//   service.setFallback(FakeService::Reply::status(404)); // once the script runs out (default 500)
+//   env.usageURL = service.url("/api/oauth/usage");
+//   QTRY_COMPARE(service.requests().size(), 2);
+//   service.requests().at(0).header("authorization");     // header names are case-insensitive
+//
+// Every request is recorded (method, path with query, headers, body) and answered from the
+// script in arrival order, whatever its path. Each answer carries "Connection: close" so every
+// request arrives on its own connection. Note that Qt resends a request on its own when a
+// connection closes before any answer, so one hangUp() is seen by the client only once every
+// resend has also been hung up on: a test that wants a transport failure should make hangUp()
+// the fallback (or use a port nothing listens on, see closedPortUrl()).
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QPair>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUrl>
+
+#include <optional>
+
+class FakeService
+{
+public:
+    struct Request
+    {
+        QByteArray method;
+        QByteArray path; // as sent, with the query
+        QList<QPair<QByteArray, QByteArray>> headers;
+        QByteArray body;
+
+        // The first header of that name (case-insensitive), or absent.
+        std::optional<QByteArray> header(const QByteArray &name) const
+        {
+            for (const auto &[key, value] : headers)
+                if (key.compare(name, Qt::CaseInsensitive) == 0)
+                    return value;
+            return std::nullopt;
+        }
+    };
+
+    struct Reply
+    {
+        int statusCode = 200;
+        QList<QPair<QByteArray, QByteArray>> headers;
+        QByteArray body;
+        bool closeWithoutAnswer = false;
+
+        static Reply status(int code, QByteArray body = {}) { return {code, {}, std::move(body), false}; }
+        static Reply json(QByteArray body, int code = 200)
+        {
+            return {code, {{"Content-Type", "application/json"}}, std::move(body), false};
+        }
+        static Reply hangUp() { return {0, {}, {}, true}; }
+    };
+
+    FakeService()
+    {
+        QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] { accept(); });
+        m_server.listen(QHostAddress::LocalHost, 0);
+    }
+    FakeService(const FakeService &) = delete;
+    FakeService &operator=(const FakeService &) = delete;
+
+    bool isListening() const { return m_server.isListening(); }
+    quint16 port() const { return m_server.serverPort(); }
+    QUrl url(const QString &path) const
+    {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path));
+    }
+    // A URL on a port that refuses connections (it was free a moment ago).
+    static QUrl closedPortUrl(const QString &path)
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        const quint16 freePort = probe.serverPort();
+        probe.close();
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(freePort).arg(path));
+    }
+
+    void enqueue(Reply reply) { m_script.append(std::move(reply)); }
+    void setFallback(Reply reply) { m_fallback = std::move(reply); }
+    const QList<Request> &requests() const { return m_requests; }
+    qsizetype pendingReplies() const { return m_script.size(); }
+
+private:
+    void accept()
+    {
+        while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+            // The server owns the socket; it also goes away once the peer disconnects.
+            QObject::connect(socket, &QTcpSocket::readyRead, &m_server, [this, socket] { consume(socket); });
+            QObject::connect(socket, &QTcpSocket::disconnected, &m_server, [this, socket] {
+                m_buffers.remove(socket);
+                socket->deleteLater();
+            });
+        }
+    }
+
+    void consume(QTcpSocket *socket)
+    {
+        QByteArray &buffer = m_buffers[socket];
+        buffer += socket->readAll();
+        const qsizetype headerEnd = buffer.indexOf("\r\n\r\n");
+        if (headerEnd < 0)
+            return;
+        Request request;
+        const QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
+        const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+        request.method = requestLine.value(0);
+        request.path = requestLine.value(1);
+        qsizetype contentLength = 0;
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const qsizetype colon = lines[i].indexOf(':');
+            if (colon < 0)
+                continue;
+            const QByteArray name = lines[i].left(colon).trimmed();
+            const QByteArray value = lines[i].mid(colon + 1).trimmed();
+            request.headers.append({name, value});
+            if (name.compare("content-length", Qt::CaseInsensitive) == 0)
+                contentLength = value.toLongLong();
+        }
+        if (buffer.size() < headerEnd + 4 + contentLength)
+            return; // body still arriving
+        request.body = buffer.mid(headerEnd + 4, contentLength);
+        m_buffers.remove(socket);
+        m_requests.append(request);
+        answer(socket, m_script.isEmpty() ? m_fallback : m_script.takeFirst());
+    }
+
+    static void answer(QTcpSocket *socket, const Reply &reply)
+    {
+        if (reply.closeWithoutAnswer) {
+            socket->abort();
+            return;
+        }
+        QByteArray response = "HTTP/1.1 " + QByteArray::number(reply.statusCode) + " Scripted\r\n";
+        for (const auto &[name, value] : reply.headers)
+            response += name + ": " + value + "\r\n";
+        response += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\nConnection: close\r\n\r\n";
+        response += reply.body;
+        socket->write(response);
+        socket->disconnectFromHost(); // after the bytes are written
+    }
+
+    QTcpServer m_server;
+    QList<Request> m_requests;
+    QList<Reply> m_script;
+    Reply m_fallback = Reply::status(500);
+    QHash<QTcpSocket *, QByteArray> m_buffers;
+};
