@@ -1,1 +1,146 @@
 #include "roundedshape.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <numbers>
+
+namespace {
+
+// How far the curvature ramp reaches along each edge, beyond the plain radius, as a share of
+// the radius: 0 is a circular corner, 0.528 the corner extent of 1.528 × radius.
+constexpr qreal cornerSmoothing = 0.528;
+
+// The corner outline in a frame attached to the corner point: u runs along the incoming edge
+// (negative before the corner), v along the outgoing edge. The curve is a cubic that bends
+// off the straight edge with zero curvature, a circular arc (one cubic) of the given radius,
+// and the mirror image of the first cubic; 3 cubics, 9 points after the start.
+struct CornerShape
+{
+    qreal radius = 0;
+    qreal extent = 0;
+    std::array<QPointF, 9> points; // control, control, end; three times
+};
+
+CornerShape cornerShape(qreal radius, qreal smoothing)
+{
+    const qreal pi = std::numbers::pi_v<qreal>;
+    const qreal extent = (1 + smoothing) * radius;
+    const qreal arcAngle = pi / 2 * (1 - smoothing);
+    const qreal arcChord = std::sin(arcAngle / 2) * radius * std::numbers::sqrt2_v<qreal>;
+    const qreal tilt = pi / 4 * smoothing; // direction of the curve where the arc begins
+    const qreal c = radius * std::tan(tilt / 2) * std::cos(tilt);
+    const qreal d = c * std::tan(tilt);
+    const qreal b = std::max<qreal>((extent - arcChord - c - d) / 3, 0);
+    const qreal a = 2 * b;
+    // Control distance of a one-cubic circular arc.
+    const qreal k = 4.0 / 3.0 * std::tan(arcAngle / 4) * radius;
+
+    const QPointF arcStart(-extent + a + b + c, d);
+    const QPointF arcEnd(-d, extent - a - b - c);
+    CornerShape shape;
+    shape.radius = radius;
+    shape.extent = extent;
+    shape.points = {
+        QPointF(-extent + a, 0),
+        QPointF(-extent + a + b, 0),
+        arcStart,
+        arcStart + k * QPointF(std::cos(tilt), std::sin(tilt)),
+        arcEnd - k * QPointF(std::sin(tilt), std::cos(tilt)),
+        arcEnd,
+        QPointF(0, extent - a - b),
+        QPointF(0, extent - a),
+        QPointF(0, extent),
+    };
+    return shape;
+}
+
+// The corner shape for rect and radius, with the radius and smoothing reduced to fit.
+CornerShape fittedCorner(const QRectF &rect, qreal radius)
+{
+    const qreal half = std::min(rect.width(), rect.height()) / 2;
+    const qreal r = std::min(radius, half);
+    // Less smoothing where the full ramp would not fit: a radius of half the side is a pill.
+    const qreal smoothing = std::clamp(half / r - 1, qreal(0), cornerSmoothing);
+    return cornerShape(r, smoothing);
+}
+
+// The four corners clockwise from the top-right one: corner point, incoming and outgoing direction.
+struct CornerFrame
+{
+    QPointF corner, in, out;
+};
+
+std::array<CornerFrame, 4> cornerFrames(const QRectF &rect)
+{
+    const QPointF east(1, 0), south(0, 1), west(-1, 0), north(0, -1);
+    return {{{rect.topRight(), east, south},
+             {rect.bottomRight(), south, west},
+             {rect.bottomLeft(), west, north},
+             {rect.topLeft(), north, east}}};
+}
+
+QPointF cubicPoint(QPointF p0, QPointF p1, QPointF p2, QPointF p3, qreal t)
+{
+    const qreal s = 1 - t;
+    return s * s * s * p0 + 3 * s * s * t * p1 + 3 * s * t * t * p2 + t * t * t * p3;
+}
+
+} // namespace
+
+void addContinuousRoundedRect(QPainterPath &path, const QRectF &rect, qreal radius)
+{
+    if (!(rect.width() > 0) || !(rect.height() > 0))
+        return;
+    if (!(radius > 0)) {
+        path.addRect(rect);
+        return;
+    }
+    const CornerShape shape = fittedCorner(rect, radius);
+    const auto frames = cornerFrames(rect);
+    path.moveTo(frames[3].corner + shape.extent * frames[3].out);
+    for (const CornerFrame &frame : frames) {
+        path.lineTo(frame.corner - shape.extent * frame.in);
+        const auto at = [&](QPointF p) { return frame.corner + p.x() * frame.in + p.y() * frame.out; };
+        const auto &p = shape.points;
+        for (std::size_t i = 0; i < p.size(); i += 3)
+            path.cubicTo(at(p[i]), at(p[i + 1]), at(p[i + 2]));
+    }
+    path.closeSubpath();
+}
+
+QPainterPath continuousRoundedRect(const QRectF &rect, qreal radius)
+{
+    QPainterPath path;
+    path.setFillRule(Qt::WindingFill);
+    addContinuousRoundedRect(path, rect, radius);
+    return path;
+}
+
+QPolygonF continuousRoundedPolygon(const QRectF &rect, qreal radius, qreal deviceScale)
+{
+    QPolygonF polygon;
+    if (!(rect.width() > 0) || !(rect.height() > 0))
+        return polygon;
+    if (!(radius > 0) || !(deviceScale > 0))
+        return QPolygonF(rect);
+    const CornerShape shape = fittedCorner(rect, radius);
+    // Enough steps per curve to stay within about a twentieth of a device pixel of the arc.
+    const qreal deviceRadius = shape.radius * deviceScale;
+    const int steps = std::clamp(int(std::ceil(1.2 * std::sqrt(deviceRadius))), 1, 24);
+    polygon.reserve(4 * (1 + 3 * steps) + 1);
+    for (const CornerFrame &frame : cornerFrames(rect)) {
+        const auto at = [&](QPointF p) { return frame.corner + p.x() * frame.in + p.y() * frame.out; };
+        QPointF start = frame.corner - shape.extent * frame.in;
+        polygon.append(start);
+        const auto &p = shape.points;
+        for (std::size_t i = 0; i < p.size(); i += 3) {
+            const QPointF c1 = at(p[i]), c2 = at(p[i + 1]), end = at(p[i + 2]);
+            for (int k = 1; k <= steps; ++k)
+                polygon.append(cubicPoint(start, c1, c2, end, qreal(k) / steps));
+            start = end;
+        }
+    }
+    polygon.append(polygon.front());
+    return polygon;
+}
