@@ -51,8 +51,8 @@ private slots:
     void frameAndPlacement();
     void actions();
     void dragFromTheBodyMovesTheWindow();
-    void closingEndsTheEventLoop();
-    void quitEndsTheEventLoop();
+    void endingTheEventLoop_data();
+    void endingTheEventLoop();
 };
 
 void TestAppWindow::frameAndPlacement()
@@ -78,10 +78,6 @@ void TestAppWindow::actions()
 {
     Sources sources;
     PanelWindow window(*sources.reader, *sources.fetcher);
-    QCOMPARE(window.aboutAction()->text(), QStringLiteral("About Glimmerox"));
-    QCOMPARE(window.hideAction()->text(), QStringLiteral("Hide Glimmerox"));
-    QCOMPARE(window.bringToFrontAction()->text(), QStringLiteral("Bring to Front"));
-    QCOMPARE(window.quitAction()->text(), QStringLiteral("Quit Glimmerox"));
     QCOMPARE(window.quitAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
     QCOMPARE(window.hideAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_H));
     for (QAction *action : window.actions())
@@ -111,22 +107,21 @@ void TestAppWindow::dragFromTheBodyMovesTheWindow()
     QCOMPARE(view->mode(), DisplayMode::session);
 }
 
-void TestAppWindow::closingEndsTheEventLoop()
+void TestAppWindow::endingTheEventLoop_data()
 {
-    Sources sources;
-    PanelWindow window(*sources.reader, *sources.fetcher);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QCOMPARE(runEventLoop([&window] { window.close(); }), 0);
+    QTest::addColumn<bool>("viaQuit");
+    QTest::addRow("closing the panel") << false;
+    QTest::addRow("Quit Glimmerox") << true;
 }
 
-void TestAppWindow::quitEndsTheEventLoop()
+void TestAppWindow::endingTheEventLoop()
 {
+    QFETCH(bool, viaQuit);
     Sources sources;
     PanelWindow window(*sources.reader, *sources.fetcher);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QCOMPARE(runEventLoop([&window] { window.quitAction()->trigger(); }), 0);
+    QCOMPARE(runEventLoop([&] { viaQuit ? window.quitAction()->trigger() : void(window.close()); }), 0);
 }
 
 QTEST_MAIN(TestAppWindow)

@@ -5,8 +5,6 @@
 #include <limits>
 
 Q_DECLARE_METATYPE(PanelInputs)
-Q_DECLARE_METATYPE(PanelState)
-Q_DECLARE_METATYPE(PanelClick)
 
 namespace {
 
@@ -56,9 +54,6 @@ class TestPanelContent : public QObject
 private slots:
     void content_data();
     void content();
-    void clicks_data();
-    void clicks();
-    void weeklyChoiceCarriesIntoPlanMode();
 };
 
 void TestPanelContent::content_data()
@@ -90,9 +85,6 @@ void TestPanelContent::content_data()
     QTest::addRow("total tokens in the alternate view")
         << PanelInputs{sessionTotal, stats(150000, 2500, 123456789), 1, {}, false, false, now} << "#123456789"
         << totalLabel << "76" << contextCaption << QStringList{"SESSION"} << QStringList{"K1", "OP"};
-    QTest::addRow("full context window")
-        << PanelInputs{session, stats(200000, 0, 0), 1, {}, false, false, now} << "#200000" << sessionLabel << "100"
-        << contextCaption << QStringList{"SESSION"} << QStringList{"K1"};
     QTest::addRow("two sessions light ACTIVE")
         << PanelInputs{session, {}, 2, {}, false, false, now} << "#0" << sessionLabel << "0" << contextCaption
         << QStringList{"SESSION", "ACTIVE"} << QStringList{"K1"};
@@ -126,9 +118,6 @@ void TestPanelContent::content_data()
         << PanelInputs{weekly, {}, 1, report(42, twoHoursFive, 10, threeDaysFourHoursFive), false, false, now}
         << "03 04 05" << planLabels << "10" << "WEEKLY" << QStringList{"QUOTAS", "7-DAY"}
         << QStringList{"K2", "OP"};
-    QTest::addRow("plan, window without a reset time")
-        << PanelInputs{weekly, {}, 1, report(42, twoHoursFive, 10, -1), false, false, now} << "00 00 00"
-        << planLabels << "10" << "WEEKLY" << QStringList{"QUOTAS", "7-DAY"} << QStringList{"K2", "OP"};
     QTest::addRow("plan, negative per cent keeps its sign in the text")
         << PanelInputs{plan, {}, 1, report(-3, -1, 0, -1), false, false, now} << "00 00 00" << planLabels << "-3"
         << "SESSION" << QStringList{"QUOTAS", "5-HOUR"} << QStringList{"K2"};
@@ -158,55 +147,6 @@ void TestPanelContent::content()
     QCOMPARE(content.smallCaption, caption);
     QCOMPARE(litLeds(content), leds);
     QCOMPARE(litKeys(content), keys);
-}
-
-void TestPanelContent::clicks_data()
-{
-    QTest::addColumn<PanelState>("before");
-    QTest::addColumn<PanelClick>("click");
-    QTest::addColumn<PanelState>("after");
-
-    const PanelState session{DisplayMode::session, false};
-    const PanelState sessionTotal{DisplayMode::session, true};
-    const PanelState plan{DisplayMode::plan, false};
-    const PanelState weekly{DisplayMode::plan, true};
-
-    QTest::addRow("K1 from plan keeps the weekly view") << weekly << PanelClick::k1 << sessionTotal;
-    QTest::addRow("K1 in session mode changes nothing") << session << PanelClick::k1 << session;
-    QTest::addRow("K2 from session keeps the total view") << sessionTotal << PanelClick::k2 << weekly;
-    QTest::addRow("K2 in plan mode stays in plan") << plan << PanelClick::k2 << plan;
-    QTest::addRow("OP turns the alternate view on") << plan << PanelClick::op << weekly;
-    QTest::addRow("OP turns it off again") << sessionTotal << PanelClick::op << session;
-    QTest::addRow("5-HOUR clears it in plan mode") << weekly << PanelClick::fiveHour << plan;
-    QTest::addRow("5-HOUR clears it in session mode too") << sessionTotal << PanelClick::fiveHour << session;
-    QTest::addRow("7-DAY sets it in session mode too") << session << PanelClick::sevenDay << sessionTotal;
-    QTest::addRow("7-DAY twice stays set") << weekly << PanelClick::sevenDay << weekly;
-}
-
-void TestPanelContent::clicks()
-{
-    QFETCH(PanelState, before);
-    QFETCH(PanelClick, click);
-    QFETCH(PanelState, after);
-    QCOMPARE(applyClick(before, click), after);
-}
-
-void TestPanelContent::weeklyChoiceCarriesIntoPlanMode()
-{
-    // "7-DAY" pressed in session mode switches to total tokens with its own LED dark; "K2" then
-    // opens plan mode on the 7-day window.
-    PanelInputs inputs{{}, stats(1, 2, 777), 1, report(5, 60, 9, 120), false, false, now};
-    inputs.state = applyClick(inputs.state, PanelClick::sevenDay);
-    PanelContent content = computePanelContent(inputs);
-    QCOMPARE(content.mainLabels, QStringList{"TOTAL CONVERSATION TOKENS"});
-    QCOMPARE(content.mainValue, 777);
-    QVERIFY(!content.ledLit(Led::sevenDay));
-
-    inputs.state = applyClick(inputs.state, PanelClick::k2);
-    content = computePanelContent(inputs);
-    QVERIFY(content.ledLit(Led::sevenDay));
-    QCOMPARE(content.smallCaption, QStringLiteral("WEEKLY"));
-    QCOMPARE(content.mainText, QStringLiteral("00 00 02"));
 }
 
 QTEST_APPLESS_MAIN(TestPanelContent)

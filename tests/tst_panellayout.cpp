@@ -64,8 +64,6 @@ void TestPanelLayout::fixedGeometry()
     QCOMPARE(layout.key(Key::k1).cap, QRectF(14, 155, 30, 20));
     QCOMPARE(layout.key(Key::k2).cap, QRectF(52, 155, 30, 20));
     QCOMPARE(layout.key(Key::op).cap, QRectF(539.5, 153, 36, 22));
-    QCOMPARE(layout.key(Key::k1).radius, 3.0);
-    QCOMPARE(layout.key(Key::op).radius, 4.0);
 
     // Top to bottom on the left: LED row, window, caption, then the keys, without overlap.
     QVERIFY(layout.sessionCaption.top() >= layout.mainWindow.bottom());
@@ -109,7 +107,6 @@ void TestPanelLayout::stripsAndCaptions()
     const QRectF seven = layout.mainStrip(7);
     QCOMPARE(seven.size(), QSizeF(234, 60));
     QCOMPARE(seven.center(), layout.mainWindow.center());
-    QVERIFY(layout.mainStrip(0).isEmpty());
 
     // Each caption spans its digit pair (cells 0-1, 3-4, 6-7) of the countdown.
     for (int pair = 0; pair < 3; ++pair) {
@@ -119,7 +116,6 @@ void TestPanelLayout::stripsAndCaptions()
         QCOMPARE(caption.left(), firstCell);
         QCOMPARE(caption.top(), layout.mainWindow.bottom() + 4);
     }
-    QCOMPARE(layout.sessionCaption.left(), 0.0);
     QCOMPARE(layout.sessionCaption.width(), 462.0);
 }
 
@@ -152,15 +148,11 @@ void TestPanelLayout::hits_data()
     QTest::addColumn<int>("click"); // -1: nothing
 
     QTest::addRow("K1") << layout.key(Key::k1).cap.center() << int(PanelClick::k1);
-    QTest::addRow("K2 corner") << layout.key(Key::k2).cap.topLeft() + QPointF(1, 1) << int(PanelClick::k2);
     QTest::addRow("OP") << layout.key(Key::op).cap.center() << int(PanelClick::op);
     QTest::addRow("5-HOUR legend") << layout.led(Led::fiveHour).legend.center() << int(PanelClick::fiveHour);
-    QTest::addRow("7-DAY lamp") << layout.led(Led::sevenDay).lamp.center() << int(PanelClick::sevenDay);
     QTest::addRow("QUOTAS is only an indicator") << layout.led(Led::quotas).item.center() << -1;
-    QTest::addRow("ERROR is only an indicator") << layout.led(Led::error).item.center() << -1;
     QTest::addRow("between the keys") << QPointF(48, 165) << -1;
     QTest::addRow("main window") << layout.mainWindow.center() << -1;
-    QTest::addRow("nameplate") << layout.nameplate.center() << -1;
 }
 
 void TestPanelLayout::hits()
