@@ -18,7 +18,7 @@ namespace {
 // Lines longer than this are skipped unread: a real transcript line is at most a few megabytes,
 // and holding a longer one would let a single line take the reader's memory.
 constexpr size_t maxLineBytes = size_t(64) << 20;
-constexpr size_t chunkBytes = size_t(1) << 20;
+constexpr size_t chunkBytes = size_t(1) << 19;
 
 // A line can only carry a "usage" key if its bytes hold the key literally or a \u escape of one
 // of its letters (u, s, a, g, e are \u0075, \u0073, \u0061, \u0067, \u0065). Most bytes of a
