@@ -19,6 +19,7 @@ struct CornerShape
 {
     qreal radius = 0;
     qreal extent = 0;
+    qreal arcAngle = 0; // radians
     std::array<QPointF, 9> points; // control, control, end; three times
 };
 
@@ -40,6 +41,7 @@ CornerShape cornerShape(qreal radius, qreal smoothing)
     const QPointF arcEnd(-d, extent - a - b - c);
     CornerShape shape;
     shape.radius = radius;
+    shape.arcAngle = arcAngle;
     shape.extent = extent;
     shape.points = {
         QPointF(-extent + a, 0),
@@ -125,9 +127,12 @@ QPolygonF continuousRoundedPolygon(const QRectF &rect, qreal radius, qreal devic
     if (!(radius > 0) || !(deviceScale > 0))
         return QPolygonF(rect);
     const CornerShape shape = fittedCorner(rect, radius);
-    // Enough steps per curve to stay within about a twentieth of a device pixel of the arc.
+    // Enough steps per curve that the chords stay within a tenth of a device pixel of the arc
+    // (a chord over angle a of radius r departs from it by about r a² / 8); the ramps beside
+    // the arc bend less and get the same count.
     const qreal deviceRadius = shape.radius * deviceScale;
-    const int steps = std::clamp(int(std::ceil(1.2 * std::sqrt(deviceRadius))), 1, 24);
+    const qreal wanted = std::ceil(shape.arcAngle * std::sqrt(deviceRadius / (8 * 0.1)));
+    const int steps = int(std::clamp<qreal>(wanted, 1, 32));
     polygon.reserve(4 * (1 + 3 * steps) + 1);
     for (const CornerFrame &frame : cornerFrames(rect)) {
         const auto at = [&](QPointF p) { return frame.corner + p.x() * frame.in + p.y() * frame.out; };
