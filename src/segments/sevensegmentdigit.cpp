@@ -109,5 +109,6 @@ void SegmentPainter::drawDigit(const SevenSegmentDigit &digit, QPointF origin)
 void SegmentPainter::fill(const QRectF &rect, qreal radius, const QColor &color)
 {
     m_painter.setBrush(color);
-    m_painter.drawPolygon(continuousRoundedPolygon(rect, radius, m_deviceScale), Qt::WindingFill);
+    continuousRoundedPolygon(m_outline, rect, radius, m_deviceScale);
+    m_painter.drawPolygon(m_outline, Qt::WindingFill);
 }
