@@ -47,7 +47,7 @@ double median(std::vector<double> values)
 // glass colour at twice the resolution, for the documentation.
 int writeSample(const char *path)
 {
-    QImage image(QSize(470, 210) * pixelRatio, QImage::Format_ARGB32_Premultiplied);
+    QImage image(QSize(470, 228) * pixelRatio, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(pixelRatio);
     image.fill(dispBg);
     QPainter painter(&image);

@@ -9,6 +9,8 @@
 #include <QPointer>
 
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <memory>
 
 namespace {
@@ -28,6 +30,19 @@ PlanFetchTask::PlanFetchTask(PlanFetcherEnvironment environment, std::stop_token
     : m_environment(std::move(environment)), m_stop(std::move(stop)), m_publish(std::move(publish))
 {
     m_network.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    // An environment left partly empty falls back to the real clock and the real wait.
+    if (!m_environment.now)
+        m_environment.now = [] { return QDateTime::currentDateTimeUtc(); };
+    if (!m_environment.sleep)
+        m_environment.sleep = &PlanFetchTask::sleepFor;
+}
+
+void PlanFetchTask::sleepFor(std::chrono::milliseconds duration, std::stop_token stop)
+{
+    std::mutex mutex;
+    std::condition_variable_any wakeUp;
+    std::unique_lock lock(mutex);
+    wakeUp.wait_for(lock, stop, duration, [] { return false; });
 }
 
 std::optional<QJsonObject> PlanFetchTask::readCredentials() const

@@ -56,6 +56,9 @@ public:
 
     void fetchUsage();
 
+    // The real wait: blocks this thread for `duration`, or until `stop` is triggered.
+    static void sleepFor(std::chrono::milliseconds duration, std::stop_token stop);
+
     std::optional<QJsonObject> readCredentials() const;
     std::optional<QString> readToken() const;
     bool isTokenExpired() const;

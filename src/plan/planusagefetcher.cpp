@@ -8,9 +8,6 @@
 #include <QPromise>
 #include <QThread>
 
-#include <condition_variable>
-#include <mutex>
-
 PlanFetcherEnvironment PlanFetcherEnvironment::system()
 {
     PlanFetcherEnvironment environment;
@@ -18,12 +15,7 @@ PlanFetcherEnvironment PlanFetcherEnvironment::system()
     environment.tokenURL = QUrl(QStringLiteral("https://console.anthropic.com/v1/oauth/token"));
     environment.credentials = systemCredentialStore(QDir::homePath());
     environment.now = [] { return QDateTime::currentDateTimeUtc(); };
-    environment.sleep = [](std::chrono::milliseconds duration, std::stop_token stop) {
-        std::mutex mutex;
-        std::condition_variable_any wakeUp;
-        std::unique_lock lock(mutex);
-        wakeUp.wait_for(lock, stop, duration, [] { return false; });
-    };
+    environment.sleep = &PlanFetchTask::sleepFor;
     return environment;
 }
 

@@ -19,6 +19,7 @@ struct CornerShape
 {
     qreal radius = 0;
     qreal extent = 0;
+    qreal arcAngle = 0; // radians
     std::array<QPointF, 9> points; // control, control, end; three times
 };
 
@@ -40,6 +41,7 @@ CornerShape cornerShape(qreal radius, qreal smoothing)
     const QPointF arcEnd(-d, extent - a - b - c);
     CornerShape shape;
     shape.radius = radius;
+    shape.arcAngle = arcAngle;
     shape.extent = extent;
     shape.points = {
         QPointF(-extent + a, 0),
@@ -62,7 +64,16 @@ CornerShape fittedCorner(const QRectF &rect, qreal radius)
     const qreal r = std::min(radius, half);
     // Less smoothing where the full ramp would not fit: a radius of half the side is a pill.
     const qreal smoothing = std::clamp(half / r - 1, qreal(0), cornerSmoothing);
-    return cornerShape(r, smoothing);
+    if (smoothing < cornerSmoothing)
+        return cornerShape(r, smoothing);
+    // The usual, fully smoothed corner is one shape scaled: its trigonometry is done once.
+    static const CornerShape unit = cornerShape(1, cornerSmoothing);
+    CornerShape shape = unit;
+    shape.radius = r;
+    shape.extent *= r;
+    for (QPointF &point : shape.points)
+        point *= r;
+    return shape;
 }
 
 // The four corners clockwise from the top-right one: corner point, incoming and outgoing direction.
@@ -117,30 +128,46 @@ QPainterPath continuousRoundedRect(const QRectF &rect, qreal radius)
     return path;
 }
 
+void continuousRoundedPolygon(QPolygonF &polygon, const QRectF &rect, qreal radius, qreal deviceScale)
+{
+    polygon.clear();
+    if (!(rect.width() > 0) || !(rect.height() > 0))
+        return;
+    if (!(radius > 0) || !(deviceScale > 0)) {
+        polygon << rect.topLeft() << rect.topRight() << rect.bottomRight() << rect.bottomLeft() << rect.topLeft();
+        return;
+    }
+    const CornerShape shape = fittedCorner(rect, radius);
+    // Enough steps per curve that the chords stay within a tenth of a device pixel of the arc
+    // (a chord over angle a of radius r departs from it by about r a² / 8); the ramps beside
+    // the arc bend less and get the same count.
+    const qreal deviceRadius = shape.radius * deviceScale;
+    const qreal wanted = std::ceil(shape.arcAngle * std::sqrt(deviceRadius / (8 * 0.1)));
+    const int steps = int(std::clamp<qreal>(wanted, 1, 32));
+
+    // Flatten the corner once in its own frame, then place it at the four corners.
+    std::array<QPointF, 1 + 3 * 32> corner;
+    std::size_t count = 0;
+    QPointF start(-shape.extent, 0);
+    corner[count++] = start;
+    const auto &p = shape.points;
+    for (std::size_t i = 0; i < p.size(); i += 3) {
+        for (int k = 1; k <= steps; ++k)
+            corner[count++] = cubicPoint(start, p[i], p[i + 1], p[i + 2], qreal(k) / steps);
+        start = p[i + 2];
+    }
+    polygon.resize(qsizetype(4 * count + 1));
+    QPointF *out = polygon.data();
+    for (const CornerFrame &frame : cornerFrames(rect)) {
+        for (std::size_t i = 0; i < count; ++i)
+            *out++ = frame.corner + corner[i].x() * frame.in + corner[i].y() * frame.out;
+    }
+    *out = polygon.front();
+}
+
 QPolygonF continuousRoundedPolygon(const QRectF &rect, qreal radius, qreal deviceScale)
 {
     QPolygonF polygon;
-    if (!(rect.width() > 0) || !(rect.height() > 0))
-        return polygon;
-    if (!(radius > 0) || !(deviceScale > 0))
-        return QPolygonF(rect);
-    const CornerShape shape = fittedCorner(rect, radius);
-    // Enough steps per curve to stay within about a twentieth of a device pixel of the arc.
-    const qreal deviceRadius = shape.radius * deviceScale;
-    const int steps = std::clamp(int(std::ceil(1.2 * std::sqrt(deviceRadius))), 1, 24);
-    polygon.reserve(4 * (1 + 3 * steps) + 1);
-    for (const CornerFrame &frame : cornerFrames(rect)) {
-        const auto at = [&](QPointF p) { return frame.corner + p.x() * frame.in + p.y() * frame.out; };
-        QPointF start = frame.corner - shape.extent * frame.in;
-        polygon.append(start);
-        const auto &p = shape.points;
-        for (std::size_t i = 0; i < p.size(); i += 3) {
-            const QPointF c1 = at(p[i]), c2 = at(p[i + 1]), end = at(p[i + 2]);
-            for (int k = 1; k <= steps; ++k)
-                polygon.append(cubicPoint(start, c1, c2, end, qreal(k) / steps));
-            start = end;
-        }
-    }
-    polygon.append(polygon.front());
+    continuousRoundedPolygon(polygon, rect, radius, deviceScale);
     return polygon;
 }

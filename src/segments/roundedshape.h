@@ -23,3 +23,5 @@ void addContinuousRoundedRect(QPainterPath &path, const QRectF &rect, qreal radi
 // deviceScale device pixels per point. Filling a polygon is several times cheaper than
 // filling curves, which matters where many small shapes are drawn on every paint.
 QPolygonF continuousRoundedPolygon(const QRectF &rect, qreal radius, qreal deviceScale);
+// The same, written into polygon (its previous points are dropped, its storage reused).
+void continuousRoundedPolygon(QPolygonF &polygon, const QRectF &rect, qreal radius, qreal deviceScale);

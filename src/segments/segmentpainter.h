@@ -3,6 +3,7 @@
 #include "sevensegmentdigit.h"
 
 #include <QPainter>
+#include <QPolygonF>
 
 // Draws digits segment by segment into one painter: saves the painter's state and sets up
 // antialiased, pen-less, source-over filling once for a whole strip, and restores the state
@@ -24,4 +25,5 @@ private:
 
     QPainter &m_painter;
     qreal m_deviceScale = 1;
+    QPolygonF m_outline; // reused for every segment
 };

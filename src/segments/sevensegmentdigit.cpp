@@ -87,8 +87,8 @@ void SegmentPainter::drawDigit(const SevenSegmentDigit &digit, QPointF origin)
     const qreal t = thicknessRatio * cell.width();
     const qreal inset = 0.15 * t;
     // The half-opacity core over a fully opaque body of the same colour leaves that colour
-    // unchanged, so it is only worth filling when the active colour is translucent.
-    const bool visibleCore = digit.activeColor.alpha() < 255;
+    // unchanged, so it is only worth filling when the body comes out translucent.
+    const bool visibleCore = digit.activeColor.alpha() < 255 || m_painter.opacity() < 1;
     QColor coreColor = digit.activeColor;
     coreColor.setAlphaF(digit.activeColor.alphaF() * 0.5f);
     for (int i = 0; i < 7; ++i) {
@@ -109,5 +109,6 @@ void SegmentPainter::drawDigit(const SevenSegmentDigit &digit, QPointF origin)
 void SegmentPainter::fill(const QRectF &rect, qreal radius, const QColor &color)
 {
     m_painter.setBrush(color);
-    m_painter.drawPolygon(continuousRoundedPolygon(rect, radius, m_deviceScale), Qt::WindingFill);
+    continuousRoundedPolygon(m_outline, rect, radius, m_deviceScale);
+    m_painter.drawPolygon(m_outline, Qt::WindingFill);
 }

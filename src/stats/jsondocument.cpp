@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 namespace jsondocument {
 
@@ -87,7 +88,8 @@ bool zeroOutOfRangeNumbers(const char *data, size_t size, std::string &out)
             ++p;
         } else if (c == '-' || isDigit(c)) {
             const char *tokenEnd = numberEnd(p, end);
-            if (!tokenEnd)
+            // A number running straight into more number text is malformed; so it stays.
+            if (!tokenEnd || (tokenEnd < end && std::strchr("0123456789.eE+-", *tokenEnd)))
                 return false;
             if (outOfRange(p, tokenEnd))
                 out.push_back('0');

@@ -84,18 +84,31 @@ SessionStats readSessionTokens(const QString &claudeDir, const ActiveSession &se
     return stats;
 }
 
-StatsSnapshot collectStats(const QString &claudeDir)
+SessionStats chooseSessionStats(
+    const QList<ActiveSession> &sessions,
+    const std::function<std::optional<FileTime>(const ActiveSession &)> &modificationTime,
+    const std::function<SessionStats(const ActiveSession &)> &readTokens)
 {
-    StatsSnapshot snapshot;
-    snapshot.activeSessions = findActiveSessions(claudeDir);
+    SessionStats chosen;
     std::optional<FileTime> latest; // absent plays the distant past: earlier than any file time
-    for (const ActiveSession &session : snapshot.activeSessions) {
-        const std::optional<FileTime> time = jsonlModificationDate(claudeDir, session);
+    for (const ActiveSession &session : sessions) {
+        const std::optional<FileTime> time = modificationTime(session);
         if (time ? (!latest || *time > *latest) : !latest) {
-            snapshot.sessionStats = readSessionTokens(claudeDir, session, &snapshot.bytesRead);
+            chosen = readTokens(session);
             if (time)
                 latest = time;
         }
     }
+    return chosen;
+}
+
+StatsSnapshot collectStats(const QString &claudeDir)
+{
+    StatsSnapshot snapshot;
+    snapshot.activeSessions = findActiveSessions(claudeDir);
+    snapshot.sessionStats = chooseSessionStats(
+        snapshot.activeSessions,
+        [&](const ActiveSession &session) { return jsonlModificationDate(claudeDir, session); },
+        [&](const ActiveSession &session) { return readSessionTokens(claudeDir, session, &snapshot.bytesRead); });
     return snapshot;
 }

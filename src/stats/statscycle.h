@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <compare>
+#include <functional>
 #include <optional>
 
 // A file's modification time as the file system keeps it, compared to the nanosecond.
@@ -43,7 +44,13 @@ struct StatsSnapshot
     qint64 bytesRead = 0; // transcript bytes read in the cycle
 };
 
-// Lists the running sessions and totals the one whose main transcript changed last: the newest
-// time wins, the first listed wins a tie, and a session without a readable time is taken only
-// while no dated one has been seen.
+// The figures of the session whose main transcript changed last: the newest time wins, the first
+// listed wins a tie, and a session without a readable time is taken only while no dated one has
+// been seen. `readTokens` runs for every session that becomes the choice during the pass.
+SessionStats chooseSessionStats(
+    const QList<ActiveSession> &sessions,
+    const std::function<std::optional<FileTime>(const ActiveSession &)> &modificationTime,
+    const std::function<SessionStats(const ActiveSession &)> &readTokens);
+
+// Lists the running sessions of <claudeDir> and totals the one chosen as above.
 StatsSnapshot collectStats(const QString &claudeDir);

@@ -4,31 +4,114 @@
 #include "jsondocument.h"
 
 #include <cstring>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 #include <limits>
 #include <string_view>
 
 static_assert(UsageDeduplicator::padding >= jsondocument::padding);
+static_assert(UsageDeduplicator::padding >= 36, "the line filter reads 36 bytes past a line");
 
 namespace {
 
 // Lines longer than this are skipped unread: a real transcript line is at most a few megabytes,
 // and holding a longer one would let a single line take the reader's memory.
 constexpr size_t maxLineBytes = size_t(64) << 20;
-constexpr size_t chunkBytes = size_t(1) << 20;
-
-bool contains(const char *data, size_t size, std::string_view needle)
-{
-    return ::memmem(data, size, needle.data(), needle.size()) != nullptr;
-}
+constexpr size_t chunkBytes = size_t(1) << 19;
 
 // A line can only carry a "usage" key if its bytes hold the key literally or a \u escape of one
 // of its letters (u, s, a, g, e are \u0075, \u0073, \u0061, \u0067, \u0065). Most bytes of a
 // transcript are tool results without either, and skipping them unparsed changes no figure.
+// The vector scans look for 'u' with 'g' three bytes on, and for '\\' with '6' or '7' four bytes
+// on, then confirm each hit; they read up to 36 bytes past the end of the line (padding).
+
+// Confirms a hit at `at`: "usage" in quotes, or the escape \u006x / \u007x.
+bool confirmHit(const char *line, size_t size, size_t at)
+{
+    if (line[at] == 'u')
+        return at >= 1 && at + 6 <= size && line[at - 1] == '"' && std::memcmp(line + at, "usage\"", 6) == 0;
+    return at + 5 <= size && line[at] == '\\' && line[at + 1] == 'u' && line[at + 2] == '0'
+        && line[at + 3] == '0' && (line[at + 4] | 1) == '7';
+}
+
+bool confirmHits(const char *line, size_t size, size_t offset, unsigned mask)
+{
+    while (mask) {
+        if (confirmHit(line, size, offset + size_t(__builtin_ctz(mask))))
+            return true;
+        mask &= mask - 1;
+    }
+    return false;
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) bool mayHoldUsageKeyAvx2(const char *line, size_t size)
+{
+    const __m256i u = _mm256_set1_epi8('u');
+    const __m256i g = _mm256_set1_epi8('g');
+    const __m256i backslash = _mm256_set1_epi8('\\');
+    const __m256i one = _mm256_set1_epi8(1);
+    const __m256i seven = _mm256_set1_epi8('7');
+    for (size_t i = 0; i < size; i += 32) {
+        const __m256i at0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(line + i));
+        const __m256i at3 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(line + i + 3));
+        const __m256i at4 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(line + i + 4));
+        const __m256i word = _mm256_and_si256(_mm256_cmpeq_epi8(at0, u), _mm256_cmpeq_epi8(at3, g));
+        const __m256i escape = _mm256_and_si256(_mm256_cmpeq_epi8(at0, backslash),
+                                                _mm256_cmpeq_epi8(_mm256_or_si256(at4, one), seven));
+        unsigned mask = unsigned(_mm256_movemask_epi8(_mm256_or_si256(word, escape)));
+        if (size - i < 32)
+            mask &= (1u << (size - i)) - 1;
+        if (mask && confirmHits(line, size, i, mask))
+            return true;
+    }
+    return false;
+}
+
+bool mayHoldUsageKeySse2(const char *line, size_t size)
+{
+    const __m128i u = _mm_set1_epi8('u');
+    const __m128i g = _mm_set1_epi8('g');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    const __m128i one = _mm_set1_epi8(1);
+    const __m128i seven = _mm_set1_epi8('7');
+    for (size_t i = 0; i < size; i += 16) {
+        const __m128i at0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(line + i));
+        const __m128i at3 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(line + i + 3));
+        const __m128i at4 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(line + i + 4));
+        const __m128i word = _mm_and_si128(_mm_cmpeq_epi8(at0, u), _mm_cmpeq_epi8(at3, g));
+        const __m128i escape = _mm_and_si128(_mm_cmpeq_epi8(at0, backslash),
+                                             _mm_cmpeq_epi8(_mm_or_si128(at4, one), seven));
+        unsigned mask = unsigned(_mm_movemask_epi8(_mm_or_si128(word, escape)));
+        if (size - i < 16)
+            mask &= (1u << (size - i)) - 1;
+        if (mask && confirmHits(line, size, i, mask))
+            return true;
+    }
+    return false;
+}
+
+using LineFilter = bool (*)(const char *, size_t);
+
 bool mayHoldUsageKey(const char *line, size_t size)
 {
-    return contains(line, size, "\"usage\"") || contains(line, size, "\\u006")
-        || contains(line, size, "\\u007");
+    static const LineFilter filter =
+        __builtin_cpu_supports("avx2") ? mayHoldUsageKeyAvx2 : mayHoldUsageKeySse2;
+    return filter(line, size);
 }
+#else
+bool mayHoldUsageKey(const char *line, size_t size)
+{
+    for (size_t i = 0; i < size; ++i) {
+        const bool hit = (line[i] == 'u' && i + 3 < size && line[i + 3] == 'g')
+            || (line[i] == '\\' && i + 4 < size && (line[i + 4] | 1) == '7');
+        if (hit && confirmHit(line, size, i))
+            return true;
+    }
+    return false;
+}
+#endif
 
 qint64 usageValue(simdjson::dom::object usage, std::string_view key)
 {

@@ -1,0 +1,33 @@
+// Feeds arbitrary bytes to the report parser, the timestamp parser and the token document
+// update. None may crash; an updated document must still hold the token set it was given.
+#include "credentialdocument.h"
+#include "planusage.h"
+#include "planusagefetcher.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+
+    const PlanUsage usage = PlanUsageFetcher::parse(bytes);
+    const QDateTime now = QDateTime::fromMSecsSinceEpoch(1765000000000, Qt::UTC);
+    (void)usage.sessionPercent();
+    (void)usage.weeklyPercent();
+    (void)usage.resetTimerString(false, now);
+    (void)usage.resetTimerString(true, now);
+
+    if (const std::optional<QDateTime> instant = PlanUsageFetcher::parseDate(QString::fromUtf8(bytes));
+        instant && !instant->isValid())
+        std::abort();
+
+    if (const std::optional<QByteArray> updated =
+            CredentialDocument::withRenewedTokens(bytes, QStringLiteral("access"), QStringLiteral("refresh"), 1.5)) {
+        const std::optional<QJsonObject> tokens = CredentialDocument::tokenSet(*updated);
+        if (!tokens || tokens->value(QLatin1String("accessToken")).toString() != QLatin1String("access")
+            || tokens->value(QLatin1String("expiresAt")).toDouble() != 1.5)
+            std::abort();
+    }
+    return 0;
+}
