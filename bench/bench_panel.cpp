@@ -1,1 +1,217 @@
 #include "benchcommands.h"
+#include "claudestatsreader.h"
+#include "panelcontent.h"
+#include "panellayout.h"
+#include "panelpainter.h"
+#include "panelwindow.h"
+#include "planusagefetcher.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+// panel: full paints of the four panel states at ratio 2.
+// idle SECONDS: the real window with both sources live on an empty home, CPU and memory used.
+// render HOME OUT.png [...]: one picture of the panel for a data directory and a plan report.
+
+namespace {
+
+void useOffscreenUnlessSet()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+// A plan report whose windows reset 2 h 5 min and 3 d 4 h 5 min from now.
+PlanUsage sampleReport(const QDateTime &now)
+{
+    PlanUsage usage;
+    usage.sessionUtilization = 42;
+    usage.sessionResetsAt = now.addSecs(2 * 3600 + 5 * 60 + 30);
+    usage.weeklyUtilization = 67;
+    usage.weeklyResetsAt = now.addSecs(3 * 86400 + 4 * 3600 + 5 * 60 + 30);
+    return usage;
+}
+
+struct Rusage
+{
+    double cpuSeconds = 0;
+    double peakMiB = 0;
+};
+
+Rusage resourceUsage()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+#ifdef Q_OS_MACOS
+    const double peakBytes = double(usage.ru_maxrss);
+#else
+    const double peakBytes = double(usage.ru_maxrss) * 1024;
+#endif
+    return {seconds(usage.ru_utime) + seconds(usage.ru_stime), peakBytes / (1024 * 1024)};
+}
+
+// Waits for the reader's first published cycle, or gives up after a while.
+void waitForFirstCycle(ClaudeStatsReader &reader)
+{
+    QEventLoop loop;
+    QObject::connect(&reader, &ClaudeStatsReader::sessionStatsChanged, &loop, &QEventLoop::quit);
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+int renderUsage(const char *message)
+{
+    std::fprintf(stderr, "render: %s\nusage: render HOME OUT.png [--mode session|plan] [--weekly] [--dpr N] "
+                         "[--report FILE]\n", message);
+    return 2;
+}
+
+} // namespace
+
+int benchPanel(int argc, char **argv)
+{
+    useOffscreenUnlessSet();
+    QApplication app(argc, argv);
+    const PanelLayout layout = PanelLayout::compute(PanelFonts::system());
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const SessionStats stats{48211077, 152301, 2488, 200000};
+    const PanelContent states[] = {
+        computePanelContent({{DisplayMode::session, false}, stats, 2, {}, false, false, now}),
+        computePanelContent({{DisplayMode::session, true}, stats, 2, {}, false, false, now}),
+        computePanelContent({{DisplayMode::plan, false}, stats, 2, sampleReport(now), false, false, now}),
+        computePanelContent({{DisplayMode::plan, true}, stats, 2, sampleReport(now), false, false, now}),
+    };
+    constexpr qreal dpr = 2;
+    constexpr int repeats = 300;
+    QImage target(QSize(int(PanelLayout::width * dpr), int(PanelLayout::height * dpr)),
+                  QImage::Format_ARGB32_Premultiplied);
+    target.setDevicePixelRatio(dpr);
+    PanelPaintCache cache;
+
+    const auto paintOnce = [&](const PanelContent &content) {
+        target.fill(Qt::transparent);
+        QPainter painter(&target);
+        paintPanel(painter, layout, content, cache);
+    };
+
+    QElapsedTimer timer;
+    timer.start();
+    for (const PanelContent &content : states)
+        paintOnce(content); // the first paint of each state renders its layers and blurs
+    const double coldMs = double(timer.nsecsElapsed()) / 1e6 / 4;
+
+    QByteArray perState;
+    double totalMs = 0;
+    for (int s = 0; s < 4; ++s) {
+        timer.restart();
+        for (int i = 0; i < repeats; ++i)
+            paintOnce(states[s]);
+        const double ms = double(timer.nsecsElapsed()) / 1e6 / repeats;
+        totalMs += ms;
+        perState += (s ? "," : "") + QByteArray::number(ms, 'f', 3);
+    }
+    std::printf("{\"command\":\"panel\",\"dpr\":%g,\"paintsPerState\":%d,\"msPerPaint\":%.3f,"
+                "\"msPerPaintByState\":[%s],\"msFirstPaint\":%.3f,\"cachedLayers\":%lld}\n",
+                dpr, repeats, totalMs / 4, perState.constData(), coldMs, qlonglong(cache.size()));
+    return 0;
+}
+
+int benchIdle(int argc, char **argv)
+{
+    if (argc < 2)
+        return std::fprintf(stderr, "usage: idle SECONDS\n"), 2;
+    const double seconds = std::atof(argv[1]);
+    if (!(seconds > 0))
+        return std::fprintf(stderr, "idle: SECONDS must be positive\n"), 2;
+
+    QApplication app(argc, argv);
+    QTemporaryDir home;
+    QDir().mkpath(home.filePath(".claude"));
+    PlanFetcherEnvironment env = PlanFetcherEnvironment::system();
+    env.credentials = std::make_shared<FileCredentialStore>(home.filePath(".claude/.credentials.json"));
+    ClaudeStatsReader reader(home.filePath(".claude"));
+    PlanUsageFetcher fetcher(env);
+    PanelWindow window(reader, fetcher);
+    window.show();
+
+    const Rusage before = resourceUsage();
+    QTimer::singleShot(int(seconds * 1000), &app, &QCoreApplication::quit);
+    app.exec();
+    const Rusage after = resourceUsage();
+    const double cpu = after.cpuSeconds - before.cpuSeconds;
+    std::printf("{\"command\":\"idle\",\"platform\":\"%s\",\"seconds\":%g,\"cpuSeconds\":%.3f,"
+                "\"cpuPercentOfOneCore\":%.3f,\"peakResidentMiB\":%.1f}\n",
+                qPrintable(QGuiApplication::platformName()), seconds, cpu, 100 * cpu / seconds, after.peakMiB);
+    return 0;
+}
+
+int benchRender(int argc, char **argv)
+{
+    if (argc < 3)
+        return renderUsage("HOME and OUT.png are required");
+    const QString home = QString::fromLocal8Bit(argv[1]);
+    const QString out = QString::fromLocal8Bit(argv[2]);
+    PanelState state;
+    qreal dpr = 2;
+    QString reportPath;
+    for (int i = 3; i < argc; ++i) {
+        const bool hasValue = i + 1 < argc;
+        if (std::strcmp(argv[i], "--mode") == 0 && hasValue) {
+            const QByteArray mode = argv[++i];
+            if (mode != "session" && mode != "plan")
+                return renderUsage("--mode is session or plan");
+            state.mode = mode == "plan" ? DisplayMode::plan : DisplayMode::session;
+        } else if (std::strcmp(argv[i], "--weekly") == 0) {
+            state.showWeekly = true;
+        } else if (std::strcmp(argv[i], "--dpr") == 0 && hasValue) {
+            dpr = std::atof(argv[++i]);
+            if (!(dpr > 0 && dpr <= 8))
+                return renderUsage("--dpr is a ratio from above 0 to 8");
+        } else if (std::strcmp(argv[i], "--report") == 0 && hasValue) {
+            reportPath = QString::fromLocal8Bit(argv[++i]);
+        } else {
+            return renderUsage("unknown option");
+        }
+    }
+
+    useOffscreenUnlessSet();
+    QApplication app(argc, argv);
+    PanelInputs inputs;
+    inputs.state = state;
+    inputs.now = QDateTime::currentDateTimeUtc();
+    ClaudeStatsReader reader(QDir(home).filePath(".claude"));
+    waitForFirstCycle(reader);
+    inputs.sessionStats = reader.sessionStats();
+    inputs.activeSessionCount = reader.activeSessions().size();
+    if (!reportPath.isEmpty()) {
+        QFile file(reportPath);
+        if (!file.open(QIODevice::ReadOnly))
+            return renderUsage("cannot read the report");
+        inputs.planUsage = PlanUsageFetcher::parse(file.readAll());
+    }
+
+    PanelPaintCache cache;
+    const QImage image = renderPanel(PanelLayout::compute(PanelFonts::system()), computePanelContent(inputs), dpr, cache);
+    if (!image.save(out, "PNG"))
+        return renderUsage("cannot write the picture");
+    std::printf("{\"command\":\"render\",\"out\":\"%s\",\"width\":%d,\"height\":%d,\"mode\":\"%s\",\"weekly\":%s,"
+                "\"sessions\":%lld}\n",
+                qPrintable(out), image.width(), image.height(),
+                state.mode == DisplayMode::plan ? "plan" : "session", state.showWeekly ? "true" : "false",
+                qlonglong(inputs.activeSessionCount));
+    return 0;
+}

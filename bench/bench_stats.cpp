@@ -1,1 +1,365 @@
 #include "benchcommands.h"
+#include "claudestatsreader.h"
+#include "sessionstats.h"
+#include "statscycle.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QString>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <unistd.h>
+#include <utime.h>
+#include <vector>
+
+namespace {
+
+// The running application object, or a new one owned by the caller when there is none.
+std::unique_ptr<QCoreApplication> ensureApplication(int &argc, char **argv)
+{
+    if (QCoreApplication::instance())
+        return nullptr;
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
+
+std::string jsonString(const QString &text)
+{
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2).toStdString();
+}
+
+std::string statsJson(const SessionStats &stats)
+{
+    char text[320];
+    std::snprintf(text, sizeof text,
+                  "{\"totalTokens\":%lld,\"lastContextTokens\":%lld,\"lastOutputTokens\":%lld,"
+                  "\"contextWindowSize\":%lld,\"contextPercent\":%lld}",
+                  static_cast<long long>(stats.totalTokens), static_cast<long long>(stats.lastContextTokens),
+                  static_cast<long long>(stats.lastOutputTokens), static_cast<long long>(stats.contextWindowSize),
+                  static_cast<long long>(stats.contextPercent()));
+    return text;
+}
+
+std::string sessionsJson(const QList<ActiveSession> &sessions)
+{
+    std::string out = "[";
+    for (const ActiveSession &session : sessions) {
+        if (out.size() > 1)
+            out += ',';
+        out += "{\"pid\":" + std::to_string(session.pid) + ",\"sessionId\":" + jsonString(session.sessionId)
+            + ",\"cwd\":" + jsonString(session.cwd)
+            + ",\"startedAtMs\":" + std::to_string(session.startedAt.toMSecsSinceEpoch()) + '}';
+    }
+    return out + ']';
+}
+
+// The value after `option` in the arguments, or `fallback`.
+long long optionValue(int argc, char **argv, const char *option, long long fallback, bool *ok)
+{
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], option) == 0) {
+            char *end = nullptr;
+            const long long value = std::strtoll(argv[i + 1], &end, 10);
+            if (*end != '\0' || end == argv[i + 1])
+                *ok = false;
+            return value;
+        }
+    }
+    return fallback;
+}
+
+// ---- synthetic data directory ------------------------------------------------------------
+
+// Writes transcripts shaped like Claude Code's: streamed assistant messages whose id repeats on
+// 1 to 3 consecutive lines, user lines carrying long escaped tool results, summaries, and a
+// truncated last line. Keeps the totals it expects as it writes.
+class TranscriptWriter
+{
+public:
+    explicit TranscriptWriter(std::uint64_t seed)
+        : m_random(seed)
+    {
+        static const char *const fragments[] = {
+            "    for (const auto &item : items) {\\n", "        total += item.size();\\n",
+            "\\t\\treturn \\\"ok\\\";\\n", "}\\n", "// see \\\"docs/notes.md\\\" for details\\n",
+            "path\\\\to\\\\file.txt\\n", "\\u001b[32mPASS\\u001b[0m test_parser (0.42 s)\\n",
+            "error: expected ';' after expression\\n", "  \\\"name\\\": \\\"glimmer\\\",\\n",
+            "Lorem ipsum dolor sit amet, consectetur adipiscing elit.\\n",
+            "$ ls -la\\ntotal 48\\ndrwxr-xr-x  5 ana staff  160 Dec  5 12:00 .\\n",
+            "usage: tool [-h] [--verbose] FILE...\\n", "\\u00e9t\\u00e9 \\u2014 caf\\u00e9\\n",
+        };
+        for (const char *fragment : fragments)
+            m_fragments.emplace_back(fragment);
+    }
+
+    struct Expected
+    {
+        long long total = 0;
+        long long lastContext = 0;
+        long long lastOutput = 0;
+    };
+
+    // Writes about `bytes` bytes to `path`; `main` selects the context figures.
+    Expected write(const QString &path, long long bytes, const std::string &sessionId)
+    {
+        std::string out;
+        out.reserve(1 << 22);
+        FILE *file = std::fopen(QFile::encodeName(path).constData(), "wb");
+        if (!file)
+            return {};
+        struct Final
+        {
+            long long input, output, cacheCreate, cacheRead;
+        };
+        std::map<std::string, size_t> positions;
+        std::vector<Final> entries;
+        Expected expected;
+        long long written = 0;
+        while (written + (long long)out.size() < bytes) {
+            const int kind = pick(100);
+            if (kind < 6) {
+                out += "{\"type\":\"summary\",\"summary\":\"Refactor the parser and fix " + std::to_string(pick(1000))
+                    + " tests\",\"leafUuid\":\"" + uuid() + "\"}\n";
+            } else if (kind < 55) {
+                userLine(out, sessionId);
+            } else {
+                const std::string id = "msg_01" + token(22);
+                const int repeats = 1 + pick(3);
+                Final final{};
+                for (int i = 0; i < repeats; ++i) {
+                    const bool outputOnly = pick(40) == 0;
+                    final.input = outputOnly ? 0 : 1 + pick(9);
+                    final.cacheCreate = outputOnly ? 0 : pick(6000);
+                    final.cacheRead = outputOnly ? 0 : 10000 + pick(140000);
+                    final.output = 1 + pick(100) * (i + 1);
+                    assistantLine(out, sessionId, id, final.input, final.output, final.cacheCreate, final.cacheRead);
+                }
+                const auto [position, inserted] = positions.try_emplace(id, entries.size());
+                if (inserted)
+                    entries.push_back(final);
+                else
+                    entries[position->second] = final;
+                if (final.input > 0 || final.cacheRead > 0 || final.cacheCreate > 0) {
+                    expected.lastContext = final.input + final.cacheRead + final.cacheCreate;
+                    expected.lastOutput = final.output;
+                }
+            }
+            if (out.size() >= (1u << 22)) {
+                written += flush(out, file);
+            }
+        }
+        // A line cut short, as while Claude Code is writing it; its usage must not count.
+        std::string partial;
+        assistantLine(partial, sessionId, "msg_01" + token(22), 5, 500, 50, 50000);
+        out.append(partial, 0, partial.size() / 2);
+        written += flush(out, file);
+        std::fclose(file);
+        for (const Final &entry : entries)
+            expected.total += entry.input + entry.output + entry.cacheCreate + entry.cacheRead;
+        m_bytes += written;
+        return expected;
+    }
+
+    long long bytesWritten() const { return m_bytes; }
+
+    std::string uuid()
+    {
+        static const char hex[] = "0123456789abcdef";
+        std::string text(36, '-');
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (i != 8 && i != 13 && i != 18 && i != 23)
+                text[i] = hex[pick(16)];
+        }
+        return text;
+    }
+
+private:
+    int pick(int bound) { return int(m_random() % std::uint64_t(bound)); }
+
+    std::string token(int length)
+    {
+        static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+        std::string text(size_t(length), 'A');
+        for (char &c : text)
+            c = alphabet[pick(62)];
+        return text;
+    }
+
+    void escapedText(std::string &out, int bytes)
+    {
+        const size_t target = out.size() + size_t(bytes);
+        while (out.size() < target)
+            out += m_fragments[size_t(pick(int(m_fragments.size())))];
+    }
+
+    void envelope(std::string &out, const std::string &sessionId, const char *type)
+    {
+        out += "{\"parentUuid\":\"" + uuid() + "\",\"isSidechain\":false,\"userType\":\"external\","
+               "\"cwd\":\"/home/ana/work/app\",\"sessionId\":\"" + sessionId
+            + "\",\"version\":\"2.0.14\",\"gitBranch\":\"main\",\"type\":\"" + type + "\",";
+    }
+
+    void userLine(std::string &out, const std::string &sessionId)
+    {
+        envelope(out, sessionId, "user");
+        out += "\"message\":{\"role\":\"user\",\"content\":[{\"tool_use_id\":\"toolu_01" + token(22)
+            + "\",\"type\":\"tool_result\",\"content\":\"";
+        const int size = pick(50) == 0 ? 100000 + pick(150000) : 1000 + pick(30000);
+        escapedText(out, size);
+        out += "\",\"is_error\":false}]},\"uuid\":\"" + uuid() + "\",\"timestamp\":\"2025-10-12T09:14:07.311Z\"";
+        if (pick(50) == 0) // a subagent's result reports its own usage outside "message"
+            out += ",\"toolUseResult\":{\"status\":\"completed\",\"totalTokens\":51234,\"usage\":{\"input_tokens\":12,"
+                   "\"output_tokens\":840}}";
+        out += "}\n";
+    }
+
+    void assistantLine(std::string &out, const std::string &sessionId, const std::string &id, long long input,
+                       long long output, long long cacheCreate, long long cacheRead)
+    {
+        envelope(out, sessionId, "assistant");
+        out += "\"message\":{\"id\":\"" + id + "\",\"type\":\"message\",\"role\":\"assistant\",\"model\":\""
+            + (pick(4) == 0 ? "claude-opus-4-1-20250805" : "claude-sonnet-4-5-20250929") + "\",\"content\":[";
+        if (pick(2) == 0) {
+            out += "{\"type\":\"text\",\"text\":\"";
+            escapedText(out, 200 + pick(2000));
+            out += "\"}";
+        } else {
+            out += "{\"type\":\"tool_use\",\"id\":\"toolu_01" + token(22)
+                + "\",\"name\":\"Edit\",\"input\":{\"file_path\":\"/home/ana/work/app/src/parser.cpp\",\"old_string\":\"";
+            escapedText(out, 100 + pick(3000));
+            out += "\",\"new_string\":\"";
+            escapedText(out, 100 + pick(3000));
+            out += "\"}}";
+        }
+        out += "],\"stop_reason\":null,\"stop_sequence\":null,\"usage\":{\"input_tokens\":" + std::to_string(input)
+            + ",\"cache_creation_input_tokens\":" + std::to_string(cacheCreate)
+            + ",\"cache_read_input_tokens\":" + std::to_string(cacheRead)
+            + ",\"cache_creation\":{\"ephemeral_5m_input_tokens\":" + std::to_string(cacheCreate)
+            + ",\"ephemeral_1h_input_tokens\":0},\"output_tokens\":" + std::to_string(output)
+            + ",\"service_tier\":\"standard\"}},\"requestId\":\"req_011" + token(21) + "\",\"uuid\":\"" + uuid()
+            + "\",\"timestamp\":\"2025-10-12T09:14:09.002Z\"}\n";
+    }
+
+    static long long flush(std::string &out, FILE *file)
+    {
+        const long long count = (long long)std::fwrite(out.data(), 1, out.size(), file);
+        out.clear();
+        return count;
+    }
+
+    std::mt19937_64 m_random;
+    std::vector<std::string> m_fragments;
+    long long m_bytes = 0;
+};
+
+bool writeText(const QString &path, const std::string &text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text.data(), qint64(text.size())) == qint64(text.size());
+}
+
+} // namespace
+
+int benchStats(int argc, char **argv)
+{
+    const std::unique_ptr<QCoreApplication> application = ensureApplication(argc, argv);
+    bool ok = true;
+    const long long repeat = optionValue(argc, argv, "--repeat", 5, &ok);
+    if (argc < 2 || argv[1][0] == '-' || !ok || repeat < 1) {
+        std::fprintf(stderr, "usage: glimmerox-bench stats HOME [--repeat N]\n");
+        return 2;
+    }
+    const QString claudeDir = QFile::decodeName(argv[1]) + QLatin1String("/.claude");
+
+    StatsSnapshot snapshot;
+    std::vector<double> seconds;
+    for (long long cycle = 0; cycle < repeat; ++cycle) {
+        QElapsedTimer timer;
+        timer.start();
+        snapshot = collectStats(claudeDir);
+        seconds.push_back(double(timer.nsecsElapsed()) / 1e9);
+    }
+    std::sort(seconds.begin(), seconds.end());
+    const size_t middle = seconds.size() / 2;
+    const double median = seconds.size() % 2 ? seconds[middle] : (seconds[middle - 1] + seconds[middle]) / 2;
+
+    std::printf("{\"activeSessions\":%s,\"sessionStats\":%s,\"cycles\":%lld,\"bytesRead\":%lld,"
+                "\"secondsPerCycle\":{\"min\":%.6f,\"median\":%.6f}}\n",
+                sessionsJson(snapshot.activeSessions).c_str(), statsJson(snapshot.sessionStats).c_str(), repeat,
+                static_cast<long long>(snapshot.bytesRead), seconds.front(), median);
+    return 0;
+}
+
+int benchGenerate(int argc, char **argv)
+{
+    const std::unique_ptr<QCoreApplication> application = ensureApplication(argc, argv);
+    bool ok = true;
+    const long long sizeMb = optionValue(argc, argv, "--size-mb", -1, &ok);
+    const long long subagents = optionValue(argc, argv, "--subagents", 2, &ok);
+    const long long seed = optionValue(argc, argv, "--seed", 1, &ok);
+    if (argc < 2 || argv[1][0] == '-' || !ok || sizeMb < 0 || subagents < 0) {
+        std::fprintf(stderr, "usage: glimmerox-bench generate DIR --size-mb M [--subagents K] [--seed S]\n");
+        return 2;
+    }
+    const QString claudeDir = QFile::decodeName(argv[1]) + QLatin1String("/.claude");
+    TranscriptWriter writer{std::uint64_t(seed)};
+
+    // The invoking shell stands in for Claude Code: its pid stays alive while it runs.
+    const long long pid = getppid();
+    const long long startedAtMs = 1733400000000 + seed;
+    const ActiveSession shown{pid, QString::fromStdString(writer.uuid()), QStringLiteral("/home/ana/work/app"),
+                              QDateTime::fromMSecsSinceEpoch(startedAtMs, Qt::UTC)};
+    const ActiveSession older{pid, QString::fromStdString(writer.uuid()), QStringLiteral("/home/ana/work/old.site"),
+                              QDateTime::fromMSecsSinceEpoch(startedAtMs - 3600000, Qt::UTC)};
+
+    const QString sessionsDir = claudeDir + QLatin1String("/sessions");
+    const QString subagentDir = claudeDir + QLatin1String("/projects/") + encodeCwd(shown.cwd) + u'/'
+        + shown.sessionId + QLatin1String("/subagents");
+    const QString olderProject = claudeDir + QLatin1String("/projects/") + encodeCwd(older.cwd);
+    if (!QDir().mkpath(sessionsDir) || !QDir().mkpath(subagentDir) || !QDir().mkpath(olderProject)) {
+        std::fprintf(stderr, "cannot create %s\n", qPrintable(claudeDir));
+        return 1;
+    }
+    for (const ActiveSession &session : {shown, older}) {
+        const std::string record = "{\"pid\":" + std::to_string(session.pid) + ",\"sessionId\":\""
+            + session.sessionId.toStdString() + "\",\"cwd\":\"" + session.cwd.toStdString()
+            + "\",\"startedAt\":" + std::to_string(session.startedAt.toMSecsSinceEpoch()) + ",\"kind\":\"cli\"}";
+        writeText(sessionsDir + u'/' + session.sessionId + QLatin1String(".json"), record);
+    }
+
+    const long long mainBytes = sizeMb << 20;
+    const TranscriptWriter::Expected expected = writer.write(jsonlURL(claudeDir, shown), mainBytes,
+                                                             shown.sessionId.toStdString());
+    long long total = expected.total;
+    for (long long i = 0; i < subagents; ++i) {
+        const QString path = subagentDir + QLatin1String("/agent-") + QString::number(i) + QLatin1String(".jsonl");
+        total += writer.write(path, mainBytes / 5 / std::max(1LL, subagents), shown.sessionId.toStdString()).total;
+    }
+    writeText(subagentDir + QLatin1String("/notes.txt"), "{\"message\":{\"usage\":{\"output_tokens\":1}}}\n");
+
+    // The other session's transcript is an hour older, so the big one is shown.
+    const QString olderPath = jsonlURL(claudeDir, older);
+    writer.write(olderPath, 64 << 10, older.sessionId.toStdString());
+    struct utimbuf times;
+    times.actime = times.modtime = ::time(nullptr) - 3600;
+    ::utime(QFile::encodeName(olderPath).constData(), &times);
+
+    // Sessions in the order the directory lists them, as the reader will publish them.
+    QList<ActiveSession> listed;
+    for (const QString &name : QDir(sessionsDir).entryList(QDir::Files, QDir::Unsorted))
+        listed.append(name.startsWith(shown.sessionId) ? shown : older);
+    const SessionStats stats{total, expected.lastContext, expected.lastOutput, 200000};
+    std::printf("{\"activeSessions\":%s,\"sessionStats\":%s,\"bytesWritten\":%lld}\n",
+                sessionsJson(listed).c_str(), statsJson(stats).c_str(), writer.bytesWritten());
+    return 0;
+}

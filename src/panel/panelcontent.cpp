@@ -1,1 +1,110 @@
 #include "panelcontent.h"
+
+#include <QtNumeric>
+
+#include <limits>
+
+namespace {
+
+const QString sessionLabel = QStringLiteral("CONTEXT WINDOW TOKENS - MESSAGES");
+const QString totalLabel = QStringLiteral("TOTAL CONVERSATION TOKENS");
+
+QString mainText(const PanelInputs &in)
+{
+    if (in.hasError)
+        return QStringLiteral("-- -- --");
+    if (!in.planUsage && in.isFetching)
+        return QStringLiteral(" - - - ");
+    if (in.planUsage)
+        return in.planUsage->resetTimerString(in.state.showWeekly, in.now);
+    return QStringLiteral("00 00 00");
+}
+
+} // namespace
+
+PanelState applyClick(PanelState state, PanelClick click)
+{
+    switch (click) {
+    case PanelClick::k1:
+        state.mode = DisplayMode::session;
+        break;
+    case PanelClick::k2:
+        state.mode = DisplayMode::plan;
+        break;
+    case PanelClick::op:
+        state.showWeekly = !state.showWeekly;
+        break;
+    case PanelClick::fiveHour:
+        state.showWeekly = false;
+        break;
+    case PanelClick::sevenDay:
+        state.showWeekly = true;
+        break;
+    }
+    return state;
+}
+
+PanelContent computePanelContent(const PanelInputs &in)
+{
+    const bool plan = in.state.mode == DisplayMode::plan;
+    const bool weekly = in.state.showWeekly;
+    PanelContent content;
+
+    if (plan) {
+        content.mainKind = MainStripKind::text;
+        content.mainText = mainText(in);
+        content.mainLabels = {QStringLiteral("D D"), QStringLiteral("H H"), QStringLiteral("M M")};
+        if (in.planUsage)
+            content.smallValue = QString::number(weekly ? in.planUsage->weeklyPercent() : in.planUsage->sessionPercent());
+        else
+            content.smallValue = QStringLiteral("---");
+        content.smallCaption = weekly ? QStringLiteral("WEEKLY") : QStringLiteral("SESSION");
+    } else {
+        const SessionStats &stats = in.sessionStats;
+        content.mainKind = MainStripKind::number;
+        qint64 sum = 0;
+        // Corrupt transcripts can carry absurd counts; saturate instead of overflowing.
+        if (qAddOverflow(stats.lastContextTokens, stats.lastOutputTokens, &sum))
+            sum = stats.lastContextTokens > 0 ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
+        content.mainValue = weekly ? stats.totalTokens : sum;
+        content.mainLabels = {weekly ? totalLabel : sessionLabel};
+        content.smallValue = QString::number(stats.contextPercent());
+        content.smallCaption = QStringLiteral("CONTEXT  WIN %");
+    }
+    content.smallSuffix = QStringLiteral("%");
+
+    content.leds[int(Led::quotas)] = plan;
+    content.leds[int(Led::session)] = !plan;
+    content.leds[int(Led::active)] = !plan && in.activeSessionCount > 1;
+    content.leds[int(Led::error)] = in.hasError;
+    content.leds[int(Led::fiveHour)] = plan && !weekly;
+    content.leds[int(Led::sevenDay)] = plan && weekly;
+
+    content.keys[int(Key::k1)] = !plan;
+    content.keys[int(Key::k2)] = plan;
+    content.keys[int(Key::op)] = weekly;
+    return content;
+}
+
+QString ledLabel(Led led)
+{
+    switch (led) {
+    case Led::quotas: return QStringLiteral("QUOTAS");
+    case Led::session: return QStringLiteral("SESSION");
+    case Led::active: return QStringLiteral("ACTIVE");
+    case Led::error: return QStringLiteral("ERROR");
+    case Led::fiveHour: return QStringLiteral("5-HOUR");
+    case Led::sevenDay: return QStringLiteral("7-DAY");
+    }
+    return {};
+}
+
+QString keyLabel(Key key)
+{
+    switch (key) {
+    case Key::k1: return QStringLiteral("K1");
+    case Key::k2: return QStringLiteral("K2");
+    case Key::op: return QStringLiteral("OP");
+    }
+    return {};
+}

@@ -1,1 +1,81 @@
 #pragma once
+
+#include "palette.h"
+#include "planusage.h"
+#include "sessionstats.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <optional>
+
+// The LED row, left to right. The last two are also keys.
+enum class Led { quotas, session, active, error, fiveHour, sevenDay };
+inline constexpr int ledCount = 6;
+
+// The three push keys.
+enum class Key { k1, k2, op };
+inline constexpr int keyCount = 3;
+
+// Everything a click can hit.
+enum class PanelClick { k1, k2, op, fiveHour, sevenDay };
+
+// The panel's own state: the only two values the view keeps.
+struct PanelState
+{
+    DisplayMode mode = DisplayMode::session;
+    bool showWeekly = false;
+
+    friend bool operator==(const PanelState &, const PanelState &) = default;
+};
+
+// The state after a click. "K2" also starts a fetch; that is the view's job, not this one's.
+PanelState applyClick(PanelState state, PanelClick click);
+
+// What the panel reads from its two sources at one redraw, plus the clock.
+struct PanelInputs
+{
+    PanelState state;
+    SessionStats sessionStats;
+    qsizetype activeSessionCount = 0;
+    std::optional<PlanUsage> planUsage;
+    bool isFetching = false;
+    bool hasError = false;
+    QDateTime now;
+};
+
+// Which strip the main display shows.
+enum class MainStripKind { number, text };
+
+// What every display, caption, LED and key shows at one redraw.
+struct PanelContent
+{
+    MainStripKind mainKind = MainStripKind::number;
+    qint64 mainValue = 0; // when mainKind is number: shown in eight positions
+    QString mainText;     // when mainKind is text: one cell per character
+
+    // One centred caption in session mode, the three digit-pair captions in plan mode.
+    QStringList mainLabels;
+
+    QString smallValue;
+    QString smallSuffix;
+    QString smallCaption;
+
+    std::array<bool, ledCount> leds{};
+    std::array<bool, keyCount> keys{};
+
+    bool ledLit(Led led) const { return leds[static_cast<int>(led)]; }
+    bool keyLit(Key key) const { return keys[static_cast<int>(key)]; }
+    bool planCaptions() const { return mainLabels.size() == 3; }
+
+    friend bool operator==(const PanelContent &, const PanelContent &) = default;
+};
+
+PanelContent computePanelContent(const PanelInputs &inputs);
+
+// The legend printed beside an LED.
+QString ledLabel(Led led);
+// The legend printed on a key.
+QString keyLabel(Key key);

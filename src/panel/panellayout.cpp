@@ -1,1 +1,166 @@
 #include "panellayout.h"
+
+#include <QFontDatabase>
+#include <QFontMetricsF>
+
+#include <algorithm>
+
+namespace {
+
+constexpr qreal dividerWidth = 3;
+constexpr qreal rightWidth = 185;
+constexpr qreal sidePadding = 14;
+
+constexpr qreal lampSize = 5;
+constexpr qreal lampGap = 3;
+constexpr qreal ledSpacing = 10;
+
+QSizeF textSize(const QFont &font, const QString &text)
+{
+    const QFontMetricsF metrics(font);
+    return {metrics.horizontalAdvance(text), metrics.height()};
+}
+
+qreal lineHeight(const QFont &font)
+{
+    return QFontMetricsF(font).height();
+}
+
+// Width of a row of cells with fixed gaps between neighbours; an empty row has no width.
+qreal rowWidth(qsizetype cells, qreal cellWidth, qreal spacing)
+{
+    return cells > 0 ? cells * cellWidth + (cells - 1) * spacing : 0;
+}
+
+// A box of the given size centred on a point.
+QRectF centredOn(QPointF centre, QSizeF size)
+{
+    return {centre.x() - size.width() / 2, centre.y() - size.height() / 2, size.width(), size.height()};
+}
+
+} // namespace
+
+QFont PanelFonts::font(int size, QFont::Weight weight, qreal tracking)
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPixelSize(size);
+    font.setWeight(weight);
+    font.setLetterSpacing(QFont::AbsoluteSpacing, tracking);
+    font.setKerning(false);
+    return font;
+}
+
+PanelFonts PanelFonts::system()
+{
+    PanelFonts fonts;
+    fonts.ledLegend = font(7, QFont::Bold, 0.5);
+    fonts.sessionCaption = font(8, QFont::ExtraBold, 2);
+    fonts.planCaption = font(9, QFont::ExtraBold, 5);
+    fonts.modeKey = font(9, QFont::ExtraBold, 0);
+    fonts.opKey = font(11, QFont::ExtraBold, 0);
+    fonts.nameplate = font(18, QFont::Black, 3);
+    fonts.suffix = font(14, QFont::ExtraBold, 0);
+    fonts.smallCaption = font(7, QFont::Bold, 1);
+    return fonts;
+}
+
+QRectF PanelLayout::mainStrip(qsizetype cells) const
+{
+    const QSizeF size(rowWidth(cells, mainDigitWidth, mainSpacing), cells > 0 ? mainDigitHeight : 0);
+    return centredOn(mainWindow.center(), size);
+}
+
+std::optional<PanelClick> PanelLayout::hit(QPointF point) const
+{
+    if (key(Key::k1).cap.contains(point))
+        return PanelClick::k1;
+    if (key(Key::k2).cap.contains(point))
+        return PanelClick::k2;
+    if (key(Key::op).cap.contains(point))
+        return PanelClick::op;
+    if (led(Led::fiveHour).item.contains(point))
+        return PanelClick::fiveHour;
+    if (led(Led::sevenDay).item.contains(point))
+        return PanelClick::sevenDay;
+    return std::nullopt;
+}
+
+PanelLayout PanelLayout::compute(const PanelFonts &fonts)
+{
+    PanelLayout layout;
+    layout.fonts = fonts;
+    layout.panel = QRectF(0, 0, width, height);
+    const qreal leftWidth = width - dividerWidth - rightWidth;
+    layout.leftSection = QRectF(0, 0, leftWidth, height);
+    layout.divider = QRectF(leftWidth, 0, dividerWidth, height);
+    layout.rightSection = QRectF(leftWidth + dividerWidth, 0, rightWidth, height);
+
+    // Left section, top down: LED row, main window, caption line; the key row sits at the bottom.
+    const qreal ledTextHeight = lineHeight(fonts.ledLegend);
+    const qreal ledRowHeight = std::max(lampSize, ledTextHeight);
+    layout.ledRow = QRectF(sidePadding, 10, leftWidth - 2 * sidePadding, ledRowHeight);
+
+    // The LED row: three LEDs, a flexible gap, "ERROR", a flexible gap, the two LED keys.
+    // Seven gaps of 10 between the eight items; the two flexible gaps share what is left.
+    std::array<qreal, ledCount> itemWidths{};
+    qreal fixedWidth = 7 * ledSpacing;
+    for (int i = 0; i < ledCount; ++i) {
+        itemWidths[i] = lampSize + lampGap + textSize(fonts.ledLegend, ledLabel(Led(i))).width();
+        fixedWidth += itemWidths[i];
+    }
+    const qreal flexible = std::max<qreal>(0, (layout.ledRow.width() - fixedWidth) / 2);
+    const qreal rowCentreY = layout.ledRow.center().y();
+    qreal x = layout.ledRow.left();
+    for (int i = 0; i < ledCount; ++i) {
+        if (i == int(Led::error) || i == int(Led::fiveHour))
+            x += flexible + ledSpacing;
+        LedGeometry &led = layout.leds[i];
+        led.item = QRectF(x, layout.ledRow.top(), itemWidths[i], ledRowHeight);
+        led.lamp = centredOn(QPointF(x + lampSize / 2, rowCentreY), QSizeF(lampSize, lampSize));
+        led.legend = QRectF(x + lampSize + lampGap, rowCentreY - ledTextHeight / 2,
+                            itemWidths[i] - lampSize - lampGap, ledTextHeight);
+        x += itemWidths[i] + ledSpacing;
+    }
+
+    layout.mainWindow = QRectF(sidePadding, layout.ledRow.bottom() + 6, leftWidth - 2 * sidePadding, 82);
+    const qreal captionTop = layout.mainWindow.bottom() + 4;
+    layout.sessionCaption = QRectF(0, captionTop, leftWidth, lineHeight(fonts.sessionCaption));
+    layout.planCaptionLine = QRectF(0, captionTop, leftWidth, lineHeight(fonts.planCaption));
+    // Three 64-wide captions 38 apart: each spans a digit pair of the eight-cell countdown.
+    const qreal captionWidth = 64;
+    const qreal captionGap = 38;
+    const qreal captionsLeft = (leftWidth - (3 * captionWidth + 2 * captionGap)) / 2;
+    for (int i = 0; i < 3; ++i)
+        layout.planCaptions[i] = QRectF(captionsLeft + i * (captionWidth + captionGap), captionTop,
+                                        captionWidth, layout.planCaptionLine.height());
+
+    const qreal keyTop = height - 10 - 20;
+    layout.keys[int(Key::k1)] = {QRectF(sidePadding, keyTop, 30, 20), 3};
+    layout.keys[int(Key::k2)] = {QRectF(sidePadding + 30 + 8, keyTop, 30, 20), 3};
+
+    // Right section: nameplate on top, the OP key at the bottom, and the small window with its
+    // caption in the middle of what is left, the two flexible gaps being equal.
+    const QRectF right = layout.rightSection;
+    const qreal nameplateHeight = lineHeight(fonts.nameplate);
+    layout.nameplate = QRectF(right.left(), 10, right.width(), nameplateHeight);
+    const QSizeF opSize(36, 22);
+    const qreal opTop = height - 10 - opSize.height();
+    layout.keys[int(Key::op)] = {QRectF(right.center().x() - opSize.width() / 2, opTop, opSize.width(), opSize.height()), 4};
+
+    const qreal smallCaptionHeight = lineHeight(fonts.smallCaption);
+    const qreal middleHeight = 64 + 4 + smallCaptionHeight;
+    const qreal freeHeight = opTop - layout.nameplate.bottom() - middleHeight;
+    const qreal smallTop = layout.nameplate.bottom() + freeHeight / 2;
+    layout.smallWindow = QRectF(right.left() + 12, smallTop, right.width() - 24, 64);
+    layout.smallCaption = QRectF(right.left(), layout.smallWindow.bottom() + 4, right.width(), smallCaptionHeight);
+
+    // Digits and "%" form one row, centred in the small window.
+    const QSizeF stripSize(rowWidth(3, smallDigitWidth, smallSpacing), smallDigitHeight);
+    const QSizeF suffixSize = textSize(fonts.suffix, QStringLiteral("%"));
+    const qreal smallRowWidth = stripSize.width() + 2 + suffixSize.width();
+    const qreal rowLeft = layout.smallWindow.center().x() - smallRowWidth / 2;
+    const qreal rowCentreY2 = layout.smallWindow.center().y();
+    layout.smallStrip = QRectF(QPointF(rowLeft, rowCentreY2 - stripSize.height() / 2), stripSize);
+    layout.suffix = QRectF(QPointF(layout.smallStrip.right() + 2, rowCentreY2 - suffixSize.height() / 2), suffixSize);
+    return layout;
+}

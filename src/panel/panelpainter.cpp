@@ -1,1 +1,314 @@
 #include "panelpainter.h"
+
+#include "blur.h"
+#include "palette.h"
+#include "roundedshape.h"
+#include "segmentstrips.h"
+
+#include <QLinearGradient>
+#include <QPaintDevice>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <cmath>
+
+using namespace Palette;
+
+namespace {
+
+using Draw = std::function<void(QPainter &)>;
+
+// The device-pixel rectangle that holds bounds plus margin (design units) at ratio dpr.
+QRect deviceBounds(const QRectF &bounds, qreal dpr, qreal margin)
+{
+    const QRectF scaled(bounds.adjusted(-margin, -margin, margin, margin).topLeft() * dpr,
+                        bounds.adjusted(-margin, -margin, margin, margin).bottomRight() * dpr);
+    const QPoint topLeft(int(std::floor(scaled.left())), int(std::floor(scaled.top())));
+    const QPoint bottomRight(int(std::ceil(scaled.right())), int(std::ceil(scaled.bottom())));
+    return QRect(topLeft, bottomRight - QPoint(1, 1));
+}
+
+// A transparent image covering bounds plus margin on the device grid, with draw run in design
+// units. Drawn back at layerOrigin() it lands pixel for pixel where it would have been painted.
+QImage paintLayer(const QRectF &bounds, qreal dpr, qreal margin, const Draw &draw)
+{
+    const QRect device = deviceBounds(bounds, dpr, margin);
+    QImage image(device.size(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
+    painter.translate(-QPointF(device.topLeft()) / dpr);
+    draw(painter);
+    return image;
+}
+
+QPointF layerOrigin(const QRectF &bounds, qreal dpr, qreal margin)
+{
+    return QPointF(deviceBounds(bounds, dpr, margin).topLeft()) / dpr;
+}
+
+// The shape drawn by draw, with its shadows (back to front as listed) behind it.
+struct Shadow
+{
+    QColor color;
+    qreal radius = 0;
+};
+
+QImage glowingLayer(const QRectF &bounds, qreal dpr, std::initializer_list<Shadow> shadows, const Draw &draw)
+{
+    qreal margin = 0;
+    for (const Shadow &shadow : shadows)
+        margin = std::max(margin, shadowMargin(shadow.radius));
+    const QImage shape = paintLayer(bounds, dpr, margin, draw);
+    QImage out(shape.size(), QImage::Format_ARGB32_Premultiplied);
+    out.setDevicePixelRatio(dpr);
+    out.fill(Qt::transparent);
+    QPainter painter(&out);
+    for (const Shadow &shadow : shadows)
+        painter.drawImage(QPointF(), shadowImage(shape, shadow.color, shadow.radius));
+    painter.drawImage(QPointF(), shape);
+    return out;
+}
+
+QString ratioKey(qreal dpr)
+{
+    return QString::number(dpr, 'g', 6);
+}
+
+QString rectKey(const QRectF &rect)
+{
+    return QStringLiteral("%1,%2,%3,%4").arg(rect.x()).arg(rect.y()).arg(rect.width()).arg(rect.height());
+}
+
+// The effective device pixels per design unit of the painter.
+qreal deviceRatio(const QPainter &painter)
+{
+    const qreal scale = std::hypot(painter.worldTransform().m11(), painter.worldTransform().m12());
+    return painter.device()->devicePixelRatio() * (scale > 0 ? scale : 1);
+}
+
+// A display window sunk into the body: a soft black drop shadow, dark glass and a thin edge.
+void paintWindow(QPainter &painter, const QRectF &rect, qreal radius, qreal shadowRadius, QPointF offset, qreal dpr)
+{
+    const QPainterPath outline = continuousRoundedRect(rect, radius);
+    const qreal margin = shadowMargin(shadowRadius);
+    const QImage shape = paintLayer(rect, dpr, margin, [&](QPainter &p) { p.fillPath(outline, Qt::black); });
+    painter.drawImage(layerOrigin(rect, dpr, margin) + offset,
+                      shadowImage(shape, withOpacity(Qt::black, 0.9f), shadowRadius));
+    painter.fillPath(outline, dispBg);
+    painter.strokePath(outline, QPen(grey(0.12f), 1));
+}
+
+// The parts that never change: metal body, divider groove, the two windows, nameplate and rim.
+void paintStaticBody(QPainter &painter, const PanelLayout &layout, qreal dpr)
+{
+    const QRectF panel = layout.panel;
+    const QPainterPath outline = continuousRoundedRect(panel, PanelLayout::cornerRadius);
+    painter.save();
+    painter.setClipPath(outline);
+
+    QLinearGradient metal(panel.topLeft(), panel.bottomRight());
+    metal.setColorAt(0.0, bodyLight);
+    metal.setColorAt(0.25, bodyMid);
+    metal.setColorAt(0.5, bodyDark);
+    metal.setColorAt(0.75, bodyMid);
+    metal.setColorAt(1.0, bodyLight);
+    painter.fillRect(panel, metal);
+
+    QLinearGradient sheen(panel.topLeft(), panel.bottomLeft());
+    sheen.setColorAt(0.0, withOpacity(Qt::white, 0.04f));
+    sheen.setColorAt(0.5, withOpacity(Qt::white, 0.0f));
+    sheen.setColorAt(1.0, withOpacity(Qt::white, 0.02f));
+    painter.fillRect(panel, sheen);
+
+    QLinearGradient groove(layout.divider.topLeft(), layout.divider.bottomLeft());
+    groove.setColorAt(0.0, grey(0.15f));
+    groove.setColorAt(0.5, grey(0.35f));
+    groove.setColorAt(1.0, grey(0.15f));
+    painter.fillRect(layout.divider, groove);
+
+    paintWindow(painter, layout.mainWindow, 6, 4, QPointF(2, 2), dpr);
+    paintWindow(painter, layout.smallWindow, 5, 3, QPointF(1, 1), dpr);
+
+    painter.setFont(layout.fonts.nameplate);
+    painter.setPen(grey(0.6f));
+    painter.drawText(layout.nameplate, Qt::AlignCenter, QStringLiteral("GLIMMEROX"));
+    painter.restore();
+
+    // The rim is drawn over the outline, not clipped, so half of it lies outside.
+    QLinearGradient rim(panel.topLeft(), panel.bottomLeft());
+    rim.setColorAt(0.0, grey(0.5f));
+    rim.setColorAt(1.0, grey(0.25f));
+    painter.strokePath(outline, QPen(QBrush(rim), 1.5));
+}
+
+void paintLed(QPainter &painter, const LedGeometry &geometry, Led led, bool lit, const PanelLayout &layout,
+              qreal dpr, PanelPaintCache &cache)
+{
+    if (lit) {
+        const Shadow glow{withOpacity(ledRed, 0.8f), 3};
+        const QImage image = cache.image(QStringLiteral("lamp|%1|%2").arg(rectKey(geometry.lamp), ratioKey(dpr)), [&] {
+            return glowingLayer(geometry.lamp, dpr, {glow}, [&](QPainter &p) {
+                p.setPen(Qt::NoPen);
+                p.setBrush(ledRed);
+                p.drawEllipse(geometry.lamp);
+            });
+        });
+        painter.drawImage(layerOrigin(geometry.lamp, dpr, shadowMargin(glow.radius)), image);
+    } else {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(ledDim);
+        painter.drawEllipse(geometry.lamp);
+    }
+    painter.setFont(layout.fonts.ledLegend);
+    painter.setPen(lit ? withOpacity(ledRed, 0.9f) : withOpacity(ledDim, 0.7f));
+    painter.drawText(geometry.legend, Qt::AlignLeft | Qt::AlignVCenter, ledLabel(led));
+}
+
+// How the two kinds of key differ.
+struct KeyStyle
+{
+    QFont font;
+    QColor unlitLegend;
+    QColor rim;
+    qreal rimWidth = 0;
+    Shadow glow;
+};
+
+void paintKey(QPainter &painter, const KeyGeometry &geometry, Key key, bool lit, const KeyStyle &style, qreal dpr,
+              PanelPaintCache &cache)
+{
+    const QPainterPath cap = continuousRoundedRect(geometry.cap, geometry.radius);
+    if (lit) {
+        const QImage image = cache.image(QStringLiteral("key|%1|%2").arg(rectKey(geometry.cap), ratioKey(dpr)), [&] {
+            return glowingLayer(geometry.cap, dpr, {style.glow}, [&](QPainter &p) { p.fillPath(cap, ledRed); });
+        });
+        painter.drawImage(layerOrigin(geometry.cap, dpr, shadowMargin(style.glow.radius)), image);
+    } else {
+        painter.fillPath(cap, grey(0.18f));
+    }
+    painter.strokePath(cap, QPen(style.rim, style.rimWidth));
+    painter.setFont(style.font);
+    painter.setPen(lit ? dispBg : style.unlitLegend);
+    painter.drawText(geometry.cap, Qt::AlignCenter, keyLabel(key));
+}
+
+void paintMainStrip(QPainter &painter, const PanelLayout &layout, const PanelContent &content, qreal dpr,
+                    PanelPaintCache &cache)
+{
+    const std::initializer_list<Shadow> glows{{withOpacity(ledRed, 0.25f), 14}, {withOpacity(ledRed, 0.5f), 6}};
+    QRectF bounds;
+    QString key;
+    Draw draw;
+    if (content.mainKind == MainStripKind::number) {
+        const SevenSegmentDisplay strip{content.mainValue,        PanelLayout::mainDigits, PanelLayout::mainDigitWidth,
+                                        PanelLayout::mainDigitHeight, PanelLayout::mainSpacing, ledRed, ledDim};
+        bounds = layout.mainStrip(PanelLayout::mainDigits);
+        key = QStringLiteral("main|n%1").arg(content.mainValue);
+        draw = [strip, bounds](QPainter &p) { strip.paint(p, bounds.topLeft()); };
+    } else {
+        const SevenSegmentStringDisplay strip{content.mainText, PanelLayout::mainDigitWidth,
+                                              PanelLayout::mainDigitHeight, PanelLayout::mainSpacing, ledRed, ledDim};
+        bounds = layout.mainStrip(strip.cells().size());
+        key = QStringLiteral("main|t%1").arg(content.mainText);
+        draw = [strip, bounds](QPainter &p) { strip.paint(p, bounds.topLeft()); };
+    }
+    if (bounds.isEmpty())
+        return;
+    const QImage image = cache.image(key + QLatin1Char('|') + ratioKey(dpr),
+                                     [&] { return glowingLayer(bounds, dpr, glows, draw); });
+    painter.drawImage(layerOrigin(bounds, dpr, shadowMargin(14)), image);
+}
+
+void paintSmallDisplay(QPainter &painter, const PanelLayout &layout, const PanelContent &content, qreal dpr,
+                       PanelPaintCache &cache)
+{
+    const SmallSegmentDisplay strip{content.smallValue, PanelLayout::smallDigitWidth, PanelLayout::smallDigitHeight,
+                                    PanelLayout::smallSpacing, ledRed, ledDim};
+    const QRectF bounds = layout.smallStrip;
+    const QImage digits = cache.image(QStringLiteral("small|%1|%2").arg(content.smallValue, ratioKey(dpr)), [&] {
+        return glowingLayer(bounds, dpr, {{withOpacity(ledRed, 0.2f), 10}, {withOpacity(ledRed, 0.5f), 5}},
+                            [&](QPainter &p) { strip.paint(p, bounds.topLeft()); });
+    });
+    painter.drawImage(layerOrigin(bounds, dpr, shadowMargin(10)), digits);
+
+    if (content.smallSuffix.isEmpty())
+        return;
+    const QImage suffix = cache.image(QStringLiteral("suffix|%1|%2").arg(content.smallSuffix, ratioKey(dpr)), [&] {
+        return glowingLayer(layout.suffix, dpr, {{withOpacity(ledRed, 0.6f), 4}}, [&](QPainter &p) {
+            p.setFont(layout.fonts.suffix);
+            p.setPen(ledRed);
+            p.drawText(layout.suffix, Qt::AlignCenter, content.smallSuffix);
+        });
+    });
+    painter.drawImage(layerOrigin(layout.suffix, dpr, shadowMargin(4)), suffix);
+}
+
+void paintCaptions(QPainter &painter, const PanelLayout &layout, const PanelContent &content)
+{
+    painter.setPen(withOpacity(ledRed, 0.75f));
+    if (content.planCaptions()) {
+        painter.setFont(layout.fonts.planCaption);
+        for (int i = 0; i < 3; ++i)
+            painter.drawText(layout.planCaptions[i], Qt::AlignCenter, content.mainLabels[i]);
+    } else if (!content.mainLabels.isEmpty()) {
+        painter.setFont(layout.fonts.sessionCaption);
+        painter.drawText(layout.sessionCaption, Qt::AlignCenter, content.mainLabels.first());
+    }
+    painter.setFont(layout.fonts.smallCaption);
+    painter.setPen(withOpacity(ledRed, 0.7f));
+    painter.drawText(layout.smallCaption, Qt::AlignCenter, content.smallCaption);
+}
+
+} // namespace
+
+QImage PanelPaintCache::image(const QString &key, const std::function<QImage()> &make)
+{
+    const auto found = m_images.constFind(key);
+    if (found != m_images.cend())
+        return *found;
+    ++m_misses;
+    if (m_images.size() >= maxEntries)
+        m_images.clear();
+    const QImage made = make();
+    m_images.insert(key, made);
+    return made;
+}
+
+void paintPanel(QPainter &painter, const PanelLayout &layout, const PanelContent &content, PanelPaintCache &cache)
+{
+    painter.save();
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing | QPainter::SmoothPixmapTransform);
+    const qreal dpr = deviceRatio(painter);
+
+    const QImage body = cache.image(QStringLiteral("body|") + ratioKey(dpr), [&] {
+        return paintLayer(layout.panel, dpr, 0, [&](QPainter &p) { paintStaticBody(p, layout, dpr); });
+    });
+    painter.drawImage(layerOrigin(layout.panel, dpr, 0), body);
+
+    for (int i = 0; i < ledCount; ++i)
+        paintLed(painter, layout.leds[i], Led(i), content.leds[i], layout, dpr, cache);
+
+    const KeyStyle modeStyle{layout.fonts.modeKey, withOpacity(ledRed, 0.85f), withOpacity(ledRed, 0.5f), 0.5,
+                             {withOpacity(ledRed, 0.4f), 4}};
+    const KeyStyle opStyle{layout.fonts.opKey, ledRed, withOpacity(ledRed, 0.6f), 1, {withOpacity(ledRed, 0.5f), 4}};
+    for (Key key : {Key::k1, Key::k2, Key::op})
+        paintKey(painter, layout.key(key), key, content.keyLit(key), key == Key::op ? opStyle : modeStyle, dpr, cache);
+
+    paintMainStrip(painter, layout, content, dpr, cache);
+    paintSmallDisplay(painter, layout, content, dpr, cache);
+    paintCaptions(painter, layout, content);
+    painter.restore();
+}
+
+QImage renderPanel(const PanelLayout &layout, const PanelContent &content, qreal dpr, PanelPaintCache &cache)
+{
+    QImage image(QSize(qRound(PanelLayout::width * dpr), qRound(PanelLayout::height * dpr)),
+                 QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    paintPanel(painter, layout, content, cache);
+    return image;
+}

@@ -26,6 +26,8 @@ struct SevenSegmentDisplay
     QColor activeColor;
     QColor dimColor;
 
+    // The number of positions actually shown: digits clamped to 1..9.
+    int positions() const;
     std::vector<DigitPosition> digitValues() const;
     QSizeF size() const;
     void paint(QPainter &painter, QPointF origin) const;

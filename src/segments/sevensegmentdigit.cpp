@@ -1,1 +1,114 @@
 #include "sevensegmentdigit.h"
+
+#include "roundedshape.h"
+#include "segmentpainter.h"
+
+#include <cmath>
+
+namespace {
+
+// Gap around every segment, in points, whatever the cell size.
+constexpr qreal segmentGap = 1.5;
+// Segment thickness as a share of the cell width.
+constexpr qreal thicknessRatio = 0.16;
+
+} // namespace
+
+SevenSegmentDigit SevenSegmentDigit::fromValue(std::optional<qint64> value, qreal width, qreal height,
+                                               const QColor &activeColor, const QColor &dimColor)
+{
+    SegmentPattern segments = 0;
+    if (value && *value >= 0 && *value < qint64(digitSegments.size()))
+        segments = digitSegments[std::size_t(*value)];
+    return {segments, width, height, activeColor, dimColor};
+}
+
+SevenSegmentDigit SevenSegmentDigit::fromChar(std::optional<QStringView> character, qreal width, qreal height,
+                                              const QColor &activeColor, const QColor &dimColor)
+{
+    SegmentPattern segments = 0;
+    // Only a character that is exactly one ASCII digit lights as a digit: other scripts' digits,
+    // and a digit carrying a combining mark, stay unlit.
+    if (character && character->size() == 1) {
+        const char16_t c = character->front().unicode();
+        if (c >= u'0' && c <= u'9')
+            segments = digitSegments[std::size_t(c - u'0')];
+        else if (c == u'-')
+            segments = minusSegments;
+    }
+    return {segments, width, height, activeColor, dimColor};
+}
+
+QRectF SevenSegmentDigit::segRect(int index, QSizeF cell, qreal t, qreal g)
+{
+    const qreal w = cell.width();
+    const qreal h = cell.height();
+    const qreal v = h / 2 - t - 2.5 * g;          // length of a vertical segment
+    const qreal across = w - 2 * (t + g);         // length of a horizontal segment
+    // The upper verticals sit one gap below the top segment; the lower ones reach down to the
+    // bottom segment's upper edge. That asymmetry is part of the look.
+    switch (index) {
+    case 0: return {t + g, g, across, t};
+    case 1: return {w - t - g, t + 2 * g, t, v};
+    case 2: return {w - t - g, h / 2 + 1.5 * g, t, v};
+    case 3: return {t + g, h - t - g, across, t};
+    case 4: return {g, h / 2 + 1.5 * g, t, v};
+    case 5: return {g, t + 2 * g, t, v};
+    case 6: return {t + g, h / 2 - t / 2, across, t};
+    default: return {};
+    }
+}
+
+void SevenSegmentDigit::paint(QPainter &painter, QPointF origin) const
+{
+    SegmentPainter(painter).drawDigit(*this, origin);
+}
+
+SegmentPainter::SegmentPainter(QPainter &painter)
+    : m_painter(painter)
+{
+    m_painter.save();
+    m_painter.setRenderHint(QPainter::Antialiasing, true);
+    m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    m_painter.setPen(Qt::NoPen);
+    // Device pixels per point along the painter's axes (the pixel ratio, times any scaling).
+    const QTransform device = m_painter.deviceTransform();
+    m_deviceScale = std::sqrt(std::abs(device.determinant()));
+}
+
+SegmentPainter::~SegmentPainter()
+{
+    m_painter.restore();
+}
+
+void SegmentPainter::drawDigit(const SevenSegmentDigit &digit, QPointF origin)
+{
+    const QSizeF cell = digit.size();
+    const qreal t = thicknessRatio * cell.width();
+    const qreal inset = 0.15 * t;
+    // The half-opacity core over a fully opaque body of the same colour leaves that colour
+    // unchanged, so it is only worth filling when the body comes out translucent.
+    const bool visibleCore = digit.activeColor.alpha() < 255 || m_painter.opacity() < 1;
+    QColor coreColor = digit.activeColor;
+    coreColor.setAlphaF(digit.activeColor.alphaF() * 0.5f);
+    for (int i = 0; i < 7; ++i) {
+        // A cell too small for a segment simply leaves that segment out.
+        const QRectF body = SevenSegmentDigit::segRect(i, cell, t, segmentGap).translated(origin);
+        if (!(body.width() > 0) || !(body.height() > 0))
+            continue;
+        if (digit.segments & (1u << i)) {
+            fill(body, 0.3 * t, digit.activeColor);
+            if (visibleCore)
+                fill(body.adjusted(inset, inset, -inset, -inset), 0.2 * t, coreColor);
+        } else {
+            fill(body, 0.3 * t, digit.dimColor);
+        }
+    }
+}
+
+void SegmentPainter::fill(const QRectF &rect, qreal radius, const QColor &color)
+{
+    m_painter.setBrush(color);
+    continuousRoundedPolygon(m_outline, rect, radius, m_deviceScale);
+    m_painter.drawPolygon(m_outline, Qt::WindingFill);
+}

@@ -26,8 +26,12 @@ public:
     QList<ActiveSession> activeSessions() const { return m_activeSessions; }
     QString claudeDir() const { return m_claudeDir; }
 
-    // Starts one refresh cycle on the background pool; returns at once.
+    // Starts one refresh cycle on the background pool; returns at once. Called by the
+    // constructor and by the repeating timer; overlapping cycles each publish their own results.
     void refresh();
+
+    // The repeating 60-second timer that calls refresh(); it dies with the reader.
+    const QTimer &refreshTimer() const { return m_timer; }
 
 signals:
     void sessionStatsChanged();
@@ -35,6 +39,8 @@ signals:
 
 private:
     void publish(const QList<ActiveSession> &sessions, const SessionStats &stats);
+    void setActiveSessions(const QList<ActiveSession> &sessions);
+    void setSessionStats(const SessionStats &stats);
 
     SessionStats m_sessionStats;
     QList<ActiveSession> m_activeSessions;

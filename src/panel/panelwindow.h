@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QPoint>
+#include <QWidget>
+
+#include <optional>
+
+class ClaudeStatsReader;
+class ContentView;
+class PlanUsageFetcher;
+class QAction;
+
+// The program's one window: a frameless, translucent, always-on-top 650 x 185 panel whose only
+// content is the ContentView, centred on the primary screen when created. A press on any point
+// that is not a key moves the window. Its actions ("About Glimmerox", "Hide Glimmerox",
+// "Bring to Front", "Quit Glimmerox") are offered on right-click where there is no menu bar,
+// and their shortcuts work while the panel has focus.
+class PanelWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    PanelWindow(ClaudeStatsReader &stats, PlanUsageFetcher &fetcher, QWidget *parent = nullptr);
+
+    ContentView *contentView() const { return m_view; }
+    QAction *aboutAction() const { return m_about; }
+    QAction *hideAction() const { return m_hide; }
+    QAction *bringToFrontAction() const { return m_bringToFront; }
+    QAction *quitAction() const { return m_quit; }
+
+    // Puts the window in the middle of its screen's available area.
+    void centreOnScreen();
+    // Shows, raises and activates the window, also after it was hidden or minimised.
+    void bringToFront();
+
+signals:
+    void aboutRequested();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    ContentView *m_view;
+    QAction *m_about;
+    QAction *m_hide;
+    QAction *m_bringToFront;
+    QAction *m_quit;
+    // Where the press grabbed the window, when the platform cannot move it for us.
+    std::optional<QPoint> m_dragOffset;
+};

@@ -1,0 +1,89 @@
+#include "fileaccess.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+RegularFile::RegularFile(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info;
+    // Checked before opening so that a FIFO or device is never opened at all.
+    if (::stat(name.constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return;
+    // O_NONBLOCK and the second check close the window in which the name could be swapped for
+    // a FIFO between the two calls; on a regular file the flag has no effect.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return;
+    }
+    m_fd = fd;
+    m_size = info.st_size;
+}
+
+RegularFile::~RegularFile()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+qint64 RegularFile::read(char *buffer, qint64 capacity)
+{
+    if (m_fd < 0)
+        return -1;
+    for (;;) {
+        const ssize_t count = ::read(m_fd, buffer, size_t(capacity));
+        if (count >= 0 || errno != EINTR)
+            return count;
+    }
+}
+
+std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxSize)
+{
+    RegularFile file(path);
+    if (!file.isOpen() || file.size() > maxSize)
+        return std::nullopt;
+    // The size may change while reading: read to the end, but never past maxSize.
+    QByteArray data(qsizetype(file.size()) + 1, Qt::Uninitialized);
+    qint64 length = 0;
+    for (;;) {
+        if (length == data.size()) {
+            if (data.size() > maxSize)
+                return std::nullopt;
+            data.resize(std::min<qint64>(data.size() * 2, maxSize + 1));
+        }
+        const qint64 count = file.read(data.data() + length, data.size() - length);
+        if (count < 0)
+            return std::nullopt;
+        if (count == 0)
+            break;
+        length += count;
+    }
+    if (length > maxSize)
+        return std::nullopt;
+    data.truncate(qsizetype(length));
+    return data;
+}
+
+std::optional<QStringList> listDirectory(const QString &path)
+{
+    DIR *dir = ::opendir(QFile::encodeName(path).constData());
+    if (!dir)
+        return std::nullopt;
+    QStringList names;
+    while (const dirent *entry = ::readdir(dir)) {
+        const char *name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+            continue;
+        names.append(QFile::decodeName(name));
+    }
+    ::closedir(dir);
+    return names;
+}

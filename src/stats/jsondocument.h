@@ -1,0 +1,35 @@
+#pragma once
+
+// JSON helpers shared by the session record and transcript readers. Internal to the stats
+// library: only its sources include simdjson.
+
+#include <QtGlobal>
+
+#include <simdjson.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace jsondocument {
+
+// Bytes that must stay readable past the end of a document handed to parse().
+constexpr size_t padding = simdjson::SIMDJSON_PADDING;
+
+// Parses `size` bytes as one whole JSON document; [data + size, data + size + padding) must be
+// readable. A document that is valid JSON but holds a number beyond what simdjson represents
+// (an integer of more than 20 digits, 1e400) is parsed again with such numbers read as 0, since
+// a value outside the 64-bit range counts as 0 anyway. `scratch` holds that rewritten copy.
+simdjson::simdjson_result<simdjson::dom::element> parse(simdjson::dom::parser &parser,
+                                                        const char *data, size_t size,
+                                                        std::string &scratch);
+
+// The value of `key` in `object`, keys compared after unescaping; the last one wins when a key
+// repeats, as it would when the document is read into a dictionary.
+std::optional<simdjson::dom::element> member(simdjson::dom::object object, std::string_view key);
+
+// A JSON number with an integral value inside the signed 64-bit range (10, 10.0, 1e2, -3);
+// absent for anything else (10.5, "10", true, null, 1e19, objects).
+std::optional<qint64> integralValue(simdjson::dom::element value);
+
+} // namespace jsondocument
