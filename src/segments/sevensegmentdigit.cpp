@@ -3,6 +3,7 @@
 #include "roundedshape.h"
 #include "segmentpainter.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -71,9 +72,9 @@ SegmentPainter::SegmentPainter(QPainter &painter)
     m_painter.setRenderHint(QPainter::Antialiasing, true);
     m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     m_painter.setPen(Qt::NoPen);
-    // Device pixels per point along the painter's axes (the pixel ratio, times any scaling).
+    // Device pixels per point (the pixel ratio, times any scaling), along the more stretched axis.
     const QTransform device = m_painter.deviceTransform();
-    m_deviceScale = std::sqrt(std::abs(device.determinant()));
+    m_deviceScale = std::max(std::hypot(device.m11(), device.m12()), std::hypot(device.m21(), device.m22()));
 }
 
 SegmentPainter::~SegmentPainter()
