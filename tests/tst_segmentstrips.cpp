@@ -84,22 +84,17 @@ private slots:
         QTest::addRow("zero is all unlit") << qint64(0) << 8 << QList<int>{_, _, _, _, _, _, _, _};
         QTest::addRow("1234") << qint64(1234) << 8 << QList<int>{_, _, _, _, 1, 2, 3, 4};
         QTest::addRow("inner zeros lit") << qint64(100) << 8 << QList<int>{_, _, _, _, _, 1, 0, 0};
-        QTest::addRow("negative") << qint64(-5) << 8 << QList<int>{_, _, _, _, _, _, _, _};
+        QTest::addRow("negative") << std::numeric_limits<qint64>::min() << 8 << QList<int>{_, _, _, _, _, _, _, _};
         QTest::addRow("too large") << qint64(123456789) << 8 << QList<int>{9, 9, 9, 9, 9, 9, 9, 9};
-        QTest::addRow("exactly fits") << qint64(99999999) << 8 << QList<int>{9, 9, 9, 9, 9, 9, 9, 9};
         QTest::addRow("one position") << qint64(7) << 1 << QList<int>{7};
         QTest::addRow("one position, too large") << qint64(12) << 1 << QList<int>{9};
-        QTest::addRow("one position, zero") << qint64(0) << 1 << QList<int>{_};
         QTest::addRow("no positions: one") << qint64(42) << 0 << QList<int>{9};
-        QTest::addRow("negative positions: one") << qint64(3) << -4 << QList<int>{3};
         QTest::addRow("smallest int positions: one") << qint64(3) << std::numeric_limits<int>::min() << QList<int>{3};
         QTest::addRow("twelve positions: nine")
             << qint64(123456789012) << 12 << QList<int>{9, 9, 9, 9, 9, 9, 9, 9, 9};
         QTest::addRow("largest int positions, largest value: nine nines")
             << std::numeric_limits<qint64>::max() << std::numeric_limits<int>::max()
             << QList<int>{9, 9, 9, 9, 9, 9, 9, 9, 9};
-        QTest::addRow("smallest value") << std::numeric_limits<qint64>::min() << 9
-                                        << QList<int>{_, _, _, _, _, _, _, _, _};
     }
 
     void digitValues()
@@ -123,7 +118,6 @@ private slots:
         QTest::addRow("lone zero lit") << u"0"_s << QList<int>{_, _, 0};
         QTest::addRow("decimal and suffix") << u"12.5K"_s << QList<int>{1, 2, 5};
         QTest::addRow("leading zeros lit") << u"007"_s << QList<int>{0, 0, 7};
-        QTest::addRow("dashes") << u"---"_s << QList<int>{_, _, _};
         QTest::addRow("negative loses its sign") << u"-3"_s << QList<int>{_, _, 3};
         QTest::addRow("Arabic-Indic digits dropped") << u"\u0664\u0662"_s << QList<int>{_, _, _};
         QTest::addRow("digit with combining mark dropped") << u"12\u0301"_s << QList<int>{_, _, 1};
@@ -145,14 +139,14 @@ private slots:
         QTest::addColumn<QList<int>>("cells");
         const int e = emptyCell;
         QTest::addRow("space, minus, five") << u" -5"_s << 2.0 << QList<int>{e, 0x40, 0x6D};
-        QTest::addRow("space, minus, five at ratio 1") << u" -5"_s << 1.0 << QList<int>{e, 0x40, 0x6D};
+        QTest::addRow("digits and look-alikes") << u"0123456789+\u2013K"_s << 1.0
+                                               << QList<int>{0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x6D, 0x7D, 0x07, 0x7F, 0x6F, 0, 0, 0};
         QTest::addRow("colon is an unlit digit") << u"12:34"_s << 2.0 << QList<int>{0x06, 0x5B, 0, 0x4F, 0x66};
-        QTest::addRow("error dashes") << u"-- -- --"_s << 2.0 << QList<int>{0x40, 0x40, e, 0x40, 0x40, e, 0x40, 0x40};
         QTest::addRow("countdown") << u"01 02 03"_s << 1.0 << QList<int>{0x3F, 0x06, e, 0x3F, 0x5B, e, 0x3F, 0x4F};
         QTest::addRow("tab and no-break space are unlit digits") << u"\t\u00A0"_s << 2.0 << QList<int>{0, 0};
         QTest::addRow("accent built from two code points") << u"e\u0301x"_s << 2.0 << QList<int>{0, 0};
         QTest::addRow("family emoji") << u"\U0001F468\u200D\U0001F469\u200D\U0001F467"_s << 2.0 << QList<int>{0};
-        QTest::addRow("Arabic-Indic digit") << u"\u0663"_s << 2.0 << QList<int>{0};
+        QTest::addRow("Arabic-Indic digit, digit with a combining mark") << u"\u06633\u0301"_s << 2.0 << QList<int>{0, 0};
         QTest::addRow("empty") << QString() << 2.0 << QList<int>{};
     }
 

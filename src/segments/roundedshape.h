@@ -9,9 +9,10 @@
 // shape of the panel uses this one path.
 //
 // Each corner leaves its edges at 1.528 × radius (like the continuous corners of iOS) and
-// meets the circle of the given radius at the corner's diagonal. When that extent does not
-// fit into half the shorter side, the radius and then the smoothing shrink so that the
-// shape stays well formed; a radius of half the shorter side gives a pill with round ends.
+// meets the circle of the given radius at the corner's diagonal. A radius beyond half the
+// shorter side is cut to it, and where the extent would not fit into half the shorter side
+// the smoothing shrinks, down to a plain circular corner: a radius of half the shorter side
+// gives a pill with round ends.
 // An empty rectangle gives an empty path, a radius of zero or less a plain rectangle.
 QPainterPath continuousRoundedRect(const QRectF &rect, qreal radius);
 

@@ -29,12 +29,13 @@ template<typename Positions>
 void paintPositions(QPainter &painter, QPointF origin, const Positions &positions, qreal width, qreal height,
                     qreal spacing, const QColor &activeColor, const QColor &dimColor)
 {
-    SegmentPainter segmentPainter(painter);
-    qsizetype index = 0;
+    std::vector<PlacedDigit> cells;
+    cells.reserve(positions.size());
     for (const DigitPosition &position : positions) {
-        const auto digit = SevenSegmentDigit::fromValue(position, width, height, activeColor, dimColor);
-        segmentPainter.drawDigit(digit, cellOrigin(origin, index++, width, spacing));
+        cells.push_back({SevenSegmentDigit::fromValue(position, width, height, activeColor, dimColor),
+                         cellOrigin(origin, qsizetype(cells.size()), width, spacing)});
     }
+    SegmentPainter(painter).drawDigits(cells);
 }
 
 bool isDecimalDigit(QStringView character)
@@ -132,13 +133,15 @@ QSizeF SevenSegmentStringDisplay::size() const
 
 void SevenSegmentStringDisplay::paint(QPainter &painter, QPointF origin) const
 {
-    SegmentPainter segmentPainter(painter);
     const QStringList characters = cells();
+    std::vector<PlacedDigit> digits;
+    digits.reserve(std::size_t(characters.size()));
     for (qsizetype i = 0; i < characters.size(); ++i) {
         // Only the plain space is an empty cell; a tab or a no-break space is an unlit digit.
         if (characters[i] == u" ")
             continue;
-        const auto digit = SevenSegmentDigit::fromChar(characters[i], digitWidth, digitHeight, activeColor, dimColor);
-        segmentPainter.drawDigit(digit, cellOrigin(origin, i, digitWidth, spacing));
+        digits.push_back({SevenSegmentDigit::fromChar(characters[i], digitWidth, digitHeight, activeColor, dimColor),
+                          cellOrigin(origin, i, digitWidth, spacing)});
     }
+    SegmentPainter(painter).drawDigits(digits);
 }

@@ -3,6 +3,7 @@
 #include "roundedshape.h"
 #include "segmentpainter.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -61,7 +62,8 @@ QRectF SevenSegmentDigit::segRect(int index, QSizeF cell, qreal t, qreal g)
 
 void SevenSegmentDigit::paint(QPainter &painter, QPointF origin) const
 {
-    SegmentPainter(painter).drawDigit(*this, origin);
+    const PlacedDigit placed{*this, origin};
+    SegmentPainter(painter).drawDigits({&placed, 1});
 }
 
 SegmentPainter::SegmentPainter(QPainter &painter)
@@ -71,9 +73,9 @@ SegmentPainter::SegmentPainter(QPainter &painter)
     m_painter.setRenderHint(QPainter::Antialiasing, true);
     m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     m_painter.setPen(Qt::NoPen);
-    // Device pixels per point along the painter's axes (the pixel ratio, times any scaling).
+    // Device pixels per point (the pixel ratio, times any scaling), along the more stretched axis.
     const QTransform device = m_painter.deviceTransform();
-    m_deviceScale = std::sqrt(std::abs(device.determinant()));
+    m_deviceScale = std::max(std::hypot(device.m11(), device.m12()), std::hypot(device.m21(), device.m22()));
 }
 
 SegmentPainter::~SegmentPainter()
@@ -81,34 +83,48 @@ SegmentPainter::~SegmentPainter()
     m_painter.restore();
 }
 
-void SegmentPainter::drawDigit(const SevenSegmentDigit &digit, QPointF origin)
+void SegmentPainter::drawDigits(std::span<const PlacedDigit> digits)
 {
+    for (Layer layer : {Layer::unlitBodies, Layer::litBodies, Layer::litCores}) {
+        for (const PlacedDigit &placed : digits)
+            drawLayer(placed.digit, placed.origin, layer);
+    }
+}
+
+void SegmentPainter::drawLayer(const SevenSegmentDigit &digit, QPointF origin, Layer layer)
+{
+    // The half-opacity core over a fully opaque body of the same colour leaves that colour
+    // unchanged, so it is only worth filling when the body comes out translucent.
+    if (layer == Layer::litCores && digit.activeColor.alpha() == 255 && m_painter.opacity() >= 1)
+        return;
     const QSizeF cell = digit.size();
     const qreal t = thicknessRatio * cell.width();
     const qreal inset = 0.15 * t;
-    // The half-opacity core over a fully opaque body of the same colour leaves that colour
-    // unchanged, so it is only worth filling when the body comes out translucent.
-    const bool visibleCore = digit.activeColor.alpha() < 255 || m_painter.opacity() < 1;
     QColor coreColor = digit.activeColor;
     coreColor.setAlphaF(digit.activeColor.alphaF() * 0.5f);
     for (int i = 0; i < 7; ++i) {
+        const bool lit = digit.segments & (1u << i);
+        if (lit == (layer == Layer::unlitBodies))
+            continue;
         // A cell too small for a segment simply leaves that segment out.
         const QRectF body = SevenSegmentDigit::segRect(i, cell, t, segmentGap).translated(origin);
         if (!(body.width() > 0) || !(body.height() > 0))
             continue;
-        if (digit.segments & (1u << i)) {
-            fill(body, 0.3 * t, digit.activeColor);
-            if (visibleCore)
-                fill(body.adjusted(inset, inset, -inset, -inset), 0.2 * t, coreColor);
-        } else {
-            fill(body, 0.3 * t, digit.dimColor);
+        switch (layer) {
+        case Layer::unlitBodies: fill(body, 0.3 * t, digit.dimColor); break;
+        case Layer::litBodies: fill(body, 0.3 * t, digit.activeColor); break;
+        case Layer::litCores: fill(body.adjusted(inset, inset, -inset, -inset), 0.2 * t, coreColor); break;
         }
     }
 }
 
 void SegmentPainter::fill(const QRectF &rect, qreal radius, const QColor &color)
 {
-    m_painter.setBrush(color);
+    // Setting a brush costs as much as filling a small segment, even when it is the same one.
+    if (color != m_brushColor) {
+        m_painter.setBrush(color);
+        m_brushColor = color;
+    }
     continuousRoundedPolygon(m_outline, rect, radius, m_deviceScale);
     m_painter.drawPolygon(m_outline, Qt::WindingFill);
 }
