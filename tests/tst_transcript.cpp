@@ -211,6 +211,11 @@ void TestTranscript::nonRegularFilesAreNeverOpened()
     QVERIFY(QDir().mkpath(home.subagentPath(chosen, QStringLiteral("folder.jsonl"))));
     QVERIFY(writeFile(home.subagentPath(chosen, QStringLiteral("b.jsonl")), usageLine("b", 5, 0)));
     QCOMPARE(::readSessionTokens(home.claudeDir(), chosen), (SessionStats{7, 1, 1, 200000}));
+
+    // A NUL in a session id would cut the path short at "s1" and read that session's transcript.
+    const ActiveSession cut = session(1, QStringLiteral("s1") + QChar(u'\0') + QStringLiteral("x"));
+    QCOMPARE(::readSessionTokens(home.claudeDir(), cut), SessionStats());
+    QVERIFY(!jsonlModificationDate(home.claudeDir(), cut));
 }
 
 void TestTranscript::encodeCwd_data()
