@@ -24,7 +24,8 @@ constexpr size_t chunkBytes = size_t(1) << 19;
 // of its letters (u, s, a, g, e are \u0075, \u0073, \u0061, \u0067, \u0065). Most bytes of a
 // transcript are tool results without either, and skipping them unparsed changes no figure.
 // The vector scans look for 'u' with 'g' three bytes on, and for '\\' with '6' or '7' four bytes
-// on, then confirm each hit; they read up to 36 bytes past the end of the line (padding).
+// on, then confirm each hit; they read up to 36 bytes past the end of the line (padding). They
+// run from the end of the line backwards: "usage" closes an assistant message, so it is met early.
 
 // Confirms a hit at `at`: "usage" in quotes, or the escape \u006x / \u007x.
 bool confirmHit(const char *line, size_t size, size_t at)
@@ -53,7 +54,8 @@ __attribute__((target("avx2"))) bool mayHoldUsageKeyAvx2(const char *line, size_
     const __m256i backslash = _mm256_set1_epi8('\\');
     const __m256i one = _mm256_set1_epi8(1);
     const __m256i seven = _mm256_set1_epi8('7');
-    for (size_t i = 0; i < size; i += 32) {
+    for (size_t block = (size + 31) / 32; block-- > 0;) {
+        const size_t i = block * 32;
         const __m256i at0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(line + i));
         const __m256i at3 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(line + i + 3));
         const __m256i at4 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(line + i + 4));
@@ -76,7 +78,8 @@ bool mayHoldUsageKeySse2(const char *line, size_t size)
     const __m128i backslash = _mm_set1_epi8('\\');
     const __m128i one = _mm_set1_epi8(1);
     const __m128i seven = _mm_set1_epi8('7');
-    for (size_t i = 0; i < size; i += 16) {
+    for (size_t block = (size + 15) / 16; block-- > 0;) {
+        const size_t i = block * 16;
         const __m128i at0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(line + i));
         const __m128i at3 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(line + i + 3));
         const __m128i at4 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(line + i + 4));
