@@ -181,6 +181,8 @@ struct UsageDeduplicator::Parser
 {
     simdjson::dom::parser json{maxLineBytes};
     std::string scratch;
+    std::string lastModelUtf8;
+    QString lastModel;
 };
 
 UsageDeduplicator::UsageDeduplicator()
@@ -215,8 +217,14 @@ void UsageDeduplicator::addPaddedLine(const char *line, size_t size)
     entry.cacheCreate = usageValue(usage, "cache_creation_input_tokens");
     entry.cacheRead = usageValue(usage, "cache_read_input_tokens");
     std::string_view text;
-    if (const auto model = jsondocument::member(message, "model"); model && !model->get_string().get(text))
-        entry.model = QString::fromUtf8(text.data(), qsizetype(text.size()));
+    if (const auto model = jsondocument::member(message, "model"); model && !model->get_string().get(text)) {
+        // Consecutive entries nearly always name the same model: share one string between them.
+        if (text != m_parser->lastModelUtf8) {
+            m_parser->lastModelUtf8.assign(text);
+            m_parser->lastModel = QString::fromUtf8(text.data(), qsizetype(text.size()));
+        }
+        entry.model = m_parser->lastModel;
+    }
 
     const auto id = jsondocument::member(message, "id");
     if (!id || id->get_string().get(text)) {
