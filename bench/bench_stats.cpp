@@ -305,7 +305,7 @@ int benchGenerate(int argc, char **argv)
     const std::unique_ptr<QCoreApplication> application = ensureApplication(argc, argv);
     bool ok = true;
     const long long sizeMb = optionValue(argc, argv, "--size-mb", -1, &ok);
-    const long long subagents = optionValue(argc, argv, "--subagents", 2, &ok);
+    const long long subagents = optionValue(argc, argv, "--subagents", 0, &ok);
     const long long seed = optionValue(argc, argv, "--seed", 1, &ok);
     if (argc < 2 || argv[1][0] == '-' || !ok || sizeMb < 0 || subagents < 0) {
         std::fprintf(stderr, "usage: glimmerox-bench generate DIR --size-mb M [--subagents K] [--seed S]\n");

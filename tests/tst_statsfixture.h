@@ -16,6 +16,15 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+inline char *toString(const SessionStats &stats)
+{
+    return QTest::toString(QStringLiteral("(total %1, context %2, output %3, window %4)")
+                               .arg(stats.totalTokens)
+                               .arg(stats.lastContextTokens)
+                               .arg(stats.lastOutputTokens)
+                               .arg(stats.contextWindowSize));
+}
+
 // One transcript line with usage; an empty id leaves "id" out.
 inline QByteArray usageLine(const QByteArray &id, qint64 input, qint64 output, qint64 cacheCreate = 0,
                             qint64 cacheRead = 0, const QByteArray &model = {})

@@ -11,15 +11,6 @@
 #include <limits>
 #include <memory>
 
-char *toString(const SessionStats &stats)
-{
-    return QTest::toString(QStringLiteral("(total %1, context %2, output %3, window %4)")
-                               .arg(stats.totalTokens)
-                               .arg(stats.lastContextTokens)
-                               .arg(stats.lastOutputTokens)
-                               .arg(stats.contextWindowSize));
-}
-
 class TestStatsReader : public QObject
 {
     Q_OBJECT

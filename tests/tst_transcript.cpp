@@ -16,15 +16,6 @@ char *toString(const UsageEntry &entry)
                                .arg(entry.model));
 }
 
-char *toString(const SessionStats &stats)
-{
-    return QTest::toString(QStringLiteral("(total %1, context %2, output %3, window %4)")
-                               .arg(stats.totalTokens)
-                               .arg(stats.lastContextTokens)
-                               .arg(stats.lastOutputTokens)
-                               .arg(stats.contextWindowSize));
-}
-
 namespace {
 
 constexpr qint64 maxCount = std::numeric_limits<qint64>::max();
@@ -50,7 +41,6 @@ private slots:
     void nonRegularFilesAreNeverOpened();
     void encodeCwd_data();
     void encodeCwd();
-    void contextWindowForModel_data();
     void contextWindowForModel();
 };
 
@@ -211,6 +201,11 @@ void TestTranscript::nonRegularFilesAreNeverOpened()
     QVERIFY(QDir().mkpath(home.subagentPath(chosen, QStringLiteral("folder.jsonl"))));
     QVERIFY(writeFile(home.subagentPath(chosen, QStringLiteral("b.jsonl")), usageLine("b", 5, 0)));
     QCOMPARE(::readSessionTokens(home.claudeDir(), chosen), (SessionStats{7, 1, 1, 200000}));
+
+    // A NUL in a session id would cut the path short at "s1" and read that session's transcript.
+    const ActiveSession cut = session(1, QStringLiteral("s1") + QChar(u'\0') + QStringLiteral("x"));
+    QCOMPARE(::readSessionTokens(home.claudeDir(), cut), SessionStats());
+    QVERIFY(!jsonlModificationDate(home.claudeDir(), cut));
 }
 
 void TestTranscript::encodeCwd_data()
@@ -232,20 +227,10 @@ void TestTranscript::encodeCwd()
     QCOMPARE(::encodeCwd(cwd), expected);
 }
 
-void TestTranscript::contextWindowForModel_data()
-{
-    QTest::addColumn<QString>("model");
-    QTest::addRow("mixed case sonnet") << QString("Claude-Sonnet-4-5");
-    QTest::addRow("haiku") << QString("claude-3-5-haiku");
-    QTest::addRow("opus") << QString("claude-opus-4-1-20250805");
-    QTest::addRow("unknown") << QString("<synthetic>");
-    QTest::addRow("empty") << QString("");
-}
-
 void TestTranscript::contextWindowForModel()
 {
-    QFETCH(QString, model);
-    QCOMPARE(::contextWindowForModel(model), 200000);
+    for (const char *model : {"Claude-Sonnet-4-5", "claude-3-5-haiku", "claude-opus-4-1", "<synthetic>", ""})
+        QCOMPARE(::contextWindowForModel(QLatin1String(model)), 200000);
 }
 
 QTEST_GUILESS_MAIN(TestTranscript)

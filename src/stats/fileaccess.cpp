@@ -8,16 +8,23 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+std::optional<QByteArray> encodedPath(const QString &path)
+{
+    if (path.contains(QChar(u'\0')))
+        return std::nullopt;
+    return QFile::encodeName(path);
+}
+
 RegularFile::RegularFile(const QString &path)
 {
-    const QByteArray name = QFile::encodeName(path);
+    const std::optional<QByteArray> name = encodedPath(path);
     struct stat info;
     // Checked before opening so that a FIFO or device is never opened at all.
-    if (::stat(name.constData(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (!name || ::stat(name->constData(), &info) != 0 || !S_ISREG(info.st_mode))
         return;
     // O_NONBLOCK and the second check close the window in which the name could be swapped for
     // a FIFO between the two calls; on a regular file the flag has no effect.
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(name->constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return;
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -74,7 +81,8 @@ std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxSize)
 
 std::optional<QStringList> listDirectory(const QString &path)
 {
-    DIR *dir = ::opendir(QFile::encodeName(path).constData());
+    const std::optional<QByteArray> name = encodedPath(path);
+    DIR *dir = name ? ::opendir(name->constData()) : nullptr;
     if (!dir)
         return std::nullopt;
     QStringList names;

@@ -29,6 +29,10 @@ private:
     qint64 m_size = 0;
 };
 
+// The path as the file system takes it; absent when it holds a NUL character, which would
+// silently cut the path short and name another file.
+std::optional<QByteArray> encodedPath(const QString &path);
+
 // The whole content of a regular file of at most `maxSize` bytes; absent when the file is
 // missing, not regular, larger than `maxSize` or unreadable.
 std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxSize);

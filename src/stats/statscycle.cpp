@@ -4,7 +4,6 @@
 #include "sessionrecords.h"
 #include "transcriptaccounting.h"
 
-#include <QFile>
 
 #include <sys/stat.h>
 
@@ -31,8 +30,9 @@ QString jsonlURL(const QString &claudeDir, const ActiveSession &session)
 
 std::optional<FileTime> jsonlModificationDate(const QString &claudeDir, const ActiveSession &session)
 {
+    const std::optional<QByteArray> path = encodedPath(jsonlURL(claudeDir, session));
     struct stat info;
-    if (::stat(QFile::encodeName(jsonlURL(claudeDir, session)).constData(), &info) != 0)
+    if (!path || ::stat(path->constData(), &info) != 0)
         return std::nullopt;
 #ifdef __APPLE__
     const timespec &time = info.st_mtimespec;

@@ -1,8 +1,11 @@
 #include "transcriptaccounting.h"
 
+#include "chunkreader.h"
 #include "fileaccess.h"
 #include "jsondocument.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -11,20 +14,20 @@
 #include <string_view>
 
 static_assert(UsageDeduplicator::padding >= jsondocument::padding);
-static_assert(UsageDeduplicator::padding >= 36, "the line filter reads 36 bytes past a line");
+static_assert(UsageDeduplicator::padding >= 68, "the line filter reads 68 bytes past a line");
 
 namespace {
 
 // Lines longer than this are skipped unread: a real transcript line is at most a few megabytes,
 // and holding a longer one would let a single line take the reader's memory.
 constexpr size_t maxLineBytes = size_t(64) << 20;
-constexpr size_t chunkBytes = size_t(1) << 19;
 
 // A line can only carry a "usage" key if its bytes hold the key literally or a \u escape of one
 // of its letters (u, s, a, g, e are \u0075, \u0073, \u0061, \u0067, \u0065). Most bytes of a
 // transcript are tool results without either, and skipping them unparsed changes no figure.
 // The vector scans look for 'u' with 'g' three bytes on, and for '\\' with '6' or '7' four bytes
-// on, then confirm each hit; they read up to 36 bytes past the end of the line (padding).
+// on, then confirm each hit; they read up to 68 bytes past the end of the line (padding). They
+// run from the end of the line backwards: "usage" closes an assistant message, so it is met early.
 
 // Confirms a hit at `at`: "usage" in quotes, or the escape \u006x / \u007x.
 bool confirmHit(const char *line, size_t size, size_t at)
@@ -46,6 +49,33 @@ bool confirmHits(const char *line, size_t size, size_t offset, unsigned mask)
 }
 
 #if defined(__x86_64__)
+__attribute__((target("avx512bw"))) bool mayHoldUsageKeyAvx512(const char *line, size_t size)
+{
+    const __m512i u = _mm512_set1_epi8('u');
+    const __m512i g = _mm512_set1_epi8('g');
+    const __m512i backslash = _mm512_set1_epi8('\\');
+    const __m512i one = _mm512_set1_epi8(1);
+    const __m512i seven = _mm512_set1_epi8('7');
+    for (size_t block = (size + 63) / 64; block-- > 0;) {
+        const size_t i = block * 64;
+        const __m512i at0 = _mm512_loadu_si512(line + i);
+        const __m512i at3 = _mm512_loadu_si512(line + i + 3);
+        const __m512i at4 = _mm512_loadu_si512(line + i + 4);
+        const __mmask64 word = _mm512_cmpeq_epi8_mask(at0, u) & _mm512_cmpeq_epi8_mask(at3, g);
+        const __mmask64 escape = _mm512_cmpeq_epi8_mask(at0, backslash)
+            & _mm512_cmpeq_epi8_mask(_mm512_or_si512(at4, one), seven);
+        std::uint64_t mask = word | escape;
+        if (size - i < 64)
+            mask &= (std::uint64_t(1) << (size - i)) - 1;
+        while (mask) {
+            if (confirmHit(line, size, i + size_t(__builtin_ctzll(mask))))
+                return true;
+            mask &= mask - 1;
+        }
+    }
+    return false;
+}
+
 __attribute__((target("avx2"))) bool mayHoldUsageKeyAvx2(const char *line, size_t size)
 {
     const __m256i u = _mm256_set1_epi8('u');
@@ -53,7 +83,8 @@ __attribute__((target("avx2"))) bool mayHoldUsageKeyAvx2(const char *line, size_
     const __m256i backslash = _mm256_set1_epi8('\\');
     const __m256i one = _mm256_set1_epi8(1);
     const __m256i seven = _mm256_set1_epi8('7');
-    for (size_t i = 0; i < size; i += 32) {
+    for (size_t block = (size + 31) / 32; block-- > 0;) {
+        const size_t i = block * 32;
         const __m256i at0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(line + i));
         const __m256i at3 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(line + i + 3));
         const __m256i at4 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(line + i + 4));
@@ -76,7 +107,8 @@ bool mayHoldUsageKeySse2(const char *line, size_t size)
     const __m128i backslash = _mm_set1_epi8('\\');
     const __m128i one = _mm_set1_epi8(1);
     const __m128i seven = _mm_set1_epi8('7');
-    for (size_t i = 0; i < size; i += 16) {
+    for (size_t block = (size + 15) / 16; block-- > 0;) {
+        const size_t i = block * 16;
         const __m128i at0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(line + i));
         const __m128i at3 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(line + i + 3));
         const __m128i at4 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(line + i + 4));
@@ -96,8 +128,9 @@ using LineFilter = bool (*)(const char *, size_t);
 
 bool mayHoldUsageKey(const char *line, size_t size)
 {
-    static const LineFilter filter =
-        __builtin_cpu_supports("avx2") ? mayHoldUsageKeyAvx2 : mayHoldUsageKeySse2;
+    static const LineFilter filter = __builtin_cpu_supports("avx512bw") ? mayHoldUsageKeyAvx512
+        : __builtin_cpu_supports("avx2")                               ? mayHoldUsageKeyAvx2
+                                                                       : mayHoldUsageKeySse2;
     return filter(line, size);
 }
 #else
@@ -148,6 +181,8 @@ struct UsageDeduplicator::Parser
 {
     simdjson::dom::parser json{maxLineBytes};
     std::string scratch;
+    std::string lastModelUtf8;
+    QString lastModel;
 };
 
 UsageDeduplicator::UsageDeduplicator()
@@ -182,8 +217,14 @@ void UsageDeduplicator::addPaddedLine(const char *line, size_t size)
     entry.cacheCreate = usageValue(usage, "cache_creation_input_tokens");
     entry.cacheRead = usageValue(usage, "cache_read_input_tokens");
     std::string_view text;
-    if (const auto model = jsondocument::member(message, "model"); model && !model->get_string().get(text))
-        entry.model = QString::fromUtf8(text.data(), qsizetype(text.size()));
+    if (const auto model = jsondocument::member(message, "model"); model && !model->get_string().get(text)) {
+        // Consecutive entries nearly always name the same model: share one string between them.
+        if (text != m_parser->lastModelUtf8) {
+            m_parser->lastModelUtf8.assign(text);
+            m_parser->lastModel = QString::fromUtf8(text.data(), qsizetype(text.size()));
+        }
+        entry.model = m_parser->lastModel;
+    }
 
     const auto id = jsondocument::member(message, "id");
     if (!id || id->get_string().get(text)) {
@@ -200,10 +241,13 @@ void UsageDeduplicator::addPaddedLine(const char *line, size_t size)
 
 QList<UsageEntry> deduplicate(QByteArrayView data)
 {
-    const simdjson::padded_string padded(data.data(), size_t(data.size()));
+    const size_t size = size_t(data.size());
+    const auto padded = std::make_unique<char[]>(size + UsageDeduplicator::padding);
+    if (size)
+        std::memcpy(padded.get(), data.data(), size);
     UsageDeduplicator deduplicator;
-    const char *begin = padded.data();
-    const char *end = begin + padded.size();
+    const char *begin = padded.get();
+    const char *end = begin + size;
     while (begin < end) {
         const char *lineEnd = static_cast<const char *>(std::memchr(begin, '\n', size_t(end - begin)));
         if (!lineEnd)
@@ -214,6 +258,39 @@ QList<UsageEntry> deduplicate(QByteArrayView data)
     return QList<UsageEntry>(deduplicator.entries().begin(), deduplicator.entries().end());
 }
 
+namespace {
+
+// The bytes of a line that spans chunks, kept with readable padding behind them.
+class LineBuffer
+{
+public:
+    const char *data() const { return m_data.get(); }
+    size_t size() const { return m_size; }
+    bool isEmpty() const { return m_size == 0; }
+    void clear() { m_size = 0; }
+
+    void append(const char *bytes, size_t count)
+    {
+        if (m_size + count > m_capacity) {
+            m_capacity = std::max(m_size + count, m_capacity * 2);
+            auto larger = std::make_unique<char[]>(m_capacity + UsageDeduplicator::padding);
+            if (m_size)
+                std::memcpy(larger.get(), m_data.get(), m_size);
+            m_data = std::move(larger);
+        }
+        if (count)
+            std::memcpy(m_data.get() + m_size, bytes, count);
+        m_size += count;
+    }
+
+private:
+    std::unique_ptr<char[]> m_data;
+    size_t m_size = 0;
+    size_t m_capacity = 0;
+};
+
+} // namespace
+
 std::optional<std::vector<UsageEntry>> deduplicateFile(const QString &path, qint64 *bytesRead)
 {
     RegularFile file(path);
@@ -221,50 +298,51 @@ std::optional<std::vector<UsageEntry>> deduplicateFile(const QString &path, qint
         return std::nullopt;
 
     UsageDeduplicator deduplicator;
-    size_t capacity = chunkBytes;
-    std::unique_ptr<char[]> buffer = std::make_unique<char[]>(capacity + UsageDeduplicator::padding);
-    size_t pending = 0;        // bytes of an unfinished line at the start of the buffer
+    LineBuffer partial;        // the unfinished line at the end of the chunks so far
     bool skippingLine = false; // inside a line longer than maxLineBytes
-    for (;;) {
-        if (pending == capacity) {
-            if (capacity < maxLineBytes) {
-                capacity = std::min(capacity * 2, maxLineBytes);
-                auto larger = std::make_unique<char[]>(capacity + UsageDeduplicator::padding);
-                std::memcpy(larger.get(), buffer.get(), pending);
-                buffer = std::move(larger);
-            } else {
-                skippingLine = true;
-                pending = 0;
-            }
-        }
-        const qint64 count = file.read(buffer.get() + pending, qint64(capacity - pending));
-        if (count < 0)
-            return std::nullopt;
-        if (bytesRead)
-            *bytesRead += count;
-        if (count == 0)
-            break;
-
-        const char *data = buffer.get();
-        const char *end = data + pending + size_t(count);
-        const char *begin = data;
-        const char *scan = data + pending; // the pending bytes hold no line feed
-        while (const char *lineEnd = static_cast<const char *>(std::memchr(scan, '\n', size_t(end - scan)))) {
-            if (skippingLine)
-                skippingLine = false;
-            else
-                deduplicator.addPaddedLine(begin, size_t(lineEnd - begin));
-            begin = scan = lineEnd + 1;
-        }
-        if (skippingLine) {
-            pending = 0;
+    const auto keepPartial = [&](const char *bytes, size_t count) {
+        if (skippingLine)
+            return;
+        if (partial.size() + count > maxLineBytes) {
+            skippingLine = true;
+            partial.clear();
         } else {
-            pending = size_t(end - begin);
-            std::memmove(buffer.get(), begin, pending);
+            partial.append(bytes, count);
         }
+    };
+
+    ChunkReader reader(file, UsageDeduplicator::padding);
+    for (;;) {
+        const ChunkReader::Chunk chunk = reader.next();
+        if (chunk.size < 0)
+            return std::nullopt;
+        if (chunk.size == 0)
+            break;
+        if (bytesRead)
+            *bytesRead += chunk.size;
+        const char *begin = chunk.data;
+        const char *end = chunk.data + chunk.size;
+        const char *lineEnd = static_cast<const char *>(std::memchr(begin, '\n', size_t(end - begin)));
+        if (lineEnd && (skippingLine || !partial.isEmpty())) {
+            keepPartial(begin, size_t(lineEnd - begin));
+            if (!skippingLine)
+                deduplicator.addPaddedLine(partial.data(), partial.size());
+            partial.clear();
+            skippingLine = false;
+            begin = lineEnd + 1;
+            lineEnd = static_cast<const char *>(std::memchr(begin, '\n', size_t(end - begin)));
+        }
+        // Lines inside the chunk are parsed in place: the chunk buffer has padding behind it.
+        while (lineEnd) {
+            deduplicator.addPaddedLine(begin, size_t(lineEnd - begin));
+            begin = lineEnd + 1;
+            lineEnd = static_cast<const char *>(std::memchr(begin, '\n', size_t(end - begin)));
+        }
+        keepPartial(begin, size_t(end - begin));
+        reader.release();
     }
     // A last line without a line feed still counts if it parses (it does not when truncated).
     if (!skippingLine)
-        deduplicator.addPaddedLine(buffer.get(), pending);
+        deduplicator.addPaddedLine(partial.data(), partial.size());
     return deduplicator.takeEntries();
 }

@@ -43,7 +43,7 @@ class UsageDeduplicator
 {
 public:
     // Bytes that must stay readable past the end of a line given to addPaddedLine().
-    static constexpr size_t padding = 64;
+    static constexpr size_t padding = 128;
 
     UsageDeduplicator();
     ~UsageDeduplicator();
