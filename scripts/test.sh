@@ -38,7 +38,7 @@ normal)
     echo "== building the fuzz targets with clang in build-fuzz/"
     CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DGLIMMEROX_SANITIZE=ON \
         -DGLIMMEROX_FUZZ=ON "${prefix[@]}" >/dev/null
-    targets=$(cmake --build build-fuzz --target help | sed -n 's/^\.\.\. \(fuzz_[a-z_]*\).*/\1/p')
+    targets=$(cmake --build build-fuzz --target help | sed -n 's/^\.\.\. \(fuzz_[a-z_]*\).*/\1/p' | grep -v '_autogen')
     [ -n "$targets" ] || { echo "no fuzz targets defined"; exit 0; }
     # shellcheck disable=SC2086
     cmake --build build-fuzz --parallel "$jobs" --target $targets
