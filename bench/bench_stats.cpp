@@ -363,3 +363,55 @@ int benchGenerate(int argc, char **argv)
                 sessionsJson(listed).c_str(), statsJson(stats).c_str(), writer.bytesWritten());
     return 0;
 }
+
+// The floor the accounting is measured against: read the same files in 1 MiB chunks and count
+// their line feeds with memchr, nothing else.
+int benchScan(int argc, char **argv)
+{
+    bool ok = true;
+    const long long repeat = optionValue(argc, argv, "--repeat", 5, &ok);
+    std::vector<std::string> paths;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--repeat") == 0)
+            ++i;
+        else
+            paths.emplace_back(argv[i]);
+    }
+    if (paths.empty() || !ok || repeat < 1) {
+        std::fprintf(stderr, "usage: glimmerox-bench scan FILE... [--repeat N]\n");
+        return 2;
+    }
+
+    std::vector<char> buffer(1 << 20);
+    long long bytes = 0;
+    long long lineFeeds = 0;
+    std::vector<double> seconds;
+    for (long long pass = 0; pass < repeat; ++pass) {
+        QElapsedTimer timer;
+        timer.start();
+        bytes = lineFeeds = 0;
+        for (const std::string &path : paths) {
+            FILE *file = std::fopen(path.c_str(), "rb");
+            if (!file) {
+                std::fprintf(stderr, "cannot read %s\n", path.c_str());
+                return 1;
+            }
+            size_t got;
+            while ((got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
+                bytes += static_cast<long long>(got);
+                for (const char *at = buffer.data(), *end = at + got;
+                     (at = static_cast<const char *>(std::memchr(at, '\n', size_t(end - at)))); ++at)
+                    ++lineFeeds;
+            }
+            std::fclose(file);
+        }
+        seconds.push_back(double(timer.nsecsElapsed()) / 1e9);
+    }
+    std::sort(seconds.begin(), seconds.end());
+    const size_t middle = seconds.size() / 2;
+    const double median = seconds.size() % 2 ? seconds[middle] : (seconds[middle - 1] + seconds[middle]) / 2;
+    std::printf("{\"files\":%zu,\"bytes\":%lld,\"lineFeeds\":%lld,\"passes\":%lld,"
+                "\"secondsPerPass\":{\"min\":%.6f,\"median\":%.6f}}\n",
+                paths.size(), bytes, lineFeeds, repeat, seconds.front(), median);
+    return 0;
+}

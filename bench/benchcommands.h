@@ -4,6 +4,7 @@
 // prints its figures as JSON on stdout. argv[0] is the subcommand's name.
 int benchStats(int argc, char **argv);     // stats HOME [--repeat N]
 int benchGenerate(int argc, char **argv);  // generate DIR --size-mb M [--subagents K] [--seed S]
+int benchScan(int argc, char **argv);      // scan FILE... [--repeat N]
 int benchSegments(int argc, char **argv);  // segments
 int benchPlan(int argc, char **argv);      // plan HOME --usage-url URL --token-url URL [--wait-scale F]
 int benchPanel(int argc, char **argv);     // panel

@@ -15,6 +15,7 @@ struct Command
 constexpr Command commands[] = {
     {"stats", benchStats, "stats HOME [--repeat N]"},
     {"generate", benchGenerate, "generate DIR --size-mb M [--subagents K] [--seed S]"},
+    {"scan", benchScan, "scan FILE... [--repeat N]"},
     {"segments", benchSegments, "segments"},
     {"plan", benchPlan, "plan HOME --usage-url URL --token-url URL [--wait-scale F]"},
     {"panel", benchPanel, "panel"},
