@@ -63,6 +63,19 @@ std::string sessionsJson(const QList<ActiveSession> &sessions)
     return out + ']';
 }
 
+struct Timing
+{
+    double min = 0;
+    double median = 0;
+};
+
+Timing summarize(std::vector<double> seconds)
+{
+    std::sort(seconds.begin(), seconds.end());
+    const size_t middle = seconds.size() / 2;
+    return {seconds.front(), seconds.size() % 2 ? seconds[middle] : (seconds[middle - 1] + seconds[middle]) / 2};
+}
+
 // The value after `option` in the arguments, or `fallback`.
 long long optionValue(int argc, char **argv, const char *option, long long fallback, bool *ok)
 {
@@ -289,14 +302,12 @@ int benchStats(int argc, char **argv)
         snapshot = collectStats(claudeDir);
         seconds.push_back(double(timer.nsecsElapsed()) / 1e9);
     }
-    std::sort(seconds.begin(), seconds.end());
-    const size_t middle = seconds.size() / 2;
-    const double median = seconds.size() % 2 ? seconds[middle] : (seconds[middle - 1] + seconds[middle]) / 2;
+    const Timing timing = summarize(seconds);
 
     std::printf("{\"activeSessions\":%s,\"sessionStats\":%s,\"cycles\":%lld,\"bytesRead\":%lld,"
                 "\"secondsPerCycle\":{\"min\":%.6f,\"median\":%.6f}}\n",
                 sessionsJson(snapshot.activeSessions).c_str(), statsJson(snapshot.sessionStats).c_str(), repeat,
-                static_cast<long long>(snapshot.bytesRead), seconds.front(), median);
+                static_cast<long long>(snapshot.bytesRead), timing.min, timing.median);
     return 0;
 }
 
@@ -407,11 +418,9 @@ int benchScan(int argc, char **argv)
         }
         seconds.push_back(double(timer.nsecsElapsed()) / 1e9);
     }
-    std::sort(seconds.begin(), seconds.end());
-    const size_t middle = seconds.size() / 2;
-    const double median = seconds.size() % 2 ? seconds[middle] : (seconds[middle - 1] + seconds[middle]) / 2;
+    const Timing timing = summarize(seconds);
     std::printf("{\"files\":%zu,\"bytes\":%lld,\"lineFeeds\":%lld,\"passes\":%lld,"
                 "\"secondsPerPass\":{\"min\":%.6f,\"median\":%.6f}}\n",
-                paths.size(), bytes, lineFeeds, repeat, seconds.front(), median);
+                paths.size(), bytes, lineFeeds, repeat, timing.min, timing.median);
     return 0;
 }
