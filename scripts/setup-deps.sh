@@ -20,7 +20,7 @@ if ! command -v dpkg-query >/dev/null; then
     exit 0
 fi
 
-packages=(build-essential cmake pkg-config qt6-base-dev libsimdjson-dev libgl-dev fonts-dejavu-core)
+packages=(build-essential cmake pkg-config qt6-base-dev libsimdjson-dev libgl-dev libxcb1-dev fonts-dejavu-core)
 [ "$want_fuzz" = 1 ] && packages+=(clang libclang-rt-dev)
 
 missing=()

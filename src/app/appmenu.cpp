@@ -27,6 +27,12 @@ void applyPlatformWindowBehaviour(PanelWindow &panel)
     applyMacWindowBehaviour(panel);
 }
 #else
+void applyX11WindowBehaviour(QWidget &window); // x11window.cpp, or nothing without X11
+
 void installApplicationMenu(PanelWindow &) {}
-void applyPlatformWindowBehaviour(PanelWindow &) {}
+
+void applyPlatformWindowBehaviour(PanelWindow &panel)
+{
+    applyX11WindowBehaviour(panel);
+}
 #endif

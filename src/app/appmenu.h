@@ -8,5 +8,6 @@ class PanelWindow;
 void installApplicationMenu(PanelWindow &panel);
 
 // Window behaviour only the platform can give: on macOS the panel joins every desktop space
-// (full-screen ones included) and casts the system shadow. Elsewhere it does nothing.
+// (full-screen ones included) and casts the system shadow; on an X11 desktop it is put on every
+// virtual desktop. Elsewhere it does nothing.
 void applyPlatformWindowBehaviour(PanelWindow &panel);
