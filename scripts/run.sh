@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 scripts/setup-deps.sh
 jobs=$(getconf _NPROCESSORS_ONLN 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
 prefix=()
-[ "$(uname -s)" = "Darwin" ] && prefix=(-DCMAKE_PREFIX_PATH="$(brew --prefix qt)")
+[ "$(uname -s)" = "Darwin" ] && prefix=(-DCMAKE_PREFIX_PATH="$(brew --prefix qt);$(brew --prefix)")
 echo "== configuring and building in build/"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMMEROX_BUILD_TESTS=OFF "${prefix[@]}" >/dev/null
 cmake --build build --target glimmerox --parallel "$jobs"

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 mode=${1:-normal}
 jobs=$(getconf _NPROCESSORS_ONLN 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
 prefix=()
-[ "$(uname -s)" = "Darwin" ] && prefix=(-DCMAKE_PREFIX_PATH="$(brew --prefix qt)")
+[ "$(uname -s)" = "Darwin" ] && prefix=(-DCMAKE_PREFIX_PATH="$(brew --prefix qt);$(brew --prefix)")
 export QT_QPA_PLATFORM=offscreen
 
 case "$mode" in
@@ -31,6 +31,10 @@ normal)
     ;;
 --fuzz)
     scripts/setup-deps.sh --fuzz
+    if [ "$(uname -s)" = "Darwin" ]; then
+        echo "== Apple's clang has no libFuzzer runtime: fuzz targets skipped"
+        exit 0
+    fi
     if ! command -v clang++ >/dev/null; then
         echo "== clang++ not found: fuzz targets skipped"
         exit 0
