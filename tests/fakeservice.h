@@ -6,6 +6,7 @@
 //   service.enqueue({200, {{"Content-Type", "application/json"}}, R"({"five_hour":…})"});
 //   service.enqueue(FakeService::Reply::status(500));
 //   service.enqueue(FakeService::Reply::hangUp());         // close the connection, no answer
+//   service.enqueue(FakeService::Reply::cutOff(200, "{")); // headers, part of the body, close
 //   service.setFallback(FakeService::Reply::status(404)); // once the script runs out (default 500)
 //   env.usageURL = service.url("/api/oauth/usage");
 //   QTRY_COMPARE(service.requests().size(), 2);
@@ -55,13 +56,15 @@ public:
         QList<QPair<QByteArray, QByteArray>> headers;
         QByteArray body;
         bool closeWithoutAnswer = false;
+        qsizetype missingBytes = 0; // announced in Content-Length but never sent
 
-        static Reply status(int code, QByteArray body = {}) { return {code, {}, std::move(body), false}; }
+        static Reply status(int code, QByteArray body = {}) { return {code, {}, std::move(body), false, 0}; }
         static Reply json(QByteArray body, int code = 200)
         {
-            return {code, {{"Content-Type", "application/json"}}, std::move(body), false};
+            return {code, {{"Content-Type", "application/json"}}, std::move(body), false, 0};
         }
-        static Reply hangUp() { return {0, {}, {}, true}; }
+        static Reply hangUp() { return {0, {}, {}, true, 0}; }
+        static Reply cutOff(int code, QByteArray partialBody) { return {code, {}, std::move(partialBody), false, 1000}; }
     };
 
     FakeService()
@@ -146,7 +149,8 @@ private:
         QByteArray response = "HTTP/1.1 " + QByteArray::number(reply.statusCode) + " Scripted\r\n";
         for (const auto &[name, value] : reply.headers)
             response += name + ": " + value + "\r\n";
-        response += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\nConnection: close\r\n\r\n";
+        response += "Content-Length: " + QByteArray::number(reply.body.size() + reply.missingBytes)
+            + "\r\nConnection: close\r\n\r\n";
         response += reply.body;
         socket->write(response);
         socket->disconnectFromHost(); // after the bytes are written

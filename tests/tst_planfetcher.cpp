@@ -279,6 +279,8 @@ private slots:
         QTest::addRow("no lifetime") << expired << renewed(R"({"access_token":"new-access"})") << QString();
         QTest::addRow("fractional lifetime") << expired << renewed(R"({"access_token":"n","expires_in":3600.5})")
                                              << QString();
+        QTest::addRow("lifetime beyond 64 bits") << expired << renewed(R"({"access_token":"n","expires_in":1e300})")
+                                                 << QString();
         QTest::addRow("no access token") << expired << renewed(R"({"expires_in":3600})") << QString();
         QTest::addRow("no refresh token stored: no exchange")
             << QByteArray(R"({"claudeAiOauth":{"accessToken":"a","expiresAt":0}})") << renewed() << QString();
@@ -309,15 +311,19 @@ private slots:
     void transportFailure_data()
     {
         QTest::addColumn<bool>("refused");
-        QTest::addRow("connection refused") << true;
-        QTest::addRow("connection closed without an answer") << false;
+        QTest::addColumn<FakeService::Reply>("reply");
+        QTest::addRow("connection refused") << true << FakeService::Reply::hangUp();
+        QTest::addRow("connection closed without an answer") << false << FakeService::Reply::hangUp();
+        // A report cut short must not replace anything, even behind a status of 200.
+        QTest::addRow("body cut off after a 200") << false << FakeService::Reply::cutOff(200, R"({"five_hour":)");
     }
     void transportFailure()
     {
         QFETCH(bool, refused);
+        QFETCH(FakeService::Reply, reply);
         Rig rig;
         rig.store(tokens(3600000));
-        rig.service.setFallback(FakeService::Reply::hangUp());
+        rig.service.setFallback(reply);
         PlanFetcherEnvironment environment = rig.environment();
         if (refused)
             environment.usageURL = FakeService::closedPortUrl("/api/oauth/usage");

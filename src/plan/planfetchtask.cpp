@@ -121,9 +121,11 @@ std::optional<QString> PlanFetchTask::refreshAccessToken()
     const QJsonValue accessToken = answer.value(QLatin1String("access_token"));
     if (!accessToken.isString())
         return std::nullopt;
-    // A lifetime must be a whole number of seconds; 3600.5 is refused.
+    // A lifetime must be a whole number of seconds within the 64-bit range; 3600.5 and 1e300
+    // are refused, so no absurd expiry is ever stored.
     const QJsonValue expiresIn = answer.value(QLatin1String("expires_in"));
-    if (!expiresIn.isDouble() || !std::isfinite(expiresIn.toDouble())
+    constexpr double integerLimit = 9223372036854775808.0; // 2^63
+    if (!expiresIn.isDouble() || !(std::abs(expiresIn.toDouble()) < integerLimit)
         || std::trunc(expiresIn.toDouble()) != expiresIn.toDouble())
         return std::nullopt;
     const QJsonValue renewedRefresh = answer.value(QLatin1String("refresh_token"));
@@ -223,12 +225,19 @@ PlanFetchTask::Reply PlanFetchTask::send(QNetworkRequest request, const QByteArr
         if (!reply->isFinished())
             loop.exec();
     }
-    if (!oversized)
+    if (!oversized && reply->isOpen())
         body += reply->readAll();
+
+    // A connection that broke after the headers (cut off, timed out, reset) failed like one
+    // that never answered: its status is there, but its body cannot be trusted.
+    const QNetworkReply::NetworkError error = reply->error();
+    const bool transportFailed = !oversized
+        && ((error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied)
+            || (error >= QNetworkReply::ProtocolUnknownError && error <= QNetworkReply::ProtocolFailure));
 
     Reply result;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid() && !m_stop.stop_requested()) {
+    if (status.isValid() && !transportFailed && !m_stop.stop_requested()) {
         result.status = status.toInt();
         result.body = body;
     } else {
