@@ -10,6 +10,9 @@ void applyMacWindowBehaviour(QWidget &window)
     NSWindow *nsWindow = view.window;
     if (!nsWindow)
         return;
+    // Floating level: above normal windows, below menus and modal panels (Qt's stay-on-top
+    // hint alone would put the panel at the modal-panel level).
+    nsWindow.level = NSFloatingWindowLevel;
     nsWindow.collectionBehavior = NSWindowCollectionBehaviorCanJoinAllSpaces
         | NSWindowCollectionBehaviorFullScreenAuxiliary;
     nsWindow.hasShadow = YES;

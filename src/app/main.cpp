@@ -25,5 +25,7 @@ int main(int argc, char **argv)
     installApplicationMenu(panel);
     panel.show();
     applyPlatformWindowBehaviour(panel);
+    panel.raise();
+    panel.activateWindow();
     return app.exec();
 }

@@ -16,6 +16,13 @@ using namespace Palette;
 
 namespace {
 
+// Tracking adds its space after every character, the last one included; moving the text right
+// by half of it centres the letters themselves in the box.
+void drawCentredText(QPainter &painter, const QRectF &box, const QString &text)
+{
+    painter.drawText(box.translated(painter.font().letterSpacing() / 2, 0), Qt::AlignCenter, text);
+}
+
 using Draw = std::function<void(QPainter &)>;
 
 // The device-pixel rectangle that holds bounds plus margin (design units) at ratio dpr.
@@ -133,7 +140,7 @@ void paintStaticBody(QPainter &painter, const PanelLayout &layout, qreal dpr)
 
     painter.setFont(layout.fonts.nameplate);
     painter.setPen(grey(0.6f));
-    painter.drawText(layout.nameplate, Qt::AlignCenter, QStringLiteral("GLIMMEROX"));
+    drawCentredText(painter, layout.nameplate, QStringLiteral("GLIMMEROX"));
     painter.restore();
 
     // The rim is drawn over the outline, not clipped, so half of it lies outside.
@@ -251,14 +258,14 @@ void paintCaptions(QPainter &painter, const PanelLayout &layout, const PanelCont
     if (content.planCaptions()) {
         painter.setFont(layout.fonts.planCaption);
         for (int i = 0; i < 3; ++i)
-            painter.drawText(layout.planCaptions[i], Qt::AlignCenter, content.mainLabels[i]);
+            drawCentredText(painter, layout.planCaptions[i], content.mainLabels[i]);
     } else if (!content.mainLabels.isEmpty()) {
         painter.setFont(layout.fonts.sessionCaption);
-        painter.drawText(layout.sessionCaption, Qt::AlignCenter, content.mainLabels.first());
+        drawCentredText(painter, layout.sessionCaption, content.mainLabels.first());
     }
     painter.setFont(layout.fonts.smallCaption);
     painter.setPen(withOpacity(ledRed, 0.7f));
-    painter.drawText(layout.smallCaption, Qt::AlignCenter, content.smallCaption);
+    drawCentredText(painter, layout.smallCaption, content.smallCaption);
 }
 
 } // namespace
