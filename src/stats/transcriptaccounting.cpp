@@ -38,10 +38,11 @@ bool confirmHit(const char *line, size_t size, size_t at)
         && line[at + 3] == '0' && (line[at + 4] | 1) == '7';
 }
 
-bool confirmHits(const char *line, size_t size, size_t offset, unsigned mask)
+// Confirms the candidates of one block: bit k of `mask` marks a candidate at offset + k.
+bool confirmHits(const char *line, size_t size, size_t offset, std::uint64_t mask)
 {
     while (mask) {
-        if (confirmHit(line, size, offset + size_t(__builtin_ctz(mask))))
+        if (confirmHit(line, size, offset + size_t(__builtin_ctzll(mask))))
             return true;
         mask &= mask - 1;
     }
@@ -67,11 +68,8 @@ __attribute__((target("avx512bw"))) bool mayHoldUsageKeyAvx512(const char *line,
         std::uint64_t mask = word | escape;
         if (size - i < 64)
             mask &= (std::uint64_t(1) << (size - i)) - 1;
-        while (mask) {
-            if (confirmHit(line, size, i + size_t(__builtin_ctzll(mask))))
-                return true;
-            mask &= mask - 1;
-        }
+        if (mask && confirmHits(line, size, i, mask))
+            return true;
     }
     return false;
 }
@@ -169,12 +167,21 @@ qint64 UsageEntry::total() const
 
 qint64 contextWindowForModel(const QString &model)
 {
+    // The first family contained in the lower-cased name decides; every family has the same
+    // window today, but each keeps its own row so that a new size changes one number.
+    struct FamilyWindow
+    {
+        const char *family;
+        qint64 window;
+    };
+    static constexpr FamilyWindow windows[] = {{"opus", 200000}, {"sonnet", 200000}, {"haiku", 200000}};
+    constexpr qint64 defaultWindow = 200000;
     const QString name = model.toLower();
-    for (const char *family : {"opus", "sonnet", "haiku"}) {
-        if (name.contains(QLatin1StringView(family)))
-            return 200000;
+    for (const FamilyWindow &row : windows) {
+        if (name.contains(QLatin1StringView(row.family)))
+            return row.window;
     }
-    return 200000;
+    return defaultWindow;
 }
 
 struct UsageDeduplicator::Parser
