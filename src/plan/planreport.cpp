@@ -37,6 +37,12 @@ public:
         ++m_pos;
         return true;
     }
+    // Exactly `width` ASCII digits followed by `separator`.
+    std::optional<int> numberThen(int width, QChar separator)
+    {
+        const std::optional<int> value = number(width);
+        return value && take(separator) ? value : std::nullopt;
+    }
     // Exactly `width` ASCII digits.
     std::optional<int> number(int width)
     {
@@ -97,23 +103,14 @@ std::optional<QDateTime> PlanUsageFetcher::parseDate(const std::optional<QString
     if (!text)
         return std::nullopt;
     TimestampReader in(*text);
-    const auto year = in.number(4);
-    if (!year || !in.take(u'-'))
-        return std::nullopt;
-    const auto month = in.number(2);
-    if (!month || !in.take(u'-'))
-        return std::nullopt;
-    const auto day = in.number(2);
-    if (!day || !in.take(u'T'))
-        return std::nullopt;
-    const auto hour = in.number(2);
-    if (!hour || !in.take(u':'))
-        return std::nullopt;
-    const auto minute = in.number(2);
-    if (!minute || !in.take(u':'))
-        return std::nullopt;
+    // "yyyy-MM-ddTHH:mm:ss": all six fields must read, or the text is not a timestamp.
+    const auto year = in.numberThen(4, u'-');
+    const auto month = in.numberThen(2, u'-');
+    const auto day = in.numberThen(2, u'T');
+    const auto hour = in.numberThen(2, u':');
+    const auto minute = in.numberThen(2, u':');
     const auto second = in.number(2);
-    if (!second)
+    if (!year || !month || !day || !hour || !minute || !second)
         return std::nullopt;
 
     std::optional<std::pair<qsizetype, int>> fraction;
