@@ -28,8 +28,8 @@ using Draw = std::function<void(QPainter &)>;
 // The device-pixel rectangle that holds bounds plus margin (design units) at ratio dpr.
 QRect deviceBounds(const QRectF &bounds, qreal dpr, qreal margin)
 {
-    const QRectF scaled(bounds.adjusted(-margin, -margin, margin, margin).topLeft() * dpr,
-                        bounds.adjusted(-margin, -margin, margin, margin).bottomRight() * dpr);
+    const QRectF grown = bounds.adjusted(-margin, -margin, margin, margin);
+    const QRectF scaled(grown.topLeft() * dpr, grown.bottomRight() * dpr);
     const QPoint topLeft(int(std::floor(scaled.left())), int(std::floor(scaled.top())));
     const QPoint bottomRight(int(std::ceil(scaled.right())), int(std::ceil(scaled.bottom())));
     return QRect(topLeft, bottomRight - QPoint(1, 1));
@@ -62,11 +62,18 @@ struct Shadow
     qreal radius = 0;
 };
 
-QImage glowingLayer(const QRectF &bounds, qreal dpr, std::initializer_list<Shadow> shadows, const Draw &draw)
+// Room around a shape for the widest of its shadows.
+qreal shadowsMargin(std::initializer_list<Shadow> shadows)
 {
     qreal margin = 0;
     for (const Shadow &shadow : shadows)
         margin = std::max(margin, shadowMargin(shadow.radius));
+    return margin;
+}
+
+QImage glowingLayer(const QRectF &bounds, qreal dpr, std::initializer_list<Shadow> shadows, const Draw &draw)
+{
+    const qreal margin = shadowsMargin(shadows);
     const QImage shape = paintLayer(bounds, dpr, margin, draw);
     QImage out(shape.size(), QImage::Format_ARGB32_Premultiplied);
     out.setDevicePixelRatio(dpr);
@@ -225,7 +232,7 @@ void paintMainStrip(QPainter &painter, const PanelLayout &layout, const PanelCon
         return;
     const QImage image = cache.image(key + QLatin1Char('|') + ratioKey(dpr),
                                      [&] { return glowingLayer(bounds, dpr, glows, draw); });
-    painter.drawImage(layerOrigin(bounds, dpr, shadowMargin(14)), image);
+    painter.drawImage(layerOrigin(bounds, dpr, shadowsMargin(glows)), image);
 }
 
 void paintSmallDisplay(QPainter &painter, const PanelLayout &layout, const PanelContent &content, qreal dpr,
@@ -234,11 +241,11 @@ void paintSmallDisplay(QPainter &painter, const PanelLayout &layout, const Panel
     const SmallSegmentDisplay strip{content.smallValue, PanelLayout::smallDigitWidth, PanelLayout::smallDigitHeight,
                                     PanelLayout::smallSpacing, ledRed, ledDim};
     const QRectF bounds = layout.smallStrip;
+    const std::initializer_list<Shadow> glows{{withOpacity(ledRed, 0.2f), 10}, {withOpacity(ledRed, 0.5f), 5}};
     const QImage digits = cache.image(QStringLiteral("small|%1|%2").arg(content.smallValue, ratioKey(dpr)), [&] {
-        return glowingLayer(bounds, dpr, {{withOpacity(ledRed, 0.2f), 10}, {withOpacity(ledRed, 0.5f), 5}},
-                            [&](QPainter &p) { strip.paint(p, bounds.topLeft()); });
+        return glowingLayer(bounds, dpr, glows, [&](QPainter &p) { strip.paint(p, bounds.topLeft()); });
     });
-    painter.drawImage(layerOrigin(bounds, dpr, shadowMargin(10)), digits);
+    painter.drawImage(layerOrigin(bounds, dpr, shadowsMargin(glows)), digits);
 
     if (content.smallSuffix.isEmpty())
         return;
