@@ -38,8 +38,8 @@ void useOffscreenUnlessSet()
 PlanUsage sampleReport(const QDateTime &now)
 {
     PlanUsage usage;
-    usage.sessionUtilization = 42;
-    usage.sessionResetsAt = now.addSecs(2 * 3600 + 5 * 60 + 30);
+    usage.fiveHourUtilization = 42;
+    usage.fiveHourResetsAt = now.addSecs(2 * 3600 + 5 * 60 + 30);
     usage.weeklyUtilization = 67;
     usage.weeklyResetsAt = now.addSecs(3 * 86400 + 4 * 3600 + 5 * 60 + 30);
     return usage;
@@ -140,10 +140,10 @@ int benchIdle(int argc, char **argv)
 
     QApplication app(argc, argv);
     QTemporaryDir home;
-    QDir().mkpath(home.filePath(".claude"));
+    QDir().mkpath(home.filePath(QStringLiteral(".claude")));
     PlanFetcherEnvironment env = PlanFetcherEnvironment::system();
-    env.credentials = std::make_shared<FileCredentialStore>(home.filePath(".claude/.credentials.json"));
-    ClaudeStatsReader reader(home.filePath(".claude"));
+    env.credentials = std::make_shared<FileCredentialStore>(home.filePath(QStringLiteral(".claude/.credentials.json")));
+    ClaudeStatsReader reader(home.filePath(QStringLiteral(".claude")));
     PlanUsageFetcher fetcher(env);
     PanelWindow window(reader, fetcher);
     window.show();
@@ -176,7 +176,7 @@ int benchRender(int argc, char **argv)
                 return renderUsage("--mode is session or plan");
             state.mode = mode == "plan" ? DisplayMode::plan : DisplayMode::session;
         } else if (std::strcmp(argv[i], "--weekly") == 0) {
-            state.showWeekly = true;
+            state.alternateView = true;
         } else if (std::strcmp(argv[i], "--dpr") == 0 && hasValue) {
             dpr = std::atof(argv[++i]);
             if (!(dpr > 0 && dpr <= 8))
@@ -193,7 +193,7 @@ int benchRender(int argc, char **argv)
     PanelInputs inputs;
     inputs.state = state;
     inputs.now = QDateTime::currentDateTimeUtc();
-    ClaudeStatsReader reader(QDir(home).filePath(".claude"));
+    ClaudeStatsReader reader(QDir(home).filePath(QStringLiteral(".claude")));
     waitForFirstCycle(reader);
     inputs.sessionStats = reader.sessionStats();
     inputs.activeSessionCount = reader.activeSessions().size();
@@ -211,7 +211,7 @@ int benchRender(int argc, char **argv)
     std::printf("{\"command\":\"render\",\"out\":\"%s\",\"width\":%d,\"height\":%d,\"mode\":\"%s\",\"weekly\":%s,"
                 "\"sessions\":%lld}\n",
                 qPrintable(out), image.width(), image.height(),
-                state.mode == DisplayMode::plan ? "plan" : "session", state.showWeekly ? "true" : "false",
+                state.mode == DisplayMode::plan ? "plan" : "session", state.alternateView ? "true" : "false",
                 qlonglong(inputs.activeSessionCount));
     return 0;
 }

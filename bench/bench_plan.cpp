@@ -48,11 +48,11 @@ QByteArray planUsageLine(const std::optional<PlanUsage> &usage)
 {
     if (!usage)
         return R"({"planUsage":null})";
-    return R"({"planUsage":{"sessionUtilization":)" + jsonNumber(usage->sessionUtilization)
-        + R"(,"sessionResetsAtMs":)" + jsonInstant(usage->sessionResetsAt)
+    return R"({"planUsage":{"fiveHourUtilization":)" + jsonNumber(usage->fiveHourUtilization)
+        + R"(,"fiveHourResetsAtMs":)" + jsonInstant(usage->fiveHourResetsAt)
         + R"(,"weeklyUtilization":)" + jsonNumber(usage->weeklyUtilization)
         + R"(,"weeklyResetsAtMs":)" + jsonInstant(usage->weeklyResetsAt)
-        + R"(,"sessionPercent":)" + QByteArray::number(usage->sessionPercent())
+        + R"(,"fiveHourPercent":)" + QByteArray::number(usage->fiveHourPercent())
         + R"(,"weeklyPercent":)" + QByteArray::number(usage->weeklyPercent())
         + R"(,"session":)" + jsonString(usage->resetTimerString(false))
         + R"(,"weekly":)" + jsonString(usage->resetTimerString(true)) + "}}";

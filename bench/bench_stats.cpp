@@ -349,7 +349,7 @@ int benchGenerate(int argc, char **argv)
     }
 
     const long long mainBytes = sizeMb << 20;
-    const TranscriptWriter::Expected expected = writer.write(jsonlURL(claudeDir, shown), mainBytes,
+    const TranscriptWriter::Expected expected = writer.write(transcriptPath(claudeDir, shown), mainBytes,
                                                              shown.sessionId.toStdString());
     long long total = expected.total;
     for (long long i = 0; i < subagents; ++i) {
@@ -359,7 +359,7 @@ int benchGenerate(int argc, char **argv)
     writeText(subagentDir + QLatin1String("/notes.txt"), "{\"message\":{\"usage\":{\"output_tokens\":1}}}\n");
 
     // The other session's transcript is an hour older, so the big one is shown.
-    const QString olderPath = jsonlURL(claudeDir, older);
+    const QString olderPath = transcriptPath(claudeDir, older);
     writer.write(olderPath, 64 << 10, older.sessionId.toStdString());
     struct utimbuf times;
     times.actime = times.modtime = ::time(nullptr) - 3600;

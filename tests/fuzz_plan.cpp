@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const PlanUsage usage = PlanUsageFetcher::parse(bytes);
     const QDateTime now = QDateTime::fromMSecsSinceEpoch(1765000000000, Qt::UTC);
-    (void)usage.sessionPercent();
+    (void)usage.fiveHourPercent();
     (void)usage.weeklyPercent();
     (void)usage.resetTimerString(false, now);
     (void)usage.resetTimerString(true, now);

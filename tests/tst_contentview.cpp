@@ -125,7 +125,7 @@ void TestContentView::mouseClicks()
         QTest::mouseRelease(&view, Qt::LeftButton, {}, points.value(ends.last()));
     }
     QCOMPARE(view.mode() == DisplayMode::plan, plan);
-    QCOMPARE(view.showWeekly(), weekly);
+    QCOMPARE(view.alternateView(), weekly);
 }
 
 void TestContentView::k2FetchesOnEveryClick()

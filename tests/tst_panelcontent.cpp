@@ -31,10 +31,10 @@ QStringList litKeys(const PanelContent &content)
 PlanUsage report(double session, qint64 sessionResetIn, double weekly, qint64 weeklyResetIn)
 {
     PlanUsage usage;
-    usage.sessionUtilization = session;
+    usage.fiveHourUtilization = session;
     usage.weeklyUtilization = weekly;
     if (sessionResetIn >= 0)
-        usage.sessionResetsAt = now.addSecs(sessionResetIn);
+        usage.fiveHourResetsAt = now.addSecs(sessionResetIn);
     if (weeklyResetIn >= 0)
         usage.weeklyResetsAt = now.addSecs(weeklyResetIn);
     return usage;

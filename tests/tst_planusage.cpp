@@ -44,7 +44,7 @@ private slots:
         QFETCH(double, utilization);
         QFETCH(qint64, percent);
         const PlanUsage usage{utilization, {}, utilization, {}};
-        QCOMPARE(usage.sessionPercent(), percent);
+        QCOMPARE(usage.fiveHourPercent(), percent);
         QCOMPARE(usage.weeklyPercent(), percent);
     }
 
@@ -73,7 +73,7 @@ private slots:
         QFETCH(QString, text);
         PlanUsage usage;
         if (sessionAhead)
-            usage.sessionResetsAt = utc(june1 + *sessionAhead);
+            usage.fiveHourResetsAt = utc(june1 + *sessionAhead);
         if (weeklyAhead)
             usage.weeklyResetsAt = utc(june1 + *weeklyAhead);
         QCOMPARE(usage.resetTimerString(weekly, utc(june1)), text);
@@ -104,9 +104,9 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(PlanUsage, usage);
         const PlanUsage parsed = PlanUsageFetcher::parse(body);
-        QCOMPARE(parsed.sessionUtilization, usage.sessionUtilization);
+        QCOMPARE(parsed.fiveHourUtilization, usage.fiveHourUtilization);
         QCOMPARE(parsed.weeklyUtilization, usage.weeklyUtilization);
-        QCOMPARE(msOf(parsed.sessionResetsAt), msOf(usage.sessionResetsAt));
+        QCOMPARE(msOf(parsed.fiveHourResetsAt), msOf(usage.fiveHourResetsAt));
         QCOMPARE(msOf(parsed.weeklyResetsAt), msOf(usage.weeklyResetsAt));
     }
 

@@ -98,7 +98,7 @@ public:
         writeRecord(name + QLatin1String(".json"), recordJson(session));
     }
 
-    QString transcriptPath(const ActiveSession &session) const { return jsonlURL(claudeDir(), session); }
+    QString transcriptPath(const ActiveSession &session) const { return ::transcriptPath(claudeDir(), session); }
 
     QString subagentPath(const ActiveSession &session, const QString &name) const
     {

@@ -25,7 +25,7 @@ public:
     ContentView(ClaudeStatsReader &stats, PlanUsageFetcher &fetcher, QWidget *parent = nullptr);
 
     DisplayMode mode() const { return m_state.mode; }
-    bool showWeekly() const { return m_state.showWeekly; }
+    bool alternateView() const { return m_state.alternateView; }
 
     // What the panel shows right now.
     PanelContent content() const;

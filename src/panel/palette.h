@@ -2,9 +2,6 @@
 
 #include <QColor>
 
-// The two things the panel can show: the local session's token figures, or the plan's quotas.
-enum class DisplayMode { session, plan };
-
 // The panel's named colours, shared by every drawing function.
 namespace Palette {
 

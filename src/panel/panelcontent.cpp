@@ -16,7 +16,7 @@ QString mainText(const PanelInputs &in)
     if (!in.planUsage && in.isFetching)
         return QStringLiteral(" - - - ");
     if (in.planUsage)
-        return in.planUsage->resetTimerString(in.state.showWeekly, in.now);
+        return in.planUsage->resetTimerString(in.state.alternateView, in.now);
     return QStringLiteral("00 00 00");
 }
 
@@ -32,13 +32,13 @@ PanelState applyClick(PanelState state, PanelClick click)
         state.mode = DisplayMode::plan;
         break;
     case PanelClick::op:
-        state.showWeekly = !state.showWeekly;
+        state.alternateView = !state.alternateView;
         break;
     case PanelClick::fiveHour:
-        state.showWeekly = false;
+        state.alternateView = false;
         break;
     case PanelClick::sevenDay:
-        state.showWeekly = true;
+        state.alternateView = true;
         break;
     }
     return state;
@@ -47,7 +47,7 @@ PanelState applyClick(PanelState state, PanelClick click)
 PanelContent computePanelContent(const PanelInputs &in)
 {
     const bool plan = in.state.mode == DisplayMode::plan;
-    const bool weekly = in.state.showWeekly;
+    const bool weekly = in.state.alternateView;
     PanelContent content;
 
     if (plan) {
@@ -55,7 +55,7 @@ PanelContent computePanelContent(const PanelInputs &in)
         content.mainText = mainText(in);
         content.mainLabels = {QStringLiteral("D D"), QStringLiteral("H H"), QStringLiteral("M M")};
         if (in.planUsage)
-            content.smallValue = QString::number(weekly ? in.planUsage->weeklyPercent() : in.planUsage->sessionPercent());
+            content.smallValue = QString::number(weekly ? in.planUsage->weeklyPercent() : in.planUsage->fiveHourPercent());
         else
             content.smallValue = QStringLiteral("---");
         content.smallCaption = weekly ? QStringLiteral("WEEKLY") : QStringLiteral("SESSION");

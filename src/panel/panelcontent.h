@@ -11,6 +11,9 @@
 #include <array>
 #include <optional>
 
+// The two things the panel can show: the local session's token figures, or the plan's quotas.
+enum class DisplayMode { session, plan };
+
 // The LED row, left to right. The last two are also keys.
 enum class Led { quotas, session, active, error, fiveHour, sevenDay };
 inline constexpr int ledCount = 6;
@@ -26,7 +29,7 @@ enum class PanelClick { k1, k2, op, fiveHour, sevenDay };
 struct PanelState
 {
     DisplayMode mode = DisplayMode::session;
-    bool showWeekly = false;
+    bool alternateView = false;
 
     friend bool operator==(const PanelState &, const PanelState &) = default;
 };

@@ -1,5 +1,7 @@
 #include "panellayout.h"
 
+#include "segmentstrips.h"
+
 #include <QFontDatabase>
 #include <QFontMetricsF>
 
@@ -24,12 +26,6 @@ QSizeF textSize(const QFont &font, const QString &text)
 qreal lineHeight(const QFont &font)
 {
     return QFontMetricsF(font).height();
-}
-
-// Width of a row of cells with fixed gaps between neighbours; an empty row has no width.
-qreal rowWidth(qsizetype cells, qreal cellWidth, qreal spacing)
-{
-    return cells > 0 ? cells * cellWidth + (cells - 1) * spacing : 0;
 }
 
 // A box of the given size centred on a point.
@@ -66,7 +62,7 @@ PanelFonts PanelFonts::system()
 
 QRectF PanelLayout::mainStrip(qsizetype cells) const
 {
-    const QSizeF size(rowWidth(cells, mainDigitWidth, mainSpacing), cells > 0 ? mainDigitHeight : 0);
+    const QSizeF size(stripWidth(cells, mainDigitWidth, mainSpacing), cells > 0 ? mainDigitHeight : 0);
     return centredOn(mainWindow.center(), size);
 }
 
@@ -155,7 +151,7 @@ PanelLayout PanelLayout::compute(const PanelFonts &fonts)
     layout.smallCaption = QRectF(right.left(), layout.smallWindow.bottom() + 4, right.width(), smallCaptionHeight);
 
     // Digits and "%" form one row, centred in the small window.
-    const QSizeF stripSize(rowWidth(3, smallDigitWidth, smallSpacing), smallDigitHeight);
+    const QSizeF stripSize(stripWidth(3, smallDigitWidth, smallSpacing), smallDigitHeight);
     const QSizeF suffixSize = textSize(fonts.suffix, QStringLiteral("%"));
     const qreal smallRowWidth = stripSize.width() + 2 + suffixSize.width();
     const qreal rowLeft = layout.smallWindow.center().x() - smallRowWidth / 2;

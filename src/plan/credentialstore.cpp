@@ -1,5 +1,7 @@
 #include "credentialstore.h"
 
+#include "fileaccess.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -61,29 +63,8 @@ FileCredentialStore::FileCredentialStore(QString path) : m_path(std::move(path))
 
 std::optional<QByteArray> FileCredentialStore::read() const
 {
-    // Non-blocking open so a FIFO in the file's place cannot hang the fetch; only a regular
-    // file of sensible size is read.
-    const QByteArray nativePath = QFile::encodeName(m_path);
-    FileDescriptor fd(::open(nativePath.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0)
-        return std::nullopt;
-    struct stat status {};
-    if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size > maxDocumentSize)
-        return std::nullopt;
-    QByteArray bytes;
-    char buffer[16384];
-    for (;;) {
-        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return std::nullopt;
-        if (got == 0)
-            return bytes;
-        bytes.append(buffer, got);
-        if (bytes.size() > maxDocumentSize)
-            return std::nullopt;
-    }
+    // Only a regular file of sensible size is read, so a FIFO in its place cannot hang the fetch.
+    return readRegularFile(m_path, maxDocumentSize);
 }
 
 // Writes a temporary file beside the target, syncs it, gives it the target's permissions and
@@ -119,8 +100,8 @@ void FileCredentialStore::replace(const QByteArray &bytes)
 }
 
 #ifndef Q_OS_DARWIN
-std::shared_ptr<CredentialStore> systemCredentialStore(const QString &homeDir)
+std::shared_ptr<CredentialStore> systemCredentialStore(const QString &claudeDir)
 {
-    return std::make_shared<FileCredentialStore>(homeDir + QStringLiteral("/.claude/.credentials.json"));
+    return std::make_shared<FileCredentialStore>(claudeDir + QStringLiteral("/.credentials.json"));
 }
 #endif

@@ -19,7 +19,7 @@ public:
     virtual void replace(const QByteArray &bytes) = 0;
 };
 
-// Claude Code's credentials file (<home>/.claude/.credentials.json on Linux and elsewhere).
+// Claude Code's credentials file (.credentials.json in its data directory, on Linux and elsewhere).
 // Replacing is atomic: a temporary file in the same folder is synced and renamed over the original.
 class FileCredentialStore final : public CredentialStore
 {
@@ -34,5 +34,5 @@ private:
 };
 
 // The store Claude Code uses on this system: the keychain item "Claude Code-credentials"
-// on macOS, the credentials file under homeDir elsewhere.
-std::shared_ptr<CredentialStore> systemCredentialStore(const QString &homeDir);
+// on macOS, the credentials file in the data directory claudeDir elsewhere.
+std::shared_ptr<CredentialStore> systemCredentialStore(const QString &claudeDir);

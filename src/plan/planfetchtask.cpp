@@ -80,7 +80,7 @@ bool PlanFetchTask::isTokenExpired() const
 }
 
 // Rewrites the stored token set after a renewal; every failure is silent and writes nothing.
-void PlanFetchTask::updateKeychain(const QString &accessToken, const QString &refreshToken, double expiresAt)
+void PlanFetchTask::storeRenewedTokens(const QString &accessToken, const QString &refreshToken, double expiresAt)
 {
     if (!m_environment.credentials)
         return;
@@ -132,7 +132,7 @@ std::optional<QString> PlanFetchTask::refreshAccessToken()
     const QString nextRefresh = renewedRefresh.isString() ? renewedRefresh.toString() : refreshToken;
     const double expiresAt =
         static_cast<double>(m_environment.now().toMSecsSinceEpoch()) + expiresIn.toDouble() * 1000;
-    updateKeychain(accessToken.toString(), nextRefresh, expiresAt);
+    storeRenewedTokens(accessToken.toString(), nextRefresh, expiresAt);
     return accessToken.toString();
 }
 

@@ -62,7 +62,7 @@ public:
     std::optional<QJsonObject> readCredentials() const;
     std::optional<QString> readToken() const;
     bool isTokenExpired() const;
-    void updateKeychain(const QString &accessToken, const QString &refreshToken, double expiresAt);
+    void storeRenewedTokens(const QString &accessToken, const QString &refreshToken, double expiresAt);
     std::optional<QString> refreshAccessToken();
 
 private:

@@ -90,7 +90,7 @@ PlanUsage PlanUsageFetcher::parse(const QByteArray &body)
     if (!document.isObject())
         return usage;
     const QJsonObject report = document.object();
-    readWindow(report, QStringLiteral("five_hour"), usage.sessionUtilization, usage.sessionResetsAt);
+    readWindow(report, QStringLiteral("five_hour"), usage.fiveHourUtilization, usage.fiveHourResetsAt);
     readWindow(report, QStringLiteral("seven_day"), usage.weeklyUtilization, usage.weeklyResetsAt);
     return usage;
 }

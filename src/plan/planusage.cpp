@@ -24,9 +24,9 @@ qint64 wholePercent(double utilization)
 
 } // namespace
 
-qint64 PlanUsage::sessionPercent() const
+qint64 PlanUsage::fiveHourPercent() const
 {
-    return wholePercent(sessionUtilization);
+    return wholePercent(fiveHourUtilization);
 }
 
 qint64 PlanUsage::weeklyPercent() const
@@ -41,7 +41,7 @@ QString PlanUsage::resetTimerString(bool weekly) const
 
 QString PlanUsage::resetTimerString(bool weekly, const QDateTime &now) const
 {
-    const std::optional<QDateTime> &resetsAt = weekly ? weeklyResetsAt : sessionResetsAt;
+    const std::optional<QDateTime> &resetsAt = weekly ? weeklyResetsAt : fiveHourResetsAt;
     if (!resetsAt || !resetsAt->isValid() || !now.isValid())
         return QStringLiteral("00 00 00");
     // Whole seconds left, truncated; a reset in the past counts as now.

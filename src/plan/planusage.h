@@ -6,16 +6,16 @@
 #include <optional>
 
 // One plan usage report: utilisation (per cent, as the service reports it) and reset instant
-// of the 5-hour ("session") and 7-day ("weekly") quota windows.
+// of the 5-hour and 7-day ("weekly") quota windows.
 struct PlanUsage
 {
-    double sessionUtilization = 0;
-    std::optional<QDateTime> sessionResetsAt;
+    double fiveHourUtilization = 0;
+    std::optional<QDateTime> fiveHourResetsAt;
     double weeklyUtilization = 0;
     std::optional<QDateTime> weeklyResetsAt;
 
     // Rounded half away from zero, capped at 100, no lower bound.
-    qint64 sessionPercent() const;
+    qint64 fiveHourPercent() const;
     qint64 weeklyPercent() const;
 
     // "DD HH MM" countdown to the chosen window's reset; "00 00 00" when it has none.
@@ -23,10 +23,4 @@ struct PlanUsage
     QString resetTimerString(bool weekly, const QDateTime &now) const;
 
     friend bool operator==(const PlanUsage &, const PlanUsage &) = default;
-};
-
-// The one error record: an unexpected HTTP status, described exactly by its message.
-struct APIError
-{
-    QString message;
 };

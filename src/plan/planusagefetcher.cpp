@@ -1,5 +1,6 @@
 #include "planusagefetcher.h"
 
+#include "claudedatadir.h"
 #include "planfetchtask.h"
 
 #include <QCoreApplication>
@@ -13,7 +14,7 @@ PlanFetcherEnvironment PlanFetcherEnvironment::system()
     PlanFetcherEnvironment environment;
     environment.usageURL = QUrl(QStringLiteral("https://api.anthropic.com/api/oauth/usage"));
     environment.tokenURL = QUrl(QStringLiteral("https://console.anthropic.com/v1/oauth/token"));
-    environment.credentials = systemCredentialStore(QDir::homePath());
+    environment.credentials = systemCredentialStore(claudeDataDirectory());
     environment.now = [] { return QDateTime::currentDateTimeUtc(); };
     environment.sleep = &PlanFetchTask::sleepFor;
     return environment;
@@ -25,9 +26,9 @@ PlanUsageFetcher::PlanUsageFetcher(PlanFetcherEnvironment environment, QObject *
     : QObject(parent), m_environment(std::move(environment))
 {
     // The tick changes nothing; it only lets countdowns computed from the clock advance.
-    m_localTimer.setInterval(1000);
-    connect(&m_localTimer, &QTimer::timeout, this, &PlanUsageFetcher::ticked);
-    m_localTimer.start();
+    m_tickTimer.setInterval(1000);
+    connect(&m_tickTimer, &QTimer::timeout, this, &PlanUsageFetcher::ticked);
+    m_tickTimer.start();
     // A fetch waiting out its retries must not keep the application from quitting.
     if (QCoreApplication *application = QCoreApplication::instance())
         connect(application, &QCoreApplication::aboutToQuit, this, &PlanUsageFetcher::stopFetches);

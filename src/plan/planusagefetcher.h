@@ -82,7 +82,7 @@ private:
     bool m_isFetching = false;
     std::optional<QString> m_lastError;
     PlanFetcherEnvironment m_environment;
-    QTimer m_localTimer;
+    QTimer m_tickTimer;
     // Fetches still running, each on its own thread (never one of the global pool's, which a
     // fetch would hold through its waits), with the source that stops it.
     QHash<QThread *, std::stop_source> m_fetches;

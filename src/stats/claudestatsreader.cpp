@@ -1,5 +1,6 @@
 #include "claudestatsreader.h"
 
+#include "claudedatadir.h"
 #include "statscycle.h"
 
 #include <QCoreApplication>
@@ -37,7 +38,7 @@ private:
 } // namespace
 
 ClaudeStatsReader::ClaudeStatsReader(QObject *parent)
-    : ClaudeStatsReader(QDir::homePath() + QLatin1String("/.claude"), parent)
+    : ClaudeStatsReader(claudeDataDirectory(), parent)
 {
 }
 

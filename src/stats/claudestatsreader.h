@@ -17,7 +17,7 @@ class ClaudeStatsReader : public QObject
     Q_PROPERTY(QList<ActiveSession> activeSessions READ activeSessions NOTIFY activeSessionsChanged)
 
 public:
-    // Reads <home>/.claude of the current user.
+    // Reads Claude Code's data directory of the current user (CLAUDE_CONFIG_DIR or ~/.claude).
     explicit ClaudeStatsReader(QObject *parent = nullptr);
     // Reads the given data directory (the folder that plays the role of ~/.claude).
     explicit ClaudeStatsReader(const QString &claudeDir, QObject *parent = nullptr);

@@ -57,13 +57,6 @@ std::optional<ActiveSession> parseSessionRecord(QByteArrayView data)
     return ActiveSession{pid, *sessionId, *cwd, instantFromMilliseconds(startedAt)};
 }
 
-bool isProcessRunning(qint64 pid)
-{
-    if (pid <= 0 || pid > std::numeric_limits<qint32>::max())
-        return false;
-    return ::kill(pid_t(pid), 0) == 0;
-}
-
 QList<ActiveSession> findActiveSessions(const QString &claudeDir)
 {
     const QString sessionsDir = claudeDir + QLatin1String("/sessions");

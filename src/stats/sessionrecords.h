@@ -18,8 +18,6 @@ constexpr qint64 maxSessionRecordBytes = qint64(1) << 20;
 // or when its pid could not name a single process (0, negative, beyond 32 bits).
 std::optional<ActiveSession> parseSessionRecord(QByteArrayView data);
 
-// True when a signal-0 probe of the process succeeds.
-bool isProcessRunning(qint64 pid);
 
 // The sessions whose records lie in <claudeDir>/sessions and whose process is running, in the
 // order the directory lists them; empty when the directory cannot be listed.

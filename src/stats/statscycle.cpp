@@ -5,8 +5,6 @@
 #include "transcriptaccounting.h"
 
 
-#include <sys/stat.h>
-
 namespace {
 
 QString projectFolder(const QString &claudeDir, const ActiveSession &session)
@@ -23,30 +21,21 @@ QString encodeCwd(const QString &cwd)
     return u'-' + encoded;
 }
 
-QString jsonlURL(const QString &claudeDir, const ActiveSession &session)
+QString transcriptPath(const QString &claudeDir, const ActiveSession &session)
 {
     return projectFolder(claudeDir, session) + u'/' + session.sessionId + QLatin1String(".jsonl");
 }
 
 std::optional<FileTime> jsonlModificationDate(const QString &claudeDir, const ActiveSession &session)
 {
-    const std::optional<QByteArray> path = encodedPath(jsonlURL(claudeDir, session));
-    struct stat info;
-    if (!path || ::stat(path->constData(), &info) != 0)
-        return std::nullopt;
-#ifdef __APPLE__
-    const timespec &time = info.st_mtimespec;
-#else
-    const timespec &time = info.st_mtim;
-#endif
-    return FileTime{qint64(time.tv_sec), qint64(time.tv_nsec)};
+    return modificationTime(transcriptPath(claudeDir, session));
 }
 
 SessionStats readSessionTokens(const QString &claudeDir, const ActiveSession &session,
                                qint64 *bytesRead)
 {
     SessionStats stats;
-    const auto entries = deduplicateFile(jsonlURL(claudeDir, session), bytesRead);
+    const auto entries = deduplicateFile(transcriptPath(claudeDir, session), bytesRead);
     if (!entries)
         return stats;
 

@@ -3,6 +3,7 @@
 // One refresh cycle's work, from the data directory to the figures published: used by
 // ClaudeStatsReader on its pool thread and by glimmerox-bench.
 
+#include "fileaccess.h"
 #include "sessionstats.h"
 
 #include <QList>
@@ -12,20 +13,11 @@
 #include <functional>
 #include <optional>
 
-// A file's modification time as the file system keeps it, compared to the nanosecond.
-struct FileTime
-{
-    qint64 seconds = 0;
-    qint64 nanoseconds = 0;
-
-    friend auto operator<=>(const FileTime &, const FileTime &) = default;
-};
-
 // The project folder name of a working directory: "/a/b.c" becomes "-a-b.c".
 QString encodeCwd(const QString &cwd);
 
 // <claudeDir>/projects/<encodeCwd(cwd)>/<sessionId>.jsonl
-QString jsonlURL(const QString &claudeDir, const ActiveSession &session);
+QString transcriptPath(const QString &claudeDir, const ActiveSession &session);
 
 // Content modification time of the session's main transcript (links followed), to the
 // nanosecond; absent when it cannot be read.

@@ -5,7 +5,11 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include <compare>
 #include <optional>
+
+// What differs from one operating system to the next, behind one small interface:
+// fileaccess_posix.cpp serves Linux and macOS; another system adds a file of its own.
 
 // A read-only descriptor of a regular file. Only regular files are opened (links followed),
 // so a FIFO, socket or device that carries a record's or transcript's name can never block
@@ -40,3 +44,19 @@ std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxSize);
 // The names in a directory in the order the file system lists them, hidden ones included;
 // absent when the directory cannot be listed.
 std::optional<QStringList> listDirectory(const QString &path);
+
+// A file's modification time as the file system keeps it, compared to the nanosecond.
+struct FileTime
+{
+    qint64 seconds = 0;
+    qint64 nanoseconds = 0;
+
+    friend auto operator<=>(const FileTime &, const FileTime &) = default;
+};
+
+// Content modification time of the file at path (links followed); absent when it cannot be read.
+std::optional<FileTime> modificationTime(const QString &path);
+
+// Whether a process with this id exists (a signal-0 probe). Ids of 0 or below, or beyond the
+// 32-bit range, never count: they would address process groups or wrap around.
+bool isProcessRunning(qint64 pid);

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,4 +96,25 @@ std::optional<QStringList> listDirectory(const QString &path)
     }
     ::closedir(dir);
     return names;
+}
+
+std::optional<FileTime> modificationTime(const QString &path)
+{
+    const std::optional<QByteArray> name = encodedPath(path);
+    struct stat info;
+    if (!name || ::stat(name->constData(), &info) != 0)
+        return std::nullopt;
+#ifdef __APPLE__
+    const timespec &time = info.st_mtimespec;
+#else
+    const timespec &time = info.st_mtim;
+#endif
+    return FileTime{qint64(time.tv_sec), qint64(time.tv_nsec)};
+}
+
+bool isProcessRunning(qint64 pid)
+{
+    if (pid <= 0 || pid > std::numeric_limits<qint32>::max())
+        return false;
+    return ::kill(pid_t(pid), 0) == 0;
 }
