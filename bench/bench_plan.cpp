@@ -48,12 +48,12 @@ QByteArray planUsageLine(const std::optional<PlanUsage> &usage)
 {
     if (!usage)
         return R"({"planUsage":null})";
-    return R"({"planUsage":{"fiveHourUtilization":)" + jsonNumber(usage->fiveHourUtilization)
-        + R"(,"fiveHourResetsAtMs":)" + jsonInstant(usage->fiveHourResetsAt)
-        + R"(,"weeklyUtilization":)" + jsonNumber(usage->weeklyUtilization)
+    return R"({"planUsage":{"sessionUtilization":)" + jsonNumber(usage->fiveHourUtilization.value_or(0))
+        + R"(,"sessionResetsAtMs":)" + jsonInstant(usage->fiveHourResetsAt)
+        + R"(,"weeklyUtilization":)" + jsonNumber(usage->weeklyUtilization.value_or(0))
         + R"(,"weeklyResetsAtMs":)" + jsonInstant(usage->weeklyResetsAt)
-        + R"(,"fiveHourPercent":)" + QByteArray::number(usage->fiveHourPercent())
-        + R"(,"weeklyPercent":)" + QByteArray::number(usage->weeklyPercent())
+        + R"(,"sessionPercent":)" + QByteArray::number(usage->fiveHourPercent().value_or(0))
+        + R"(,"weeklyPercent":)" + QByteArray::number(usage->weeklyPercent().value_or(0))
         + R"(,"session":)" + jsonString(usage->resetTimerString(false))
         + R"(,"weekly":)" + jsonString(usage->resetTimerString(true)) + "}}";
 }

@@ -118,8 +118,8 @@ void TestPanelContent::content_data()
         << PanelInputs{weekly, {}, 1, report(42, twoHoursFive, 10, threeDaysFourHoursFive), false, false, now}
         << "03 04 05" << planLabels << "10" << "WEEKLY" << QStringList{"QUOTAS", "7-DAY"}
         << QStringList{"K2", "OP"};
-    QTest::addRow("plan, negative per cent keeps its sign in the text")
-        << PanelInputs{plan, {}, 1, report(-3, -1, 0, -1), false, false, now} << "00 00 00" << planLabels << "-3"
+    QTest::addRow("plan, negative per cent is held at 0")
+        << PanelInputs{plan, {}, 1, report(-3, -1, 0, -1), false, false, now} << "00 00 00" << planLabels << "0"
         << "SESSION" << QStringList{"QUOTAS", "5-HOUR"} << QStringList{"K2"};
 }
 

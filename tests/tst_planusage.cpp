@@ -44,8 +44,8 @@ private slots:
         QFETCH(double, utilization);
         QFETCH(qint64, percent);
         const PlanUsage usage{utilization, {}, utilization, {}};
-        QCOMPARE(usage.fiveHourPercent(), percent);
-        QCOMPARE(usage.weeklyPercent(), percent);
+        QCOMPARE(usage.fiveHourPercent(), std::optional<qint64>(percent));
+        QCOMPARE(usage.weeklyPercent(), std::optional<qint64>(percent));
     }
 
     void resetTimerString_data()

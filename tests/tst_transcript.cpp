@@ -154,20 +154,20 @@ void TestTranscript::readSessionTokens_data()
 
     QTest::addRow("three lines of the worked example")
         << usageLine("m1", 10, 5) + usageLine("m2", 20, 7, 0, 100, "claude-opus-4") + usageLine("m1", 10, 50)
-        << QByteArray() << SessionStats{187, 120, 7, 200000};
+        << QByteArray() << SessionStats{187, 120, 7, 200000, {}, {}, {}};
     QTest::addRow("output-only last entry adds to total only")
         << usageLine("a", 100, 5, 10, 1000) + usageLine("b", 0, 30) << QByteArray()
-        << SessionStats{1145, 1110, 5, 200000};
+        << SessionStats{1145, 1110, 5, 200000, {}, {}, {}};
     QTest::addRow("empty transcript still adds subagents")
-        << QByteArray() << usageLine("s", 1, 2, 3, 4) << SessionStats{10, 0, 0, 200000};
+        << QByteArray() << usageLine("s", 1, 2, 3, 4) << SessionStats{10, 0, 0, 200000, {}, {}, {}};
     QTest::addRow("subagents add to the total only, same id counted per file")
         << usageLine("m", 5, 5) << usageLine("m", 1000, 1000, 0, 0, "claude-haiku")
-        << SessionStats{2010, 5, 5, 200000};
+        << SessionStats{2010, 5, 5, 200000, {}, {}, {}};
     QTest::addRow("missing transcript ignores subagents")
         << QByteArray("-") << usageLine("s", 1, 2) << SessionStats();
     QTest::addRow("sums saturate instead of overflowing")
         << usageLine("a", maxCount, 0, maxCount, maxCount) + usageLine("b", maxCount, 1)
-        << usageLine("c", maxCount, 0) << SessionStats{maxCount, maxCount, 1, 200000};
+        << usageLine("c", maxCount, 0) << SessionStats{maxCount, maxCount, 1, 200000, {}, {}, {}};
 }
 
 void TestTranscript::readSessionTokens()
@@ -200,7 +200,7 @@ void TestTranscript::nonRegularFilesAreNeverOpened()
     QVERIFY(makeFifo(home.subagentPath(chosen, QStringLiteral("fifo.jsonl"))));
     QVERIFY(QDir().mkpath(home.subagentPath(chosen, QStringLiteral("folder.jsonl"))));
     QVERIFY(writeFile(home.subagentPath(chosen, QStringLiteral("b.jsonl")), usageLine("b", 5, 0)));
-    QCOMPARE(::readSessionTokens(home.claudeDir(), chosen), (SessionStats{7, 1, 1, 200000}));
+    QCOMPARE(::readSessionTokens(home.claudeDir(), chosen), (SessionStats{7, 1, 1, 200000, {}, {}, {}}));
 
     // A NUL in a session id would cut the path short at "s1" and read that session's transcript.
     const ActiveSession cut = session(1, QStringLiteral("s1") + QChar(u'\0') + QStringLiteral("x"));

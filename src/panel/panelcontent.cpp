@@ -55,7 +55,7 @@ PanelContent computePanelContent(const PanelInputs &in)
         content.mainText = mainText(in);
         content.mainLabels = {QStringLiteral("D D"), QStringLiteral("H H"), QStringLiteral("M M")};
         if (in.planUsage)
-            content.smallValue = QString::number(weekly ? in.planUsage->weeklyPercent() : in.planUsage->fiveHourPercent());
+            content.smallValue = QString::number((weekly ? in.planUsage->weeklyPercent() : in.planUsage->fiveHourPercent()).value_or(0));
         else
             content.smallValue = QStringLiteral("---");
         content.smallCaption = weekly ? QStringLiteral("WEEKLY") : QStringLiteral("SESSION");

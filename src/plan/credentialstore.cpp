@@ -99,6 +99,14 @@ void FileCredentialStore::replace(const QByteArray &bytes)
         ::fsync(folder.get());
 }
 
+QString FileCredentialStore::location() const
+{
+    const QString home = QDir::homePath();
+    if (m_path.startsWith(home + u'/'))
+        return u'~' + m_path.mid(home.size());
+    return m_path;
+}
+
 #ifndef Q_OS_DARWIN
 std::shared_ptr<CredentialStore> systemCredentialStore(const QString &claudeDir)
 {

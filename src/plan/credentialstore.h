@@ -17,6 +17,8 @@ public:
     virtual std::optional<QByteArray> read() const = 0;
     // Replaces the bytes of an existing item; does nothing when there is none.
     virtual void replace(const QByteArray &bytes) = 0;
+    // Where the item lives, in words a user recognises ("~/.claude/.credentials.json").
+    virtual QString location() const = 0;
 };
 
 // Claude Code's credentials file (.credentials.json in its data directory, on Linux and elsewhere).
@@ -27,6 +29,7 @@ public:
     explicit FileCredentialStore(QString path);
     std::optional<QByteArray> read() const override;
     void replace(const QByteArray &bytes) override;
+    QString location() const override;
     QString path() const { return m_path; }
 
 private:

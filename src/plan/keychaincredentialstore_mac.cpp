@@ -54,6 +54,8 @@ public:
     }
 
     // SecItemUpdate only changes an item that matches; it never adds one.
+    QString location() const override { return QStringLiteral("the macOS keychain (\"Claude Code-credentials\")"); }
+
     void replace(const QByteArray &bytes) override
     {
         const CFOwner<CFStringRef> service = serviceName();

@@ -9,7 +9,7 @@
 namespace {
 
 // One quota window of the report: utilisation (0 unless a number) and reset instant.
-void readWindow(const QJsonObject &report, const QString &name, double &utilization,
+void readWindow(const QJsonObject &report, const QString &name, std::optional<double> &utilization,
                 std::optional<QDateTime> &resetsAt)
 {
     const QJsonValue window = report.value(name);

@@ -1,37 +1,38 @@
 #include "planusage.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 
 namespace {
 
-// Rounded half away from zero and capped at 100. Saturates instead of overflowing on a
-// report holding an absurd number, so the panel never sees undefined behaviour.
-qint64 wholePercent(double utilization)
+// Rounded half away from zero and held to 0..100, so an absurd report (negative, NaN, huge)
+// never shows as a figure the panel cannot hold.
+std::optional<qint64> wholePercent(std::optional<double> utilization)
 {
-    if (std::isnan(utilization))
+    if (!utilization)
+        return std::nullopt;
+    if (std::isnan(*utilization))
         return 0;
-    const double rounded = std::round(utilization);
-    if (rounded >= 100)
-        return 100;
-    // -2^63 is exactly representable; anything at or below it saturates.
-    constexpr double lowest = -9223372036854775808.0;
-    if (rounded <= lowest)
-        return std::numeric_limits<qint64>::min();
-    return static_cast<qint64>(rounded);
+    return static_cast<qint64>(std::round(std::clamp(*utilization, 0.0, 100.0)));
 }
 
 } // namespace
 
-qint64 PlanUsage::fiveHourPercent() const
+std::optional<qint64> PlanUsage::fiveHourPercent() const
 {
     return wholePercent(fiveHourUtilization);
 }
 
-qint64 PlanUsage::weeklyPercent() const
+std::optional<qint64> PlanUsage::weeklyPercent() const
 {
     return wholePercent(weeklyUtilization);
+}
+
+bool PlanUsage::isStale(const QDateTime &now) const
+{
+    return fetchedAt.isValid() && now.isValid() && fetchedAt.secsTo(now) > planReportStaleSeconds;
 }
 
 QString PlanUsage::resetTimerString(bool weekly) const
@@ -53,4 +54,29 @@ QString PlanUsage::resetTimerString(bool weekly, const QDateTime &now) const
         .arg(days, 2, 10, QLatin1Char('0'))
         .arg(hours, 2, 10, QLatin1Char('0'))
         .arg(minutes, 2, 10, QLatin1Char('0'));
+}
+
+QString PlanFailure::code() const
+{
+    switch (reason) {
+    case PlanFailureReason::noToken:
+        return QStringLiteral("NO TOKEN");
+    case PlanFailureReason::tokenRefreshFailed:
+        return QStringLiteral("TOKEN REFRESH FAILED");
+    case PlanFailureReason::tokenExpired:
+        return QStringLiteral("TOKEN EXPIRED");
+    case PlanFailureReason::tokenNotSaved:
+        return QStringLiteral("TOKEN NOT SAVED");
+    case PlanFailureReason::rateLimited:
+        return QStringLiteral("RATE LIMITED");
+    case PlanFailureReason::badReply:
+        return QStringLiteral("BAD REPLY");
+    case PlanFailureReason::httpStatus:
+        return QStringLiteral("HTTP %1").arg(httpStatus);
+    case PlanFailureReason::timedOut:
+        return QStringLiteral("TIMED OUT");
+    case PlanFailureReason::transport:
+        return transportText;
+    }
+    return transportText;
 }

@@ -102,5 +102,12 @@ void PlanUsageFetcher::setIsFetching(bool fetching)
 void PlanUsageFetcher::setLastError(const std::optional<QString> &error)
 {
     m_lastError = error;
+    // Until the fetch reports reasons, a failure is only its code.
+    m_lastFailure = error ? std::optional(PlanFailure{PlanFailureReason::transport, 0, *error, {}}) : std::nullopt;
     emit lastErrorChanged();
+}
+
+QString PlanUsageFetcher::credentialLocation() const
+{
+    return m_environment.credentials ? m_environment.credentials->location() : QString();
 }

@@ -31,6 +31,10 @@ struct PlanFetcherEnvironment
     // The wait between failed attempts; called on the fetch's own worker thread, blocks for
     // the given time and returns early once the stop token is triggered (the fetcher is going away).
     std::function<void(std::chrono::milliseconds, std::stop_token)> sleep;
+    // Whether a Claude Code session is live (a live record in the data directory's sessions/).
+    // While it is, the borrowed login is never renewed: Claude Code renews its own.
+    // Called on the fetch's worker thread.
+    std::function<bool()> isClaudeCodeRunning = [] { return false; };
 
     // The shipped program's: the service's endpoints, the system credential store of the
     // current user, the system clock and a real sleep.
@@ -45,6 +49,8 @@ class PlanUsageFetcher : public QObject
     Q_PROPERTY(std::optional<PlanUsage> planUsage READ planUsage NOTIFY planUsageChanged)
     Q_PROPERTY(bool isFetching READ isFetching NOTIFY isFetchingChanged)
     Q_PROPERTY(std::optional<QString> lastError READ lastError NOTIFY lastErrorChanged)
+    // The same failure with its reason and details, assigned together with lastError.
+    Q_PROPERTY(std::optional<PlanFailure> lastFailure READ lastFailure NOTIFY lastErrorChanged)
 
 public:
     explicit PlanUsageFetcher(QObject *parent = nullptr); // PlanFetcherEnvironment::system()
@@ -54,6 +60,9 @@ public:
     std::optional<PlanUsage> planUsage() const { return m_planUsage; }
     bool isFetching() const { return m_isFetching; }
     std::optional<QString> lastError() const { return m_lastError; }
+    std::optional<PlanFailure> lastFailure() const { return m_lastFailure; }
+    // Where the borrowed login is read from, for the panel's words ("~/.claude/.credentials.json").
+    QString credentialLocation() const;
 
     // Starts one independent fetch and returns at once; the future finishes once every
     // change the fetch publishes has been queued to the main thread.
@@ -81,6 +90,7 @@ private:
     std::optional<PlanUsage> m_planUsage;
     bool m_isFetching = false;
     std::optional<QString> m_lastError;
+    std::optional<PlanFailure> m_lastFailure;
     PlanFetcherEnvironment m_environment;
     QTimer m_tickTimer;
     // Fetches still running, each on its own thread (never one of the global pool's, which a

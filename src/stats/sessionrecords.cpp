@@ -54,7 +54,7 @@ std::optional<ActiveSession> parseSessionRecord(QByteArrayView data)
     if (pid <= 0 || pid > std::numeric_limits<qint32>::max())
         return std::nullopt;
     const double startedAt = startedAtValue->get_double().value_unsafe();
-    return ActiveSession{pid, *sessionId, *cwd, instantFromMilliseconds(startedAt)};
+    return ActiveSession{pid, *sessionId, *cwd, instantFromMilliseconds(startedAt), {}};
 }
 
 QList<ActiveSession> findActiveSessions(const QString &claudeDir)

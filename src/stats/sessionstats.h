@@ -4,6 +4,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <optional>
+
 // Token figures of the session on show.
 struct SessionStats
 {
@@ -11,6 +13,11 @@ struct SessionStats
     qint64 lastContextTokens = 0;
     qint64 lastOutputTokens = 0;
     qint64 contextWindowSize = 200000;
+
+    // Which session the figures belong to, and the model of its last main-conversation call.
+    QString sessionId;
+    QString cwd;
+    QString model;
 
     // Context fill in whole per cent, truncated, capped at 100; 0 for a window of 0 or less.
     qint64 contextPercent() const;
@@ -25,6 +32,11 @@ struct ActiveSession
     QString sessionId;
     QString cwd;
     QDateTime startedAt; // UTC, millisecond precision
+    // Context fill of the session's last main-conversation call, when the cycle read it.
+    std::optional<qint64> contextPercent;
 
     friend bool operator==(const ActiveSession &, const ActiveSession &) = default;
 };
+
+// The project a working directory names: its last path component ("/home/ana/app" gives "app").
+QString projectName(const QString &cwd);
