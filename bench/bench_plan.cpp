@@ -1,7 +1,10 @@
 #include "benchcommands.h"
+#include "claudedatadir.h"
 #include "credentialstore.h"
+#include "planrules.h"
 #include "planusage.h"
 #include "planusagefetcher.h"
+#include "sessionrecords.h"
 
 #include <QCoreApplication>
 #include <QFutureWatcher>
@@ -14,14 +17,17 @@
 #include <cstdio>
 #include <cstring>
 
-// plan HOME --usage-url URL --token-url URL [--wait-scale F]: one fetch of the real fetcher
-// against the given endpoints, printing each published change as it reaches the main thread.
+// plan HOME [--usage-url URL] [--token-url URL] [--wait-scale F]: one fetch of the real fetcher
+// against the given endpoints (or GLIMMEROX_USAGE_URL / GLIMMEROX_TOKEN_URL), printing each
+// published change as it reaches the main thread. Endpoints must be on the loopback host.
+// The login is read from HOME/.claude (or CLAUDE_CONFIG_DIR), and a live session there blocks
+// renewal as in the app.
 
 namespace {
 
 int planUsageError(const char *message)
 {
-    std::fprintf(stderr, "plan: %s\nusage: plan HOME --usage-url URL --token-url URL [--wait-scale F]\n", message);
+    std::fprintf(stderr, "plan: %s\nusage: plan HOME [--usage-url URL] [--token-url URL] [--wait-scale F]\n", message);
     return 2;
 }
 
@@ -37,6 +43,11 @@ QByteArray jsonInstant(const std::optional<QDateTime> &instant)
     return instant ? QByteArray::number(instant->toMSecsSinceEpoch()) : QByteArray("null");
 }
 
+QByteArray jsonNumberOrNull(std::optional<double> value)
+{
+    return value ? jsonNumber(*value) : QByteArray("null");
+}
+
 QByteArray jsonString(const QString &text)
 {
     const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
@@ -48,14 +59,21 @@ QByteArray planUsageLine(const std::optional<PlanUsage> &usage)
 {
     if (!usage)
         return R"({"planUsage":null})";
-    return R"({"planUsage":{"sessionUtilization":)" + jsonNumber(usage->fiveHourUtilization.value_or(0))
+    const auto percent = [](std::optional<qint64> value) {
+        return value ? QByteArray::number(*value) : QByteArray("null");
+    };
+    return R"({"planUsage":{"sessionUtilization":)" + jsonNumberOrNull(usage->fiveHourUtilization)
         + R"(,"sessionResetsAtMs":)" + jsonInstant(usage->fiveHourResetsAt)
-        + R"(,"weeklyUtilization":)" + jsonNumber(usage->weeklyUtilization.value_or(0))
+        + R"(,"weeklyUtilization":)" + jsonNumberOrNull(usage->weeklyUtilization)
         + R"(,"weeklyResetsAtMs":)" + jsonInstant(usage->weeklyResetsAt)
-        + R"(,"sessionPercent":)" + QByteArray::number(usage->fiveHourPercent().value_or(0))
-        + R"(,"weeklyPercent":)" + QByteArray::number(usage->weeklyPercent().value_or(0))
+        + R"(,"sessionPercent":)" + percent(usage->fiveHourPercent())
+        + R"(,"weeklyPercent":)" + percent(usage->weeklyPercent())
         + R"(,"session":)" + jsonString(usage->resetTimerString(false))
-        + R"(,"weekly":)" + jsonString(usage->resetTimerString(true)) + "}}";
+        + R"(,"weekly":)" + jsonString(usage->resetTimerString(true))
+        + R"(,"weeklyScope":)" + (usage->weeklyScope ? jsonString(*usage->weeklyScope) : QByteArray("null"))
+        + R"(,"fetchedAtMs":)" + jsonInstant(usage->fetchedAt.isValid() ? std::optional(usage->fetchedAt)
+                                                                         : std::nullopt)
+        + "}}";
 }
 
 void printLine(const QByteArray &line)
@@ -65,12 +83,11 @@ void printLine(const QByteArray &line)
     std::fflush(stdout);
 }
 
+// Held to the same loopback rule as the environment overrides.
 std::optional<QUrl> endpoint(const char *text)
 {
-    const QUrl url(QString::fromLocal8Bit(text), QUrl::StrictMode);
-    if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")))
-        return std::nullopt;
-    return url;
+    const QUrl url = PlanRules::endpoint(QUrl(), QString::fromLocal8Bit(text), nullptr);
+    return url.isEmpty() ? std::nullopt : std::optional(url);
 }
 
 } // namespace
@@ -85,10 +102,10 @@ int benchPlan(int argc, char **argv)
         const bool hasValue = i + 1 < argc;
         if (std::strcmp(argv[i], "--usage-url") == 0 && hasValue) {
             if (!(usageURL = endpoint(argv[++i])))
-                return planUsageError("--usage-url needs an http or https URL");
+                return planUsageError("--usage-url needs an http or https URL on 127.0.0.1, ::1 or localhost");
         } else if (std::strcmp(argv[i], "--token-url") == 0 && hasValue) {
             if (!(tokenURL = endpoint(argv[++i])))
-                return planUsageError("--token-url needs an http or https URL");
+                return planUsageError("--token-url needs an http or https URL on 127.0.0.1, ::1 or localhost");
         } else if (std::strcmp(argv[i], "--wait-scale") == 0 && hasValue) {
             char *end = nullptr;
             waitScale = std::strtod(argv[++i], &end);
@@ -100,15 +117,19 @@ int benchPlan(int argc, char **argv)
             return planUsageError("unexpected argument");
         }
     }
-    if (!home || !usageURL || !tokenURL)
-        return planUsageError("HOME, --usage-url and --token-url are required");
+    if (!home)
+        return planUsageError("HOME is required");
 
     QCoreApplication application(argc, argv);
     PlanFetcherEnvironment environment = PlanFetcherEnvironment::system();
-    environment.usageURL = *usageURL;
-    environment.tokenURL = *tokenURL;
-    environment.credentials = std::make_shared<FileCredentialStore>(QString::fromLocal8Bit(home)
-                                                                    + QStringLiteral("/.claude/.credentials.json"));
+    if (usageURL)
+        environment.usageURL = *usageURL;
+    if (tokenURL)
+        environment.tokenURL = *tokenURL;
+    const QString claudeDir =
+        claudeDataDirectory(QString::fromLocal8Bit(home), qEnvironmentVariable("CLAUDE_CONFIG_DIR"));
+    environment.credentials = std::make_shared<FileCredentialStore>(claudeDir + QStringLiteral("/.credentials.json"));
+    environment.isClaudeCodeRunning = [claudeDir] { return !findActiveSessions(claudeDir).isEmpty(); };
     environment.sleep = [realSleep = environment.sleep, waitScale](std::chrono::milliseconds wait,
                                                                     std::stop_token stop) {
         realSleep(std::chrono::milliseconds(std::llround(double(wait.count()) * waitScale)), std::move(stop));

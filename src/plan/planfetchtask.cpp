@@ -1,21 +1,25 @@
 #include "planfetchtask.h"
 
 #include "credentialdocument.h"
+#include "logging.h"
+#include "planrules.h"
 
 #include <QEventLoop>
 #include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPointer>
+#include <QTimer>
 
-#include <cmath>
 #include <condition_variable>
-#include <mutex>
 #include <memory>
+#include <mutex>
 
 namespace {
 
 constexpr char userAgent[] = "Glimmerox/" GLIMMEROX_VERSION;
+constexpr qint64 expiryMarginMs = 60000;
 
 // Deletes a reply on the thread that owns it, after its signals are done.
 struct LaterDeleter
@@ -23,18 +27,27 @@ struct LaterDeleter
     void operator()(QNetworkReply *reply) const { reply->deleteLater(); }
 };
 
+// One renewal in flight per process: two would redeem the same single-use refresh token.
+std::mutex &renewalLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+PlanFailure failureOf(PlanFailureReason reason) { return PlanFailure{reason, 0, {}, {}}; }
+
 } // namespace
 
 PlanFetchTask::PlanFetchTask(PlanFetcherEnvironment environment, std::stop_token stop,
                              std::function<void(PlanFetchUpdate)> publish)
     : m_environment(std::move(environment)), m_stop(std::move(stop)), m_publish(std::move(publish))
 {
-    m_network.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     // An environment left partly empty falls back to the real clock and the real wait.
     if (!m_environment.now)
         m_environment.now = [] { return QDateTime::currentDateTimeUtc(); };
     if (!m_environment.sleep)
         m_environment.sleep = &PlanFetchTask::sleepFor;
+    Q_ASSERT(m_publish);
 }
 
 void PlanFetchTask::sleepFor(std::chrono::milliseconds duration, std::stop_token stop)
@@ -45,64 +58,171 @@ void PlanFetchTask::sleepFor(std::chrono::milliseconds duration, std::stop_token
     wakeUp.wait_for(lock, stop, duration, [] { return false; });
 }
 
-std::optional<QJsonObject> PlanFetchTask::readCredentials() const
+// The stored token set; absent unless its access token is one that may be sent.
+std::optional<PlanFetchTask::TokenSet> PlanFetchTask::readTokenSet() const
 {
     if (!m_environment.credentials)
         return std::nullopt;
     const std::optional<QByteArray> bytes = m_environment.credentials->read();
-    if (!bytes)
+    const std::optional<QJsonObject> set = bytes ? CredentialDocument::tokenSet(*bytes) : std::nullopt;
+    if (!set)
         return std::nullopt;
-    return CredentialDocument::tokenSet(*bytes);
+    const QString access = set->value(QLatin1String("accessToken")).toString();
+    if (!PlanRules::isValidToken(access))
+        return std::nullopt;
+    TokenSet tokens{access, set->value(QLatin1String("refreshToken")).toString(), std::nullopt};
+    if (!PlanRules::isValidToken(tokens.refreshToken))
+        tokens.refreshToken.clear();
+    const QJsonValue expiresAt = set->value(QLatin1String("expiresAt"));
+    if (expiresAt.isDouble())
+        tokens.expiresAt = expiresAt.toDouble();
+    return tokens;
 }
 
-std::optional<QString> PlanFetchTask::readToken() const
+// Counts as expired from one minute before the stored expiry, and whenever that is unreadable.
+bool PlanFetchTask::isExpired(const TokenSet &tokens) const
 {
-    const std::optional<QJsonObject> credentials = readCredentials();
-    if (!credentials)
-        return std::nullopt;
-    const QJsonValue token = credentials->value(QLatin1String("accessToken"));
-    if (!token.isString())
-        return std::nullopt;
-    return token.toString();
-}
-
-// Counts as expired from one minute before the stored expiry, and whenever it cannot be read.
-bool PlanFetchTask::isTokenExpired() const
-{
-    const std::optional<QJsonObject> credentials = readCredentials();
-    if (!credentials)
-        return true;
-    const QJsonValue expiresAt = credentials->value(QLatin1String("expiresAt"));
-    if (!expiresAt.isDouble())
-        return true;
     const double now = static_cast<double>(m_environment.now().toMSecsSinceEpoch());
-    return expiresAt.toDouble() - 60000 <= now;
+    return !tokens.expiresAt || *tokens.expiresAt - expiryMarginMs <= now;
 }
 
-// Rewrites the stored token set after a renewal; every failure is silent and writes nothing.
-void PlanFetchTask::storeRenewedTokens(const QString &accessToken, const QString &refreshToken, double expiresAt)
+void PlanFetchTask::fetchUsage()
 {
-    if (!m_environment.credentials)
+    m_deadline = QDeadlineTimer(fetchDeadline);
+    const std::optional<TokenSet> stored = readTokenSet();
+    if (!stored) {
+        qCDebug(lcPlan) << "no usable login in" << (m_environment.credentials ? m_environment.credentials->location()
+                                                                              : QString());
+        m_publish(PlanFetchUpdate::failed(failureOf(PlanFailureReason::noToken)));
         return;
-    const std::optional<QByteArray> bytes = m_environment.credentials->read();
-    if (!bytes)
-        return;
-    const std::optional<QByteArray> updated =
-        CredentialDocument::withRenewedTokens(*bytes, accessToken, refreshToken, expiresAt);
-    if (updated)
-        m_environment.credentials->replace(*updated);
+    }
+    m_publish(PlanFetchUpdate::fetching(true));
+    if (std::optional<PlanFailure> failure = requestReport(stored->accessToken, isExpired(*stored));
+        failure && !m_stop.stop_requested())
+        m_publish(PlanFetchUpdate::failed(std::move(*failure)));
+    m_publish(PlanFetchUpdate::fetching(false));
 }
 
-std::optional<QString> PlanFetchTask::refreshAccessToken()
+// The attempts of one fetch. Returns the failure to publish, or absent once a report has been
+// published or the fetch was stopped.
+std::optional<PlanFailure> PlanFetchTask::requestReport(QString token, bool expired)
 {
-    const std::optional<QJsonObject> credentials = readCredentials();
-    if (!credentials)
-        return std::nullopt;
-    const QJsonValue storedRefresh = credentials->value(QLatin1String("refreshToken"));
-    if (!storedRefresh.isString())
-        return std::nullopt;
-    const QString refreshToken = storedRefresh.toString();
+    if (expired) {
+        const Renewal renewal = renew(token);
+        if (!renewal.accessToken)
+            return failureOf(renewal.failure);
+        token = *renewal.accessToken;
+    }
+    std::chrono::milliseconds delay(1000);
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (m_stop.stop_requested())
+            return std::nullopt;
+        if (m_deadline.hasExpired())
+            return failureOf(PlanFailureReason::timedOut);
+        Q_ASSERT(PlanRules::isValidToken(token));
+        QNetworkRequest request(m_environment.usageURL);
+        request.setRawHeader("Authorization", "Bearer " + token.toLatin1());
+        request.setRawHeader("Accept", "application/json");
+        request.setRawHeader("Content-Type", "application/json");
+        request.setRawHeader("anthropic-beta", betaHeader);
+        const Reply reply = send(request);
+        if (m_stop.stop_requested())
+            return std::nullopt;
 
+        PlanFailure failure = failureOf(PlanFailureReason::transport);
+        if (reply.timedOut) {
+            failure = failureOf(PlanFailureReason::timedOut);
+        } else if (!reply.status) {
+            failure.transportText = reply.error;
+        } else if (*reply.status == 429) {
+            // Ends the fetch at once: the service said stop.
+            const std::chrono::seconds wait = PlanRules::retryAfter(reply.retryAfter, m_environment.now());
+            qCDebug(lcPlan) << "usage endpoint rate-limited; nothing is sent for" << wait.count() << "s";
+            failure = failureOf(PlanFailureReason::rateLimited);
+            failure.retryAt = m_environment.now().addSecs(wait.count());
+            return failure;
+        } else if (*reply.status == 401 && (m_renewalUsed || attempt == attempts - 1)) {
+            failure = PlanFailure{PlanFailureReason::httpStatus, 401, {}, {}};
+            if (m_renewalUsed)
+                return failure; // a renewed token rejected again: another renewal would not help
+        } else if (*reply.status == 401) {
+            const Renewal renewal = renew(token);
+            if (!renewal.accessToken)
+                return failureOf(renewal.failure);
+            token = *renewal.accessToken;
+            continue; // cured by renewal: no wait, same delay
+        } else if (*reply.status == 200) {
+            if (std::optional<PlanUsage> usage = PlanUsageFetcher::parse(reply.body)) {
+                usage->fetchedAt = m_environment.now();
+                m_publish(PlanFetchUpdate::report(
+                    *usage, m_tokenNotSaved ? std::optional(failureOf(PlanFailureReason::tokenNotSaved))
+                                            : std::nullopt));
+                return std::nullopt;
+            }
+            failure = failureOf(PlanFailureReason::badReply);
+        } else {
+            failure = PlanFailure{PlanFailureReason::httpStatus, *reply.status, {}, {}};
+        }
+        qCDebug(lcPlan) << "usage attempt" << attempt + 1 << "failed:" << failure.code();
+        if (attempt == attempts - 1)
+            return failure;
+        m_environment.sleep(std::min(delay, std::chrono::milliseconds(m_deadline.remainingTime())), m_stop);
+        delay *= 2;
+    }
+    Q_UNREACHABLE();
+    return std::nullopt;
+}
+
+// Renews the borrowed login at most once per fetch, and only when that cannot cost Claude Code
+// its login: not while it runs, not when it already renewed, not when the result cannot be saved.
+PlanFetchTask::Renewal PlanFetchTask::renew(const QString &tokenInUse)
+{
+    Q_ASSERT(!m_renewalUsed);
+    m_renewalUsed = true;
+    const std::lock_guard lock(renewalLock());
+    const std::optional<TokenSet> stored = readTokenSet();
+    if (!stored)
+        return {};
+    if (stored->accessToken != tokenInUse && !isExpired(*stored)) {
+        qCDebug(lcPlan) << "the stored login was renewed meanwhile; using it";
+        return {stored->accessToken};
+    }
+    if (m_environment.isClaudeCodeRunning && m_environment.isClaudeCodeRunning()) {
+        qCDebug(lcPlan) << "login expired while Claude Code runs; it renews its own";
+        return {std::nullopt, PlanFailureReason::tokenExpired};
+    }
+    if (!m_environment.credentials->canReplace()) {
+        qCDebug(lcPlan) << "not renewing: the renewed login could not be saved in"
+                        << m_environment.credentials->location();
+        return {};
+    }
+    if (stored->refreshToken.isEmpty())
+        return {};
+    QString redeemed = stored->refreshToken;
+    Exchange result = exchange(redeemed);
+    if (result.invalidGrant) {
+        // Someone redeemed it first; if that left a newer token set, use it or retry once with it.
+        if (const std::optional<TokenSet> again = readTokenSet()) {
+            if (again->accessToken != tokenInUse && !isExpired(*again))
+                return {again->accessToken};
+            if (!again->refreshToken.isEmpty() && again->refreshToken != redeemed) {
+                redeemed = again->refreshToken;
+                result = exchange(redeemed);
+            }
+        }
+    }
+    if (!result.tokens)
+        return {};
+    if (!storeRenewedTokens(redeemed, *result.tokens)) {
+        qCDebug(lcPlan) << "renewed login not saved in" << m_environment.credentials->location();
+        m_tokenNotSaved = true;
+    }
+    return {result.tokens->accessToken};
+}
+
+PlanFetchTask::Exchange PlanFetchTask::exchange(const QString &refreshToken)
+{
+    Q_ASSERT(PlanRules::isValidToken(refreshToken));
     const QJsonObject grant{
         {QStringLiteral("grant_type"), QStringLiteral("refresh_token")},
         {QStringLiteral("client_id"), QLatin1String(clientID)},
@@ -111,108 +231,94 @@ std::optional<QString> PlanFetchTask::refreshAccessToken()
     QNetworkRequest request(m_environment.tokenURL);
     request.setRawHeader("Content-Type", "application/json");
     const Reply reply = send(request, QJsonDocument(grant).toJson(QJsonDocument::Compact), true);
-    if (reply.status != 200)
-        return std::nullopt;
-
-    const QJsonDocument document = QJsonDocument::fromJson(reply.body);
-    if (!document.isObject())
-        return std::nullopt;
-    const QJsonObject answer = document.object();
-    const QJsonValue accessToken = answer.value(QLatin1String("access_token"));
-    if (!accessToken.isString())
-        return std::nullopt;
-    // A lifetime must be a whole number of seconds within the 64-bit range; 3600.5 and 1e300
-    // are refused, so no absurd expiry is ever stored.
+    const QJsonObject answer = QJsonDocument::fromJson(reply.body).object();
+    Exchange result;
+    if (reply.status != 200) {
+        result.invalidGrant =
+            reply.status == 400 && answer.value(QLatin1String("error")).toString() == QLatin1String("invalid_grant");
+        qCDebug(lcPlan) << "renewal refused:" << reply.status.value_or(0) << (result.invalidGrant ? "invalid_grant" : "");
+        return result;
+    }
+    const QString accessToken = answer.value(QLatin1String("access_token")).toString();
     const QJsonValue expiresIn = answer.value(QLatin1String("expires_in"));
-    constexpr double integerLimit = 9223372036854775808.0; // 2^63
-    if (!expiresIn.isDouble() || !(std::abs(expiresIn.toDouble()) < integerLimit)
-        || std::trunc(expiresIn.toDouble()) != expiresIn.toDouble())
-        return std::nullopt;
+    // Without a new refresh token the redeemed one stays in use; one that is there must be usable.
     const QJsonValue renewedRefresh = answer.value(QLatin1String("refresh_token"));
-    const QString nextRefresh = renewedRefresh.isString() ? renewedRefresh.toString() : refreshToken;
+    const QString nextRefresh = renewedRefresh.isUndefined() ? refreshToken : renewedRefresh.toString();
+    if (!PlanRules::isValidToken(accessToken) || !PlanRules::isValidToken(nextRefresh) || !expiresIn.isDouble()
+        || !PlanRules::isAcceptedLifetime(expiresIn.toDouble())) {
+        qCDebug(lcPlan) << "renewal reply unusable";
+        return result;
+    }
     const double expiresAt =
         static_cast<double>(m_environment.now().toMSecsSinceEpoch()) + expiresIn.toDouble() * 1000;
-    storeRenewedTokens(accessToken.toString(), nextRefresh, expiresAt);
-    return accessToken.toString();
+    result.tokens = TokenSet{accessToken, nextRefresh, expiresAt};
+    return result;
 }
 
-void PlanFetchTask::fetchUsage()
+// Compare-and-swap: the renewed set replaces the stored one only while that still holds the
+// refresh token just redeemed; otherwise Claude Code wrote a newer set, which is left alone.
+// Returns false only when a write was due and failed.
+bool PlanFetchTask::storeRenewedTokens(const QString &redeemedRefreshToken, const TokenSet &renewed)
 {
-    std::optional<QString> token = readToken();
-    if (!token) {
-        m_publish(PlanFetchUpdate::error(QStringLiteral("NO TOKEN")));
-        return;
+    Q_ASSERT(renewed.expiresAt);
+    const std::optional<QByteArray> bytes = m_environment.credentials->read();
+    const std::optional<QJsonObject> set = bytes ? CredentialDocument::tokenSet(*bytes) : std::nullopt;
+    if (!set)
+        return false;
+    if (set->value(QLatin1String("refreshToken")).toString() != redeemedRefreshToken) {
+        qCDebug(lcPlan) << "the stored login changed during the renewal; left as it is";
+        return true;
     }
-    m_publish(PlanFetchUpdate::fetching(true));
-    const auto finish = [this](std::optional<std::optional<QString>> error = std::nullopt) {
-        if (error)
-            m_publish(PlanFetchUpdate::error(*error));
-        m_publish(PlanFetchUpdate::fetching(false));
-    };
-
-    if (isTokenExpired()) {
-        token = refreshAccessToken();
-        if (!token)
-            return finish(std::optional<QString>(QStringLiteral("TOKEN REFRESH FAILED")));
-    }
-
-    std::chrono::milliseconds delay(1000);
-    for (int attempt = 0; attempt < attempts; ++attempt) {
-        if (m_stop.stop_requested())
-            return finish();
-        QNetworkRequest request(m_environment.usageURL);
-        request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
-        request.setRawHeader("Accept", "application/json");
-        request.setRawHeader("Content-Type", "application/json");
-        request.setRawHeader("anthropic-beta", betaHeader);
-        const Reply reply = send(request);
-
-        QString failure;
-        if (!reply.status) {
-            failure = reply.error;
-        } else {
-            if (*reply.status == 401 && attempt < attempts - 1) {
-                if (std::optional<QString> renewed = refreshAccessToken()) {
-                    token = std::move(renewed);
-                    continue; // cured by renewal: no wait, same delay
-                }
-            }
-            if (*reply.status == 200) {
-                m_publish(PlanFetchUpdate::report(PlanUsageFetcher::parse(reply.body)));
-                return finish();
-            }
-            failure = QStringLiteral("HTTP %1").arg(*reply.status);
-        }
-        if (attempt == attempts - 1)
-            return finish(std::optional<QString>(failure));
-        m_environment.sleep(delay, m_stop);
-        delay *= 2;
-    }
+    const std::optional<QByteArray> updated = CredentialDocument::withRenewedTokens(
+        *bytes, renewed.accessToken, renewed.refreshToken, *renewed.expiresAt);
+    return updated && m_environment.credentials->replace(*updated);
 }
 
-// One request on this thread's network manager, waited for in a local event loop. Redirects
+// One request, waited for in a local event loop on a network manager of its own. Redirects
 // are never followed (the token must not reach another host), so a 3xx is just its status.
 PlanFetchTask::Reply PlanFetchTask::send(QNetworkRequest request, const QByteArray &postBody, bool post)
 {
-    request.setTransferTimeout(timeoutMs);
+    QNetworkAccessManager network;
+    network.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(userAgent));
-    const std::unique_ptr<QNetworkReply, LaterDeleter> reply(post ? m_network.post(request, postBody)
-                                                                   : m_network.get(request));
-    QByteArray body;
-    bool oversized = false;
+    const std::unique_ptr<QNetworkReply, LaterDeleter> reply(post ? network.post(request, postBody)
+                                                                   : network.get(request));
+    reply->setReadBufferSize(256 * 1024);
+    Reply result;
     QEventLoop loop;
+    const auto refuse = [&] {
+        if (!result.oversized)
+            qCDebug(lcPlan) << "reply body refused: larger than" << maxBodySize << "bytes";
+        result.oversized = true;
+        result.body.clear();
+        reply->abort();
+    };
+    QObject::connect(reply.get(), &QNetworkReply::metaDataChanged, &loop, [&] {
+        if (reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > maxBodySize)
+            refuse();
+    });
+    QObject::connect(reply.get(), &QNetworkReply::downloadProgress, &loop, [&](qint64 received, qint64) {
+        if (received > maxBodySize)
+            refuse();
+    });
     QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop, [&] {
-        if (oversized)
+        if (result.oversized)
             return;
-        body += reply->readAll();
-        if (body.size() > maxBodySize) {
-            oversized = true;
-            body.clear();
-            reply->abort();
-        }
+        result.body += reply->readAll();
+        if (result.body.size() > maxBodySize)
+            refuse();
     });
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    // The whole request has one deadline, however slowly its bytes arrive.
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
+        result.timedOut = true;
+        reply->abort();
+    });
+    deadline.start(std::clamp(std::chrono::milliseconds(m_deadline.remainingTime()), std::chrono::milliseconds(0),
+                              attemptDeadline));
     {
         // Stopping aborts the request from whichever thread stops; the abort itself runs here.
         QPointer<QNetworkReply> target(reply.get());
@@ -225,22 +331,21 @@ PlanFetchTask::Reply PlanFetchTask::send(QNetworkRequest request, const QByteArr
         if (!reply->isFinished())
             loop.exec();
     }
-    if (!oversized && reply->isOpen())
-        body += reply->readAll();
+    if (!result.oversized && reply->isOpen())
+        result.body += reply->readAll();
 
     // A connection that broke after the headers (cut off, timed out, reset) failed like one
     // that never answered: its status is there, but its body cannot be trusted.
     const QNetworkReply::NetworkError error = reply->error();
-    const bool transportFailed = !oversized
+    const bool transportFailed = !result.oversized
         && ((error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied)
             || (error >= QNetworkReply::ProtocolUnknownError && error <= QNetworkReply::ProtocolFailure));
-
-    Reply result;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid() && !transportFailed && !m_stop.stop_requested()) {
+    if (status.isValid() && !transportFailed && !result.timedOut) {
         result.status = status.toInt();
-        result.body = body;
+        result.retryAfter = reply->rawHeader("Retry-After");
     } else {
+        result.body.clear();
         result.error = reply->errorString();
     }
     return result;

@@ -2,24 +2,55 @@
 #include "planusagefetcher.h"
 
 #include <QDate>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTime>
 
 namespace {
 
-// One quota window of the report: utilisation (0 unless a number) and reset instant.
-void readWindow(const QJsonObject &report, const QString &name, std::optional<double> &utilization,
+// One quota window of the report: utilisation and reset instant, each absent when unreadable.
+// Returns whether the window is there at all (an object).
+bool readWindow(const QJsonObject &report, const QString &name, std::optional<double> &utilization,
                 std::optional<QDateTime> &resetsAt)
 {
     const QJsonValue window = report.value(name);
     if (!window.isObject())
-        return;
+        return false;
     const QJsonObject object = window.toObject();
     const QJsonValue value = object.value(QLatin1String("utilization"));
-    utilization = value.isDouble() ? value.toDouble() : 0;
+    if (value.isDouble())
+        utilization = value.toDouble();
     const QJsonValue reset = object.value(QLatin1String("resets_at"));
     resetsAt = PlanUsageFetcher::parseDate(reset.isString() ? std::optional(reset.toString()) : std::nullopt);
+    return true;
+}
+
+// The weekly figure that binds: a "weekly_all" or "weekly_scoped" entry of "limits" whose
+// "percent" is above the 7-day window's takes its place, with its reset time and scope name.
+void applyWeeklyLimits(const QJsonObject &report, PlanUsage &usage)
+{
+    const QJsonArray limits = report.value(QLatin1String("limits")).toArray();
+    for (const QJsonValue &entry : limits) {
+        const QJsonObject limit = entry.toObject();
+        const QString kind = limit.value(QLatin1String("kind")).toString();
+        const bool scoped = kind == QLatin1String("weekly_scoped");
+        const QJsonValue percent = limit.value(QLatin1String("percent"));
+        if ((!scoped && kind != QLatin1String("weekly_all")) || !percent.isDouble())
+            continue;
+        if (usage.weeklyUtilization && percent.toDouble() <= *usage.weeklyUtilization)
+            continue;
+        usage.weeklyUtilization = percent.toDouble();
+        const QJsonValue reset = limit.value(QLatin1String("resets_at"));
+        usage.weeklyResetsAt =
+            PlanUsageFetcher::parseDate(reset.isString() ? std::optional(reset.toString()) : std::nullopt);
+        const QJsonValue scopeName = limit.value(QLatin1String("scope"))
+                                         .toObject()
+                                         .value(QLatin1String("model"))
+                                         .toObject()
+                                         .value(QLatin1String("display_name"));
+        usage.weeklyScope = scoped && scopeName.isString() ? std::optional(scopeName.toString()) : std::nullopt;
+    }
 }
 
 // A strict reader over the timestamp text: fixed-width digit fields and literal separators.
@@ -83,15 +114,20 @@ private:
 
 } // namespace
 
-PlanUsage PlanUsageFetcher::parse(const QByteArray &body)
+std::optional<PlanUsage> PlanUsageFetcher::parse(const QByteArray &body)
 {
-    PlanUsage usage;
     const QJsonDocument document = QJsonDocument::fromJson(body);
     if (!document.isObject())
-        return usage;
+        return std::nullopt;
     const QJsonObject report = document.object();
-    readWindow(report, QStringLiteral("five_hour"), usage.fiveHourUtilization, usage.fiveHourResetsAt);
-    readWindow(report, QStringLiteral("seven_day"), usage.weeklyUtilization, usage.weeklyResetsAt);
+    PlanUsage usage;
+    const bool fiveHour =
+        readWindow(report, QStringLiteral("five_hour"), usage.fiveHourUtilization, usage.fiveHourResetsAt);
+    const bool weekly =
+        readWindow(report, QStringLiteral("seven_day"), usage.weeklyUtilization, usage.weeklyResetsAt);
+    if (!fiveHour && !weekly)
+        return std::nullopt; // not a usage report, whatever its status said
+    applyWeeklyLimits(report, usage);
     return usage;
 }
 

@@ -1,19 +1,38 @@
 #include "planusagefetcher.h"
 
 #include "claudedatadir.h"
+#include "logging.h"
 #include "planfetchtask.h"
+#include "planrules.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QPointer>
 #include <QPromise>
 #include <QThread>
 
+#include <cstdio>
+
+namespace {
+
+// An endpoint, or its loopback override from the environment; a refused override is said once.
+QUrl endpointFromEnvironment(const char *variable, const QUrl &standard)
+{
+    QString complaint;
+    const QUrl url = PlanRules::endpoint(standard, qEnvironmentVariable(variable), &complaint);
+    if (!complaint.isEmpty())
+        std::fprintf(stderr, "%s\n", qPrintable(complaint));
+    return url;
+}
+
+} // namespace
+
 PlanFetcherEnvironment PlanFetcherEnvironment::system()
 {
     PlanFetcherEnvironment environment;
-    environment.usageURL = QUrl(QStringLiteral("https://api.anthropic.com/api/oauth/usage"));
-    environment.tokenURL = QUrl(QStringLiteral("https://console.anthropic.com/v1/oauth/token"));
+    environment.usageURL = endpointFromEnvironment(
+        "GLIMMEROX_USAGE_URL", QUrl(QStringLiteral("https://api.anthropic.com/api/oauth/usage")));
+    environment.tokenURL = endpointFromEnvironment(
+        "GLIMMEROX_TOKEN_URL", QUrl(QStringLiteral("https://console.anthropic.com/v1/oauth/token")));
     environment.credentials = systemCredentialStore(claudeDataDirectory());
     environment.now = [] { return QDateTime::currentDateTimeUtc(); };
     environment.sleep = &PlanFetchTask::sleepFor;
@@ -23,12 +42,19 @@ PlanFetcherEnvironment PlanFetcherEnvironment::system()
 PlanUsageFetcher::PlanUsageFetcher(QObject *parent) : PlanUsageFetcher(PlanFetcherEnvironment::system(), parent) { }
 
 PlanUsageFetcher::PlanUsageFetcher(PlanFetcherEnvironment environment, QObject *parent)
-    : QObject(parent), m_environment(std::move(environment))
+    : QObject(parent),
+      m_environment(std::move(environment)),
+      m_schedule(m_environment.now ? m_environment.now() : QDateTime::currentDateTimeUtc())
 {
-    // The tick changes nothing; it only lets countdowns computed from the clock advance.
-    m_tickTimer.setInterval(1000);
-    connect(&m_tickTimer, &QTimer::timeout, this, &PlanUsageFetcher::ticked);
+    if (!m_environment.now)
+        m_environment.now = [] { return QDateTime::currentDateTimeUtc(); };
+    Q_ASSERT(m_environment.tickInterval.count() > 0);
+    m_steadyClock.start();
+    m_tickTimer.setInterval(m_environment.tickInterval);
+    connect(&m_tickTimer, &QTimer::timeout, this, &PlanUsageFetcher::onTick);
     m_tickTimer.start();
+    // The fetch at launch, once the caller has connected to the signals.
+    QMetaObject::invokeMethod(this, &PlanUsageFetcher::onTick, Qt::QueuedConnection);
     // A fetch waiting out its retries must not keep the application from quitting.
     if (QCoreApplication *application = QCoreApplication::instance())
         connect(application, &QCoreApplication::aboutToQuit, this, &PlanUsageFetcher::stopFetches);
@@ -49,10 +75,40 @@ void PlanUsageFetcher::stopFetches()
         stop.request_stop();
 }
 
+// Moves countdowns, notices a wake from sleep, and starts the automatic fetch when it is due.
+void PlanUsageFetcher::onTick()
+{
+    const QDateTime now = m_environment.now();
+    m_schedule.observeClocks(now, std::chrono::milliseconds(m_steadyClock.elapsed()));
+    if (!isRunning() && m_schedule.isDue(now))
+        startFetch();
+    emit ticked();
+}
+
+bool PlanUsageFetcher::isRunning() const
+{
+    return m_running.isValid() && !m_running.isFinished();
+}
+
 QFuture<void> PlanUsageFetcher::fetchUsage()
 {
+    Q_ASSERT(QThread::currentThread() == thread());
+    if (isRunning())
+        return m_running; // its outcome is the answer to this press too
+    if (!m_schedule.mayRequest(m_environment.now())) {
+        qCDebug(lcPlan) << "rate-limited until" << m_schedule.blockedUntil().value_or(QDateTime())
+                        << "; nothing sent";
+        return QtFuture::makeReadyFuture();
+    }
+    return startFetch();
+}
+
+QFuture<void> PlanUsageFetcher::startFetch()
+{
+    Q_ASSERT(!isRunning());
+    m_schedule.started(m_environment.now());
     QPromise<void> promise;
-    QFuture<void> future = promise.future();
+    m_running = promise.future();
     promise.start();
     std::stop_source stop;
     // Each change is one queued call to the main thread, dropped if the fetcher is gone.
@@ -74,17 +130,30 @@ QFuture<void> PlanUsageFetcher::fetchUsage()
         thread->deleteLater();
     });
     thread->start();
-    return future;
+    return m_running;
 }
 
 void PlanUsageFetcher::apply(const PlanFetchUpdate &update)
 {
-    if (update.planUsage)
+    Q_ASSERT(QThread::currentThread() == thread());
+    const QDateTime now = m_environment.now();
+    if (update.planUsage) {
+        m_schedule.succeeded(now);
         setPlanUsage(update.planUsage);
+    }
     if (update.isFetching)
         setIsFetching(*update.isFetching);
-    if (update.lastError)
-        setLastError(*update.lastError);
+    if (update.failure) {
+        std::optional<PlanFailure> failure = *update.failure;
+        if (failure && !update.planUsage) {
+            const bool rateLimited = failure->reason == PlanFailureReason::rateLimited;
+            Q_ASSERT(!rateLimited || failure->retryAt);
+            m_schedule.failed(now, rateLimited ? failure->retryAt : std::nullopt);
+        }
+        if (failure && failure->reason != PlanFailureReason::rateLimited)
+            failure->retryAt = m_schedule.nextFetchAt();
+        setLastFailure(failure);
+    }
 }
 
 void PlanUsageFetcher::setPlanUsage(const std::optional<PlanUsage> &usage)
@@ -99,11 +168,10 @@ void PlanUsageFetcher::setIsFetching(bool fetching)
     emit isFetchingChanged();
 }
 
-void PlanUsageFetcher::setLastError(const std::optional<QString> &error)
+void PlanUsageFetcher::setLastFailure(const std::optional<PlanFailure> &failure)
 {
-    m_lastError = error;
-    // Until the fetch reports reasons, a failure is only its code.
-    m_lastFailure = error ? std::optional(PlanFailure{PlanFailureReason::transport, 0, *error, {}}) : std::nullopt;
+    m_lastFailure = failure;
+    m_lastError = failure ? std::optional(failure->code()) : std::nullopt;
     emit lastErrorChanged();
 }
 

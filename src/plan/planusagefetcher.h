@@ -1,10 +1,12 @@
 #pragma once
 
 #include "credentialstore.h"
+#include "planschedule.h"
 #include "planusage.h"
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFuture>
 #include <QHash>
 #include <QObject>
@@ -23,6 +25,7 @@ class QThread;
 // Everything a fetch touches outside the process, so tests can stand in for each piece.
 struct PlanFetcherEnvironment
 {
+    // Only these two ever receive the token.
     QUrl usageURL;
     QUrl tokenURL;
     std::shared_ptr<CredentialStore> credentials;
@@ -35,14 +38,19 @@ struct PlanFetcherEnvironment
     // While it is, the borrowed login is never renewed: Claude Code renews its own.
     // Called on the fetch's worker thread.
     std::function<bool()> isClaudeCodeRunning = [] { return false; };
+    // The tick that moves countdowns and checks the schedule against `now`.
+    std::chrono::milliseconds tickInterval{1000};
 
-    // The shipped program's: the service's endpoints, the system credential store of the
+    // The shipped program's: the service's endpoints (or GLIMMEROX_USAGE_URL and
+    // GLIMMEROX_TOKEN_URL when they name a loopback host), the system credential store of the
     // current user, the system clock and a real sleep.
     static PlanFetcherEnvironment system();
 };
 
-// Fetches the plan usage report on request, renewing the borrowed OAuth token when needed,
-// and publishes the outcome on the main thread. A 1-second tick keeps countdowns moving.
+// Fetches the plan usage report at launch, every 5 minutes, sooner after a wake from sleep,
+// backing off after failures, and when the panel asks; renews the borrowed OAuth token only
+// when that is safe; publishes the outcome on the main thread. One fetch runs at a time, and
+// none starts before a rate limit's time. A 1-second tick keeps countdowns moving.
 class PlanUsageFetcher : public QObject
 {
     Q_OBJECT
@@ -56,6 +64,7 @@ public:
     explicit PlanUsageFetcher(QObject *parent = nullptr); // PlanFetcherEnvironment::system()
     explicit PlanUsageFetcher(PlanFetcherEnvironment environment, QObject *parent = nullptr);
     ~PlanUsageFetcher() override;
+    Q_DISABLE_COPY_MOVE(PlanUsageFetcher)
 
     std::optional<PlanUsage> planUsage() const { return m_planUsage; }
     bool isFetching() const { return m_isFetching; }
@@ -64,12 +73,14 @@ public:
     // Where the borrowed login is read from, for the panel's words ("~/.claude/.credentials.json").
     QString credentialLocation() const;
 
-    // Starts one independent fetch and returns at once; the future finishes once every
-    // change the fetch publishes has been queued to the main thread.
+    // The panel's K2: starts a fetch unless one runs (its future is returned then) or a rate
+    // limit holds (a finished future). The future finishes once every change the fetch
+    // publishes has been queued to the main thread.
     QFuture<void> fetchUsage();
 
-    // Report parsing, exposed for tests and fuzzing; both are pure.
-    static PlanUsage parse(const QByteArray &body);
+    // Report parsing, exposed for tests and fuzzing; both are pure. A body that is not a JSON
+    // object holding "five_hour" or "seven_day" as an object is no report: absent.
+    static std::optional<PlanUsage> parse(const QByteArray &body);
     static std::optional<QDateTime> parseDate(const std::optional<QString> &text);
 
 signals:
@@ -80,12 +91,16 @@ signals:
     void ticked();
 
 private:
-    // Applies one published change on the main thread: usage first, then isFetching, then the error.
+    // Applies one published change on the main thread: usage first, then isFetching, then the
+    // failure; the schedule learns the outcome, and the failure when the next try is.
     void apply(const PlanFetchUpdate &update);
+    void onTick();
+    QFuture<void> startFetch();
+    bool isRunning() const;
     void stopFetches();
     void setPlanUsage(const std::optional<PlanUsage> &usage);
     void setIsFetching(bool fetching);
-    void setLastError(const std::optional<QString> &error);
+    void setLastFailure(const std::optional<PlanFailure> &failure);
 
     std::optional<PlanUsage> m_planUsage;
     bool m_isFetching = false;
@@ -93,6 +108,9 @@ private:
     std::optional<PlanFailure> m_lastFailure;
     PlanFetcherEnvironment m_environment;
     QTimer m_tickTimer;
+    QElapsedTimer m_steadyClock; // stops while the machine sleeps, unlike the wall clock
+    PlanSchedule m_schedule;
+    QFuture<void> m_running;
     // Fetches still running, each on its own thread (never one of the global pool's, which a
     // fetch would hold through its waits), with the source that stops it.
     QHash<QThread *, std::stop_source> m_fetches;
