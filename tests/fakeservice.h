@@ -1,23 +1,9 @@
 #pragma once
 
-// FakeService: a scripted HTTP/1.1 service on 127.0.0.1 for tests. Header-only, no moc.
-//
-//   FakeService service;                                  // listening on 127.0.0.1:<free port>
-//   service.enqueue({200, {{"Content-Type", "application/json"}}, R"({"five_hour":…})"});
-//   service.enqueue(FakeService::Reply::status(500));
-//   service.enqueue(FakeService::Reply::hangUp());         // close the connection, no answer
-//   service.enqueue(FakeService::Reply::cutOff(200, "{")); // headers, part of the body, close
-//   service.setFallback(FakeService::Reply::status(404)); // once the script runs out (default 500)
-//   env.usageURL = service.url("/api/oauth/usage");
-//   QTRY_COMPARE(service.requests().size(), 2);
-//   service.requests().at(0).header("authorization");     // header names are case-insensitive
-//
-// Every request is recorded (method, path with query, headers, body) and answered from the
-// script in arrival order, whatever its path. Each answer carries "Connection: close" so every
-// request arrives on its own connection. Note that Qt resends a request on its own when a
-// connection closes before any answer, so one hangUp() is seen by the client only once every
-// resend has also been hung up on: a test that wants a transport failure should make hangUp()
-// the fallback (or use a port nothing listens on, see closedPortUrl()).
+// FakeService: a scripted HTTP/1.1 service on 127.0.0.1 for tests, header-only. Every request is
+// recorded and answered from the script in arrival order (then the fallback), each on its own
+// connection ("Connection: close"). Qt resends a request once by itself after a hang-up, so a
+// test that wants a transport failure makes hangUp() the fallback.
 
 #include <QByteArray>
 #include <QHash>
@@ -40,7 +26,6 @@ public:
         QList<QPair<QByteArray, QByteArray>> headers;
         QByteArray body;
 
-        // The first header of that name (case-insensitive), or absent.
         std::optional<QByteArray> header(const QByteArray &name) const
         {
             for (const auto &[key, value] : headers)
@@ -75,13 +60,11 @@ public:
     FakeService(const FakeService &) = delete;
     FakeService &operator=(const FakeService &) = delete;
 
-    bool isListening() const { return m_server.isListening(); }
     quint16 port() const { return m_server.serverPort(); }
     QUrl url(const QString &path) const
     {
         return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path));
     }
-    // A URL on a port that refuses connections (it was free a moment ago).
     static QUrl closedPortUrl(const QString &path)
     {
         QTcpServer probe;
@@ -94,7 +77,6 @@ public:
     void enqueue(Reply reply) { m_script.append(std::move(reply)); }
     void setFallback(Reply reply) { m_fallback = std::move(reply); }
     const QList<Request> &requests() const { return m_requests; }
-    qsizetype pendingReplies() const { return m_script.size(); }
 
 private:
     void accept()

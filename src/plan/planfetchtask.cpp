@@ -335,11 +335,12 @@ PlanFetchTask::Reply PlanFetchTask::send(QNetworkRequest request, const QByteArr
         result.body += reply->readAll();
 
     // A connection that broke after the headers (cut off, timed out, reset) failed like one
-    // that never answered: its status is there, but its body cannot be trusted.
+    // that never answered: its status is there, but its body cannot be trusted. (Qt reports
+    // an HTTP 400 as ProtocolInvalidOperationError; that one is a status like any other.)
     const QNetworkReply::NetworkError error = reply->error();
     const bool transportFailed = !result.oversized
         && ((error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied)
-            || (error >= QNetworkReply::ProtocolUnknownError && error <= QNetworkReply::ProtocolFailure));
+            || error == QNetworkReply::ProtocolUnknownError || error == QNetworkReply::ProtocolFailure);
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid() && !transportFailed && !result.timedOut) {
         result.status = status.toInt();

@@ -15,7 +15,9 @@ std::optional<qint64> wholePercent(std::optional<double> utilization)
         return std::nullopt;
     if (std::isnan(*utilization))
         return 0;
-    return static_cast<qint64>(std::round(std::clamp(*utilization, 0.0, 100.0)));
+    const auto percent = static_cast<qint64>(std::round(std::clamp(*utilization, 0.0, 100.0)));
+    Q_ASSERT(percent >= 0 && percent <= 100);
+    return percent;
 }
 
 } // namespace
@@ -72,6 +74,7 @@ QString PlanFailure::code() const
     case PlanFailureReason::badReply:
         return QStringLiteral("BAD REPLY");
     case PlanFailureReason::httpStatus:
+        Q_ASSERT(httpStatus > 0);
         return QStringLiteral("HTTP %1").arg(httpStatus);
     case PlanFailureReason::timedOut:
         return QStringLiteral("TIMED OUT");
