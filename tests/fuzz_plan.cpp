@@ -11,10 +11,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
 
-    const PlanUsage usage = PlanUsageFetcher::parse(bytes);
+    const PlanUsage usage = PlanUsageFetcher::parse(bytes).value_or(PlanUsage{});
     const QDateTime now = QDateTime::fromMSecsSinceEpoch(1765000000000, Qt::UTC);
-    (void)usage.fiveHourPercent();
-    (void)usage.weeklyPercent();
+    for (const std::optional<qint64> percent : {usage.fiveHourPercent(), usage.weeklyPercent()})
+        if (percent && (*percent < 0 || *percent > 100))
+            std::abort();
     (void)usage.resetTimerString(false, now);
     (void)usage.resetTimerString(true, now);
 

@@ -1,3 +1,5 @@
+#include "planrules.h"
+#include "planschedule.h"
 #include "planusage.h"
 #include "planusagefetcher.h"
 
@@ -5,8 +7,9 @@
 
 #include <limits>
 
+using namespace Qt::StringLiterals;
 using OptionalMs = std::optional<qint64>;
-Q_DECLARE_METATYPE(PlanUsage)
+using OptionalUsage = std::optional<PlanUsage>;
 
 namespace {
 
@@ -17,6 +20,12 @@ OptionalMs msOf(const std::optional<QDateTime> &time)
 }
 constexpr qint64 june1 = 1748786400000; // 2025-06-01T14:00:00Z
 constexpr qint64 second = 1000;
+const QDateTime t0 = utc(june1);
+// A report holding only a weekly figure.
+OptionalUsage weekly(double utilization, std::optional<QDateTime> resetsAt = {}, std::optional<QString> scope = {})
+{
+    return PlanUsage{{}, {}, utilization, resetsAt, scope, {}};
+}
 
 } // namespace
 
@@ -34,18 +43,19 @@ private slots:
         QTest::addRow("rounds up to the cap") << 99.6 << qint64(100);
         QTest::addRow("above the cap") << 130.0 << qint64(100);
         QTest::addRow("small negative") << -0.4 << qint64(0);
-        QTest::addRow("negative half away from zero") << -2.5 << qint64(-3);
+        QTest::addRow("negative is held to 0, never shown as its size") << -999.0 << qint64(0);
         QTest::addRow("huge") << 1e300 << qint64(100);
-        QTest::addRow("huge negative saturates") << -1e300 << std::numeric_limits<qint64>::min();
+        QTest::addRow("huge negative") << -1e300 << qint64(0);
         QTest::addRow("not a number") << std::numeric_limits<double>::quiet_NaN() << qint64(0);
     }
     void percent()
     {
         QFETCH(double, utilization);
         QFETCH(qint64, percent);
-        const PlanUsage usage{utilization, {}, utilization, {}};
+        const PlanUsage usage{utilization, {}, utilization, {}, {}, {}};
         QCOMPARE(usage.fiveHourPercent(), std::optional<qint64>(percent));
         QCOMPARE(usage.weeklyPercent(), std::optional<qint64>(percent));
+        QCOMPARE(PlanUsage{}.weeklyPercent(), std::nullopt); // an absent window shows dashes, not 0 %
     }
 
     void resetTimerString_data()
@@ -56,14 +66,15 @@ private slots:
         QTest::addColumn<QString>("text");
         const OptionalMs none;
         QTest::addRow("seconds dropped") << OptionalMs((86400 + 2 * 3600 + 3 * 60 + 59) * second) << none << false
-                                         << "01 02 03";
-        QTest::addRow("under a minute") << OptionalMs(60 * second - 1) << none << false << "00 00 00";
-        QTest::addRow("in the past") << OptionalMs(-3600 * second) << none << false << "00 00 00";
+                                         << u"01 02 03"_s;
+        QTest::addRow("under a minute") << OptionalMs(60 * second - 1) << none << false << u"00 00 00"_s;
+        QTest::addRow("in the past") << OptionalMs(-3600 * second) << none << false << u"00 00 00"_s;
         QTest::addRow("days capped, the rest kept")
-            << none << OptionalMs((150 * 86400 + 5 * 3600 + 30 * 60 + 20) * second) << true << "99 05 30";
-        QTest::addRow("session asked, only weekly known") << none << OptionalMs(7200 * second) << false << "00 00 00";
+            << none << OptionalMs((150 * 86400 + 5 * 3600 + 30 * 60 + 20) * second) << true << u"99 05 30"_s;
+        QTest::addRow("session asked, only weekly known") << none << OptionalMs(7200 * second) << false
+                                                          << u"00 00 00"_s;
         QTest::addRow("weekly window chosen") << OptionalMs(60 * second) << OptionalMs(90000 * second) << true
-                                              << "01 01 00";
+                                              << u"01 01 00"_s;
     }
     void resetTimerString()
     {
@@ -76,38 +87,52 @@ private slots:
             usage.fiveHourResetsAt = utc(june1 + *sessionAhead);
         if (weeklyAhead)
             usage.weeklyResetsAt = utc(june1 + *weeklyAhead);
-        QCOMPARE(usage.resetTimerString(weekly, utc(june1)), text);
+        QCOMPARE(usage.resetTimerString(weekly, t0), text);
     }
 
     void parse_data()
     {
         QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<PlanUsage>("usage");
-        QTest::addRow("empty body") << QByteArray() << PlanUsage{};
-        QTest::addRow("array") << QByteArray("[1,2]") << PlanUsage{};
-        QTest::addRow("null") << QByteArray("null") << PlanUsage{};
-        QTest::addRow("not UTF-8") << QByteArray("{\"five_hour\":{\"utilization\":1,\"x\":\"\xff\"}}") << PlanUsage{};
-        QTest::addRow("deep nesting") << QByteArray(100000, '[') << PlanUsage{};
+        QTest::addColumn<OptionalUsage>("usage");
+        const OptionalUsage none;
+        QTest::addRow("empty body") << QByteArray() << none;
+        QTest::addRow("array") << QByteArray("[1,2]") << none;
+        QTest::addRow("not UTF-8") << QByteArray("{\"five_hour\":{\"utilization\":1,\"x\":\"\xff\"}}") << none;
+        QTest::addRow("deep nesting") << QByteArray(100000, '[') << none;
+        QTest::addRow("an object without windows") << QByteArray(R"({"error":"busy","five_hour":null})") << none;
         QTest::addRow("both windows")
             << QByteArray(R"({"five_hour":{"utilization":12.5,"resets_at":"2025-06-01T14:00:00Z"},)"
                           R"("seven_day":{"utilization":80,"resets_at":"2025-06-01T14:00:00.250+00:00"},"x":1})")
-            << PlanUsage{12.5, utc(june1), 80, utc(june1 + 250)};
+            << OptionalUsage(PlanUsage{12.5, t0, 80, utc(june1 + 250), {}, {}});
+        QTest::addRow("null window is absent, never 0 per cent")
+            << QByteArray(R"({"five_hour":null,"seven_day":{"utilization":3},"seven_day_opus":null})")
+            << weekly(3);
         QTest::addRow("session window a string, weekly still read")
-            << QByteArray(R"({"five_hour":"busy","seven_day":{"utilization":3}})") << PlanUsage{0, {}, 3, {}};
-        QTest::addRow("mistyped members")
+            << QByteArray(R"({"five_hour":"busy","seven_day":{"utilization":3}})")
+            << weekly(3);
+        QTest::addRow("mistyped members are absent")
             << QByteArray(R"({"five_hour":{"utilization":"12","resets_at":1748786400},)"
                           R"("seven_day":{"utilization":null,"resets_at":"tomorrow"}})")
-            << PlanUsage{};
+            << OptionalUsage(PlanUsage{});
+        const QByteArray sevenDay = R"({"seven_day":{"utilization":40,"resets_at":"2025-06-01T14:00:00Z"},"limits":[)";
+        QTest::addRow("a scoped weekly limit that binds wins, with its reset and scope")
+            << sevenDay + R"({"kind":"weekly_scoped","percent":88,"is_active":true,"resets_at":"2025-06-02T14:00:00Z",)"
+                          R"("scope":{"model":{"display_name":"Opus"}}},{"kind":"weekly_all","percent":60}]})"
+            << weekly(88, utc(june1 + 86400 * second), u"Opus"_s);
+        QTest::addRow("the highest entry wins; lower ones and unknown kinds are ignored")
+            << sevenDay + R"({"kind":"weekly_all","percent":55},{"kind":"weekly_scoped","percent":20,)"
+                          R"("scope":{"model":{"display_name":"Opus"}}},{"kind":"daily","percent":99},"x",)"
+                          R"({"kind":"weekly_scoped","percent":"90"}]})"
+            << weekly(55);
+        QTest::addRow("no entry above the 7-day figure")
+            << sevenDay + R"({"kind":"weekly_scoped","percent":40,"scope":{"model":{"display_name":"Opus"}}}]})"
+            << weekly(40, t0);
     }
     void parse()
     {
         QFETCH(QByteArray, body);
-        QFETCH(PlanUsage, usage);
-        const PlanUsage parsed = PlanUsageFetcher::parse(body);
-        QCOMPARE(parsed.fiveHourUtilization, usage.fiveHourUtilization);
-        QCOMPARE(parsed.weeklyUtilization, usage.weeklyUtilization);
-        QCOMPARE(msOf(parsed.fiveHourResetsAt), msOf(usage.fiveHourResetsAt));
-        QCOMPARE(msOf(parsed.weeklyResetsAt), msOf(usage.weeklyResetsAt));
+        QFETCH(OptionalUsage, usage);
+        QCOMPARE(PlanUsageFetcher::parse(body), usage);
     }
 
     void parseDate_data()
@@ -115,28 +140,24 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<OptionalMs>("ms");
         const OptionalMs none;
-        QTest::addRow("fraction, Z") << "2025-06-01T14:00:00.123Z" << OptionalMs(june1 + 123);
-        QTest::addRow("one fraction digit") << "2025-06-01T14:00:00.5Z" << OptionalMs(june1 + 500);
-        QTest::addRow("nine digits, truncated") << "2025-06-01T14:00:00.123456789Z" << OptionalMs(june1 + 123);
-        QTest::addRow("fraction, -hh:mm") << "2025-06-01T09:30:00.000-04:30" << OptionalMs(june1);
-        QTest::addRow("no fraction, Z") << "2025-06-01T14:00:00Z" << OptionalMs(june1);
-        QTest::addRow("no fraction, +hh:mm") << "2025-06-01T15:00:00+01:00" << OptionalMs(june1);
-        QTest::addRow("six digits, +hhmm") << "2025-06-01T16:00:00.654321+0200" << OptionalMs(june1 + 654);
-        QTest::addRow("no fraction, -hhmm") << "2025-06-01T13:00:00-0100" << OptionalMs(june1);
-        QTest::addRow("leap day") << "2024-02-29T00:00:00Z" << OptionalMs(1709164800000);
-        QTest::addRow("three digits with +hhmm") << "2025-06-01T14:00:00.123+0200" << none;
-        QTest::addRow("no zone") << "2025-06-01T14:00:00" << none;
-        QTest::addRow("empty fraction") << "2025-06-01T14:00:00.Z" << none;
-        QTest::addRow("space for T") << "2025-06-01 14:00:00Z" << none;
-        QTest::addRow("trailing text") << "2025-06-01T14:00:00Zx" << none;
-        QTest::addRow("month 13") << "2025-13-01T14:00:00Z" << none;
-        QTest::addRow("31 April") << "2025-04-31T14:00:00Z" << none;
-        QTest::addRow("29 February, common year") << "2025-02-29T14:00:00Z" << none;
-        QTest::addRow("hour 24") << "2025-06-01T24:00:00Z" << none;
-        QTest::addRow("minute 60") << "2025-06-01T14:60:00Z" << none;
-        QTest::addRow("offset minute 60") << "2025-06-01T14:00:00+01:60" << none;
-        QTest::addRow("non-ASCII digits") << QString::fromUtf8("２０２５-06-01T14:00:00Z") << none;
-        QTest::addRow("word") << "tomorrow" << none;
+        QTest::addRow("fraction, Z") << u"2025-06-01T14:00:00.123Z"_s << OptionalMs(june1 + 123);
+        QTest::addRow("one fraction digit") << u"2025-06-01T14:00:00.5Z"_s << OptionalMs(june1 + 500);
+        QTest::addRow("nine digits, truncated") << u"2025-06-01T14:00:00.123456789Z"_s << OptionalMs(june1 + 123);
+        QTest::addRow("fraction, -hh:mm") << u"2025-06-01T09:30:00.000-04:30"_s << OptionalMs(june1);
+        QTest::addRow("no fraction, +hh:mm") << u"2025-06-01T15:00:00+01:00"_s << OptionalMs(june1);
+        QTest::addRow("six digits, +hhmm") << u"2025-06-01T16:00:00.654321+0200"_s << OptionalMs(june1 + 654);
+        QTest::addRow("no fraction, -hhmm") << u"2025-06-01T13:00:00-0100"_s << OptionalMs(june1);
+        QTest::addRow("three digits with +hhmm") << u"2025-06-01T14:00:00.123+0200"_s << none;
+        QTest::addRow("seven digits with +hhmm") << u"2025-06-01T14:00:00.1234567+0200"_s << none;
+        QTest::addRow("offset hour 24") << u"2025-06-01T14:00:00+24:00"_s << none;
+        QTest::addRow("no zone") << u"2025-06-01T14:00:00"_s << none;
+        QTest::addRow("empty fraction") << u"2025-06-01T14:00:00.Z"_s << none;
+        QTest::addRow("space for T") << u"2025-06-01 14:00:00Z"_s << none;
+        QTest::addRow("trailing text") << u"2025-06-01T14:00:00Zx"_s << none;
+        QTest::addRow("29 February, common year") << u"2025-02-29T14:00:00Z"_s << none;
+        QTest::addRow("hour 24") << u"2025-06-01T24:00:00Z"_s << none;
+        QTest::addRow("offset minute 60") << u"2025-06-01T14:00:00+01:60"_s << none;
+        QTest::addRow("non-ASCII digits") << u"２０２５-06-01T14:00:00Z"_s << none;
     }
     void parseDate()
     {
@@ -144,6 +165,98 @@ private slots:
         QFETCH(OptionalMs, ms);
         QCOMPARE(msOf(PlanUsageFetcher::parseDate(text)), ms);
         QVERIFY(!PlanUsageFetcher::parseDate(std::nullopt));
+    }
+
+    void tokenCharacters_data()
+    {
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<bool>("valid");
+        QTest::addRow("every allowed character") << u"sk-ant_oat01.AZaz09~+/=="_s << true;
+        QTest::addRow("16 KiB") << QString(16384, u'a') << true;
+        QTest::addRow("beyond 16 KiB") << QString(16385, u'a') << false;
+        QTest::addRow("only padding") << u"=="_s << false;
+        QTest::addRow("padding inside") << u"ab=cd"_s << false;
+        QTest::addRow("space") << u"abc def"_s << false;
+    }
+    void tokenCharacters()
+    {
+        QFETCH(QString, token);
+        QFETCH(bool, valid);
+        QCOMPARE(PlanRules::isValidToken(token), valid);
+    }
+
+    void endpointOverride_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("used");
+        QTest::addRow("IPv4 loopback") << u"http://127.0.0.1:8080/api/oauth/usage"_s << true;
+        QTest::addRow("IPv6 loopback") << u"http://[::1]:8080/u"_s << true;
+        QTest::addRow("localhost over https") << u"https://localhost/u"_s << true;
+        QTest::addRow("another host") << u"https://usage.example.com/u"_s << false;
+        QTest::addRow("loopback as a name prefix") << u"http://127.0.0.1.example.com/u"_s << false;
+        QTest::addRow("another loopback address") << u"http://127.0.0.2/u"_s << false;
+        QTest::addRow("not http") << u"file://localhost/etc/passwd"_s << false;
+        QTest::addRow("user info") << u"http://user@127.0.0.1/u"_s << false;
+    }
+    void endpointOverride()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, used);
+        const QUrl standard(u"https://api.anthropic.com/api/oauth/usage"_s);
+        QString complaint;
+        QCOMPARE(PlanRules::endpoint(standard, text, &complaint), used ? QUrl(text) : standard);
+        QCOMPARE(complaint.isEmpty(), used);
+        QCOMPARE(PlanRules::endpoint(standard, QString(), nullptr), standard);
+    }
+
+    void keychainNames()
+    {
+        const QString plain = u"Claude Code-credentials"_s;
+        QCOMPARE(PlanRules::keychainServiceNames(QString()), QStringList{plain});
+        QCOMPARE(PlanRules::keychainServiceNames(u"/Users/ana/.claude-work"_s),
+                 QStringList({plain + u"-838efb44"_s, plain}));
+        // A decomposed "é" names the same item as the composed one.
+        QCOMPARE(PlanRules::keychainServiceNames(u"/Users/jose\u0301/.claude"_s).constFirst(), plain + u"-6ab0a63a"_s);
+    }
+
+    void lifetimes()
+    {
+        QVERIFY(PlanRules::isAcceptedLifetime(1) && PlanRules::isAcceptedLifetime(400 * 86400));
+        QVERIFY(!PlanRules::isAcceptedLifetime(0) && !PlanRules::isAcceptedLifetime(400 * 86400 + 1));
+        QVERIFY(!PlanRules::isAcceptedLifetime(3600.5) && !PlanRules::isAcceptedLifetime(1e300));
+    }
+
+    void schedule()
+    {
+        PlanSchedule schedule(t0);
+        QVERIFY(schedule.isDue(t0)); // at launch
+        QList<qint64> backoff;
+        for (int failure = 0; failure < 5; ++failure) {
+            schedule.failed(t0);
+            backoff << t0.secsTo(schedule.nextFetchAt());
+        }
+        QCOMPARE(backoff, QList<qint64>({300, 600, 1200, 1800, 1800}));
+        schedule.succeeded(t0);
+        QCOMPARE(t0.secsTo(schedule.nextFetchAt()), 300);
+        schedule.failed(t0);
+        QCOMPARE(t0.secsTo(schedule.nextFetchAt()), 300); // a success starts the backoff again
+
+        // A 429 blocks every request until its time, and the next fetch is no earlier.
+        schedule.failed(t0, t0.addSecs(1000));
+        QVERIFY(!schedule.mayRequest(t0.addSecs(899)) && schedule.mayRequest(t0.addSecs(900)));
+        QCOMPARE(schedule.nextFetchAt(), t0.addSecs(900));
+
+        // Asleep for two minutes: due soon after waking, yet not inside the block.
+        PlanSchedule awake(t0);
+        awake.succeeded(t0);
+        awake.observeClocks(t0, std::chrono::milliseconds(0));
+        awake.observeClocks(t0.addSecs(30), std::chrono::milliseconds(30000));
+        QCOMPARE(awake.nextFetchAt(), t0.addSecs(300)); // clocks agree: nothing changes
+        awake.observeClocks(t0.addSecs(150), std::chrono::milliseconds(31000));
+        QCOMPARE(awake.nextFetchAt(), t0.addSecs(160));
+        awake.failed(t0.addSecs(160), t0.addSecs(400));
+        awake.observeClocks(t0.addSecs(300), std::chrono::milliseconds(32000));
+        QCOMPARE(awake.nextFetchAt(), t0.addSecs(400));
     }
 };
 
