@@ -9,7 +9,6 @@
 #include <QHash>
 #include <QList>
 #include <QPair>
-#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUrl>
@@ -44,10 +43,7 @@ public:
         qsizetype missingBytes = 0; // announced in Content-Length but never sent
 
         static Reply status(int code, QByteArray body = {}) { return {code, {}, std::move(body), false, 0}; }
-        static Reply json(QByteArray body, int code = 200)
-        {
-            return {code, {{"Content-Type", "application/json"}}, std::move(body), false, 0};
-        }
+        static Reply json(QByteArray body) { return {200, {{"Content-Type", "application/json"}}, std::move(body), false, 0}; }
         static Reply hangUp() { return {0, {}, {}, true, 0}; }
         static Reply cutOff(int code, QByteArray partialBody) { return {code, {}, std::move(partialBody), false, 1000}; }
     };
@@ -57,21 +53,19 @@ public:
         QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] { accept(); });
         m_server.listen(QHostAddress::LocalHost, 0);
     }
-    FakeService(const FakeService &) = delete;
-    FakeService &operator=(const FakeService &) = delete;
+    Q_DISABLE_COPY_MOVE(FakeService)
 
-    quint16 port() const { return m_server.serverPort(); }
-    QUrl url(const QString &path) const
-    {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path));
-    }
+    QUrl url(const QString &path) const { return urlOn(m_server.serverPort(), path); }
+    // On a port that was free a moment ago: the connection is refused.
     static QUrl closedPortUrl(const QString &path)
     {
         QTcpServer probe;
         probe.listen(QHostAddress::LocalHost, 0);
-        const quint16 freePort = probe.serverPort();
-        probe.close();
-        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(freePort).arg(path));
+        return urlOn(probe.serverPort(), path);
+    }
+    static QUrl urlOn(quint16 port, const QString &path)
+    {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path));
     }
 
     void enqueue(Reply reply) { m_script.append(std::move(reply)); }

@@ -1,5 +1,5 @@
-// Feeds arbitrary bytes to the report parser, the timestamp parser and the token document
-// update. None may crash; an updated document must still hold the token set it was given.
+// Arbitrary bytes for the report, timestamp and token document parsers: none may crash, percentages
+// stay within 0..100, and an updated document still holds the token set it was given.
 #include "credentialdocument.h"
 #include "planusage.h"
 #include "planusagefetcher.h"
