@@ -19,8 +19,7 @@ class RegularFile
 public:
     explicit RegularFile(const QString &path);
     ~RegularFile();
-    RegularFile(const RegularFile &) = delete;
-    RegularFile &operator=(const RegularFile &) = delete;
+    Q_DISABLE_COPY_MOVE(RegularFile)
 
     bool isOpen() const { return m_fd >= 0; }
     qint64 size() const { return m_size; }
