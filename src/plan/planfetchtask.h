@@ -50,7 +50,7 @@ public:
     static constexpr int attempts = 6;
     // Each request as a whole, not per byte, and the whole fetch with its waits.
     static constexpr std::chrono::milliseconds attemptDeadline{15000};
-    static constexpr std::chrono::milliseconds fetchDeadline{150000};
+    static constexpr std::chrono::milliseconds fetchDeadline{180000};
     // A reply body beyond this is refused while it arrives.
     static constexpr qsizetype maxBodySize = 8 * 1024 * 1024;
 
