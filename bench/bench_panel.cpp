@@ -83,7 +83,7 @@ int renderUsage(const char *message)
                          "[--dpr N] [--report FILE] [--report-age MINUTES] [--failure REASON[:DETAIL]] [--fetching]\n"
                          "areas: main small quotas session active error fivehour sevenday k1 k2 op\n"
                          "reasons: no-token refresh-failed expired not-saved rate-limited bad-reply http:STATUS "
-                         "timed-out transport:TEXT (DETAIL of rate-limited and http: minutes to the next try)\n",
+                         "timed-out transport:TEXT (rate-limited:MINUTES until the next try)\n",
                  message);
     return 2;
 }
@@ -111,7 +111,7 @@ std::optional<PlanFailure> failureNamed(const QByteArray &spec, const QDateTime 
         {"http", PlanFailureReason::httpStatus},          {"timed-out", PlanFailureReason::timedOut},
         {"transport", PlanFailureReason::transport}};
     const qsizetype colon = spec.indexOf(':');
-    const QByteArray name = spec.left(colon);
+    const QByteArray name = colon < 0 ? spec : spec.left(colon);
     const QByteArray detail = colon < 0 ? QByteArray() : spec.mid(colon + 1);
     for (const auto &[text, reason] : reasons) {
         if (name != text)
