@@ -21,16 +21,23 @@ QString hhmm(const QDateTime &t)
     return t.toLocalTime().toString(u"HH:mm"_s);
 }
 
-QStringList lit(const PanelContent &content)
+// "main | captions | small | caption | lit LEDs and keys | project", the long captions abbreviated.
+QString describe(const PanelContent &c)
 {
-    QStringList names;
+    QString captions = c.mainLabels.join(u'|');
+    captions.replace(u"CONTEXT WINDOW TOKENS - MESSAGES"_s, u"CTX"_s)
+        .replace(u"TOTAL CONVERSATION TOKENS"_s, u"TOTAL"_s)
+        .replace(u"D D|H H|M M"_s, u"DHM"_s);
+    QStringList lit;
     for (int i = 0; i < ledCount; ++i)
-        if (content.leds[i])
-            names << ledLabel(Led(i));
+        if (c.leds[i])
+            lit << ledLabel(Led(i));
     for (int i = 0; i < keyCount; ++i)
-        if (content.keys[i])
-            names << keyLabel(Key(i));
-    return names;
+        if (c.keys[i])
+            lit << keyLabel(Key(i));
+    const QString main = c.mainKind == MainStripKind::number ? u"#%1"_s.arg(c.mainValue) : c.mainText;
+    const QString small = c.smallValue + c.smallSuffix + (c.smallDimmed ? u" dimmed"_s : QString());
+    return QStringList{main, captions, small, c.smallCaption, lit.join(u' '), c.projectName}.join(u" | "_s);
 }
 
 // A report with the 5-hour window at fiveHour % resetting in fiveHourIn seconds, the 7-day one
@@ -98,97 +105,53 @@ private slots:
 void TestPanelContent::content_data()
 {
     QTest::addColumn<PanelInputs>("inputs");
-    QTest::addColumn<QString>("main"); // "#<value>" for the numeric strip, the text otherwise
-    QTest::addColumn<QString>("caption"); // the captions, joined with "|"
-    QTest::addColumn<QString>("small"); // the small value, then "~" when dimmed
-    QTest::addColumn<QString>("smallCaption");
-    QTest::addColumn<QStringList>("lit");
-    QTest::addColumn<QString>("project");
+    QTest::addColumn<QString>("shows"); // as describe() writes it
 
-    const QString contextLabel = u"CONTEXT WINDOW TOKENS - MESSAGES"_s;
-    const QString totalLabel = u"TOTAL CONVERSATION TOKENS"_s;
-    const QString thousands = u" \u00D71000"_s;
-    const QString planLabels = u"D D|H H|M M"_s;
-    const QString contextCaption = u"CONTEXT  WIN %"_s;
     const qint64 max = std::numeric_limits<qint64>::max();
     PlanUsage scoped = report(42);
     scoped.weeklyScope = u"Opus"_s;
 
-    QTest::addRow("fresh launch") << PanelInputs(session) << u"#0"_s << contextLabel << u"0"_s << contextCaption
-                                  << QStringList{u"SESSION"_s, u"K1"_s} << u""_s;
-    QTest::addRow("last context plus output, with the project")
-        << PanelInputs(Inputs(session).tokens(150000, 2500, 900000).sessions(1)) << u"#152500"_s << contextLabel << u"76"_s
-        << contextCaption << QStringList{u"SESSION"_s, u"K1"_s} << u"glimmerox"_s;
-    QTest::addRow("eight nines still shown as they are")
-        << PanelInputs(Inputs(sessionTotal).tokens(1, 1, 99999999)) << u"#99999999"_s << totalLabel << u"0"_s
-        << contextCaption << QStringList{u"SESSION"_s, u"K1"_s, u"OP"_s} << u"glimmerox"_s;
-    QTest::addRow("past eight digits: thousands")
-        << PanelInputs(Inputs(sessionTotal).tokens(1, 1, 123456789)) << u"#123456"_s << totalLabel + thousands << u"0"_s
-        << contextCaption << QStringList{u"SESSION"_s, u"K1"_s, u"OP"_s} << u"glimmerox"_s;
-    QTest::addRow("token sum saturates instead of overflowing")
-        << PanelInputs(Inputs(session).tokens(max, 1, 0)) << u"#%1"_s.arg(max / 1000) << contextLabel + thousands
-        << u"100"_s << contextCaption << QStringList{u"SESSION"_s, u"K1"_s} << u"glimmerox"_s;
-    QTest::addRow("two sessions light ACTIVE") << PanelInputs(Inputs(session).sessions(2)) << u"#0"_s << contextLabel
-                                               << u"0"_s << contextCaption << QStringList{u"SESSION"_s, u"ACTIVE"_s, u"K1"_s} << u""_s;
-    QTest::addRow("error in session mode lights ERROR only")
-        << PanelInputs(Inputs(session).failed()) << u"#0"_s << contextLabel << u"0"_s << contextCaption
-        << QStringList{u"SESSION"_s, u"ERROR"_s, u"K1"_s} << u""_s;
-
-    QTest::addRow("plan, two sessions leave ACTIVE dark")
-        << PanelInputs(Inputs(fiveHour).sessions(2).tokens(1, 1, 2)) << u"00 00 00"_s << planLabels << u"---"_s
-        << u"SESSION"_s << QStringList{u"QUOTAS"_s, u"5-HOUR"_s, u"K2"_s} << u""_s;
-    QTest::addRow("plan, no report, fetching") << PanelInputs(Inputs(fiveHour).fetching()) << u" - - - "_s << planLabels
-                                               << u"---"_s << u"SESSION"_s << QStringList{u"QUOTAS"_s, u"5-HOUR"_s, u"K2"_s} << u""_s;
-    QTest::addRow("plan, error without a report")
-        << PanelInputs(Inputs(fiveHour).failed()) << u"-- -- --"_s << planLabels << u"---"_s << u"SESSION"_s
-        << QStringList{u"QUOTAS"_s, u"ERROR"_s, u"5-HOUR"_s, u"K2"_s} << u""_s;
+    QTest::addRow("fresh launch") << PanelInputs(session) << u"#0 | CTX | 0% | CONTEXT  WIN % | SESSION K1 | "_s;
+    QTest::addRow("context plus output, with the project") << PanelInputs(Inputs(session).tokens(150000, 2500, 9))
+                                                           << u"#152500 | CTX | 76% | CONTEXT  WIN % | SESSION K1 | glimmerox"_s;
+    QTest::addRow("eight nines still shown as they are") << PanelInputs(Inputs(sessionTotal).tokens(1, 1, 99999999))
+                                                         << u"#99999999 | TOTAL | 0% | CONTEXT  WIN % | SESSION K1 OP | glimmerox"_s;
+    QTest::addRow("past eight digits: thousands") << PanelInputs(Inputs(sessionTotal).tokens(1, 1, 123456789))
+                                                  << u"#123456 | TOTAL \u00D71000 | 0% | CONTEXT  WIN % | SESSION K1 OP | glimmerox"_s;
+    QTest::addRow("token sum saturates") << PanelInputs(Inputs(session).tokens(max, 1, 0))
+                                         << u"#%1 | CTX \u00D71000 | 100% | CONTEXT  WIN % | SESSION K1 | glimmerox"_s.arg(max / 1000);
+    QTest::addRow("two sessions light ACTIVE") << PanelInputs(Inputs(session).sessions(2))
+                                               << u"#0 | CTX | 0% | CONTEXT  WIN % | SESSION ACTIVE K1 | "_s;
+    QTest::addRow("error in session mode lights ERROR only") << PanelInputs(Inputs(session).failed())
+                                                             << u"#0 | CTX | 0% | CONTEXT  WIN % | SESSION ERROR K1 | "_s;
+    QTest::addRow("plan, two sessions leave ACTIVE dark") << PanelInputs(Inputs(fiveHour).sessions(2).tokens(1, 1, 2))
+                                                          << u"00 00 00 | DHM | ---% | SESSION | QUOTAS 5-HOUR K2 | "_s;
+    QTest::addRow("plan, no report, fetching") << PanelInputs(Inputs(fiveHour).fetching())
+                                               << u" - - -  | DHM | ---% | SESSION | QUOTAS 5-HOUR K2 | "_s;
+    QTest::addRow("plan, error without a report") << PanelInputs(Inputs(fiveHour).failed())
+                                                  << u"-- -- -- | DHM | ---% | SESSION | QUOTAS ERROR 5-HOUR K2 | "_s;
     QTest::addRow("plan, error over an older report hides its per cent")
-        << PanelInputs(Inputs(fiveHour).plan(report(42)).failed()) << u"-- -- --"_s << planLabels << u"---"_s << u"SESSION"_s
-        << QStringList{u"QUOTAS"_s, u"ERROR"_s, u"5-HOUR"_s, u"K2"_s} << u""_s;
-    QTest::addRow("plan, 5-hour countdown") << PanelInputs(Inputs(fiveHour).plan(report(42))) << u"00 02 05"_s
-                                            << planLabels << u"42"_s << u"SESSION"_s << QStringList{u"QUOTAS"_s, u"5-HOUR"_s, u"K2"_s}
-                                            << u""_s;
-    QTest::addRow("plan, report held while fetching again")
-        << PanelInputs(Inputs(fiveHour).plan(report(42)).fetching()) << u"00 02 05"_s << planLabels << u"42"_s << u"SESSION"_s
-        << QStringList{u"QUOTAS"_s, u"5-HOUR"_s, u"K2"_s} << u""_s;
-    QTest::addRow("plan, absent window is dashes, not 0")
-        << PanelInputs(Inputs(fiveHour).plan(report(std::nullopt))) << u"00 02 05"_s << planLabels << u"---"_s << u"SESSION"_s
-        << QStringList{u"QUOTAS"_s, u"5-HOUR"_s, u"K2"_s} << u""_s;
-    QTest::addRow("plan, stale report dimmed")
-        << PanelInputs(Inputs(fiveHour).plan(report(42, twoHoursFive, 16 * 60))) << u"00 02 05"_s << planLabels << u"42~"_s
-        << u"SESSION"_s << QStringList{u"QUOTAS"_s, u"5-HOUR"_s, u"K2"_s} << u""_s;
-    QTest::addRow("plan, 7-day countdown") << PanelInputs(Inputs(sevenDay).plan(report(42))) << u"03 04 05"_s
-                                           << planLabels << u"10"_s << u"WEEKLY"_s
-                                           << QStringList{u"QUOTAS"_s, u"7-DAY"_s, u"K2"_s, u"OP"_s} << u""_s;
+        << PanelInputs(Inputs(fiveHour).plan(report(42)).failed())
+        << u"-- -- -- | DHM | ---% | SESSION | QUOTAS ERROR 5-HOUR K2 | "_s;
+    QTest::addRow("plan, 5-hour countdown") << PanelInputs(Inputs(fiveHour).plan(report(42)))
+                                            << u"00 02 05 | DHM | 42% | SESSION | QUOTAS 5-HOUR K2 | "_s;
+    QTest::addRow("plan, report held while fetching") << PanelInputs(Inputs(fiveHour).plan(report(42)).fetching())
+                                                      << u"00 02 05 | DHM | 42% | SESSION | QUOTAS 5-HOUR K2 | "_s;
+    QTest::addRow("plan, absent window is dashes, not 0") << PanelInputs(Inputs(fiveHour).plan(report(std::nullopt)))
+                                                          << u"00 02 05 | DHM | ---% | SESSION | QUOTAS 5-HOUR K2 | "_s;
+    QTest::addRow("plan, stale report dimmed") << PanelInputs(Inputs(fiveHour).plan(report(42, twoHoursFive, 16 * 60)))
+                                               << u"00 02 05 | DHM | 42% dimmed | SESSION | QUOTAS 5-HOUR K2 | "_s;
+    QTest::addRow("plan, 7-day countdown") << PanelInputs(Inputs(sevenDay).plan(report(42)))
+                                           << u"03 04 05 | DHM | 10% | WEEKLY | QUOTAS 7-DAY K2 OP | "_s;
     QTest::addRow("plan, scoped 7-day figure names its scope")
-        << PanelInputs(Inputs(sevenDay).plan(scoped)) << u"03 04 05"_s << planLabels << u"10"_s << u"7-DAY \u00B7 OPUS"_s
-        << QStringList{u"QUOTAS"_s, u"7-DAY"_s, u"K2"_s, u"OP"_s} << u""_s;
+        << PanelInputs(Inputs(sevenDay).plan(scoped)) << u"03 04 05 | DHM | 10% | 7-DAY \u00B7 OPUS | QUOTAS 7-DAY K2 OP | "_s;
 }
 
 void TestPanelContent::content()
 {
     QFETCH(PanelInputs, inputs);
-    QFETCH(QString, main);
-    QFETCH(QString, caption);
-    QFETCH(QString, small);
-    QFETCH(QString, smallCaption);
-    QFETCH(QStringList, lit);
-    QFETCH(QString, project);
-
-    const PanelContent content = computePanelContent(inputs);
-    if (main.startsWith(u'#')) {
-        QCOMPARE(content.mainKind, MainStripKind::number);
-        QCOMPARE(content.mainValue, main.mid(1).toLongLong());
-    } else {
-        QCOMPARE(content.mainKind, MainStripKind::text);
-        QCOMPARE(content.mainText, main);
-    }
-    QCOMPARE(content.mainLabels.join(u'|'), caption);
-    QCOMPARE(content.smallValue + (content.smallDimmed ? u"~"_s : QString()), small);
-    QCOMPARE(content.smallSuffix, u"%"_s);
-    QCOMPARE(content.smallCaption, smallCaption);
-    QCOMPARE(::lit(content), lit);
-    QCOMPARE(content.projectName, project);
+    QFETCH(QString, shows);
+    QCOMPARE(describe(computePanelContent(inputs)), shows);
 }
 
 void TestPanelContent::tooltips_data()
