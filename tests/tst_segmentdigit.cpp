@@ -1,10 +1,13 @@
+#include "roundedshape.h"
 #include "sevensegmentdigit.h"
 
 #include <QImage>
 #include <QPainter>
 #include <QTest>
 
+#include <cmath>
 #include <limits>
+#include <numbers>
 
 using namespace Qt::StringLiterals;
 
@@ -27,16 +30,57 @@ class TestSegmentDigit : public QObject
     Q_OBJECT
 
 private slots:
+    void outline_data()
+    {
+        QTest::addColumn<QRectF>("rect");
+        QTest::addColumn<qreal>("radius");
+        QTest::addColumn<qreal>("effectiveRadius"); // 0: a plain rectangle
+        QTest::addRow("segment") << QRectF(6.3, 1.5, 17.4, 4.8) << 1.44 << 1.44;
+        QTest::addRow("too tight for full smoothing") << QRectF(0, 0, 100, 20) << 8.0 << 8.0;
+        QTest::addRow("beyond half the side: pill") << QRectF(-10, -10, 100, 20) << 500.0 << 10.0;
+        QTest::addRow("not-a-number radius") << QRectF(0, 0, 10, 5) << std::numeric_limits<qreal>::quiet_NaN() << 0.0;
+        QTest::addRow("no area") << QRectF(0, 0, -10, 5) << 2.0 << 0.0;
+    }
+
+    // The rounded outline fills its rectangle, meets the circle of its radius on each corner's
+    // diagonal and takes a little more off each corner than a circular arc; its flattened
+    // polygon is the same shape.
+    void outline()
+    {
+        QFETCH(QRectF, rect);
+        QFETCH(qreal, radius);
+        QFETCH(qreal, effectiveRadius);
+        const QPainterPath path = continuousRoundedRect(rect, radius);
+        const QPolygonF polygon = continuousRoundedPolygon(rect, radius, 2);
+        QCOMPARE(path.isEmpty() && polygon.isEmpty(), rect.isEmpty());
+        if (rect.isEmpty())
+            return;
+        QCOMPARE(path.boundingRect(), rect);
+        const qreal e = 0.02 * std::max(effectiveRadius, 1.0);
+        const qreal diagonal = (std::numbers::sqrt2 - 1) * effectiveRadius / std::numbers::sqrt2;
+        for (const QPointF corner : {rect.topLeft(), rect.topRight(), rect.bottomRight(), rect.bottomLeft()}) {
+            const QPointF inward(corner.x() < rect.center().x() ? 1 : -1, corner.y() < rect.center().y() ? 1 : -1);
+            QCOMPARE(path.contains(corner + e * inward), effectiveRadius == 0);
+            QCOMPARE(polygon.containsPoint(corner + e * inward, Qt::OddEvenFill), effectiveRadius == 0);
+            QVERIFY(path.contains(corner + (diagonal + e) * inward));
+            QVERIFY(effectiveRadius == 0 || !path.contains(corner + (diagonal - e) * inward));
+        }
+        const QPolygonF fill = path.toFillPolygon(QTransform::fromScale(16, 16));
+        qreal twice = 0;
+        for (qsizetype i = 0; i + 1 < fill.size(); ++i)
+            twice += fill[i].x() * fill[i + 1].y() - fill[i + 1].x() * fill[i].y();
+        const qreal cornerCut = (rect.width() * rect.height() - std::abs(twice) / 512) / 4;
+        const qreal circularCut = (1 - std::numbers::pi / 4) * effectiveRadius * effectiveRadius;
+        QVERIFY(cornerCut >= circularCut * 0.999 - 1e-9 && cornerCut <= 1.6 * circularCut + 1e-9);
+    }
+
     void fromValue()
     {
         const auto segments = [](std::optional<qint64> value) {
             return SevenSegmentDigit::fromValue(value, 30, 60, ledRed, ledDim).segments;
         };
-        QCOMPARE(segments(std::nullopt), 0);
-        QCOMPARE(segments(0), 0x3F);
-        QCOMPARE(segments(7), 0x07);
-        QCOMPARE(segments(-1), 0);
-        QCOMPARE(segments(10), 0);
+        QCOMPARE((QList<int>{segments(std::nullopt), segments(0), segments(7), segments(-1), segments(10)}),
+                 (QList<int>{0, 0x3F, 0x07, 0, 0}));
     }
 
     void paints_data()
