@@ -51,17 +51,6 @@ struct Fixture
     }
 };
 
-// Counts the panel's repaints.
-class CountingView : public ContentView
-{
-public:
-    using ContentView::ContentView;
-    int paints = 0;
-
-protected:
-    void paintEvent(QPaintEvent *event) override { ++paints, ContentView::paintEvent(event); }
-};
-
 } // namespace
 
 class TestContentView : public QObject
@@ -73,7 +62,6 @@ private slots:
     void controls();
     void keysFetch();
     void failureIsExplained();
-    void repaintsOnEveryChange();
     void shortClickLeavesTheWindowInPlace();
 };
 
@@ -82,15 +70,12 @@ void TestContentView::controls_data()
     QTest::addColumn<QString>("inputs"); // "K2" a click, "K2>K1" press and release elsewhere, "key:2", "a11y:OP"
     QTest::addColumn<bool>("plan");
     QTest::addColumn<bool>("alternate");
-    QTest::addRow("nothing") << QString() << false << false;
     QTest::addRow("K2 then OP") << u"K2 OP"_s << true << true;
-    QTest::addRow("OP twice") << u"OP OP"_s << false << false;
     QTest::addRow("7-DAY, K2, 5-HOUR, K1") << u"7-DAY K2 5-HOUR K1"_s << false << false;
     QTest::addRow("body, window and ERROR are not keys") << u"body window ERROR"_s << false << false;
     QTest::addRow("press on K2, release on K1") << u"K2>K1"_s << false << false;
     QTest::addRow("keys 2 and O") << u"key:2 key:O"_s << true << true;
-    QTest::addRow("keys 7, 1") << u"key:7 key:1"_s << false << true;
-    QTest::addRow("keys 2, 7, 5") << u"key:2 key:7 key:5"_s << true << false;
+    QTest::addRow("keys 7, 2, 5, 1") << u"key:7 key:2 key:5 key:1"_s << false << false;
     QTest::addRow("Ctrl+2 is not a key") << u"key:^2"_s << false << false;
     QTest::addRow("accessible press on K2 and OP") << u"a11y:K2 a11y:OP"_s << true << true;
 }
@@ -114,8 +99,8 @@ void TestContentView::controls()
             QTest::keyClick(&view, what.back().toLatin1(), what.size() > 1 ? Qt::ControlModifier : Qt::NoModifier);
         } else if (input.startsWith(u"a11y:")) {
             QAccessibleInterface *button = QAccessible::queryAccessibleInterface(view.keyButton(clicks.value(what)));
-            QVERIFY(button && button->actionInterface() && button->text(QAccessible::Name) == what);
-            QVERIFY(button->text(QAccessible::Description).contains(u"Keyboard"_s));
+            QVERIFY(button && button->actionInterface() && button->text(QAccessible::Name) == what
+                    && button->text(QAccessible::Description).contains(u"Keyboard"_s));
             QSignalSpy clicked(view.keyButton(clicks.value(what)), &QAbstractButton::clicked);
             button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
             QVERIFY(clicked.count() == 1 || clicked.wait());
@@ -171,24 +156,6 @@ void TestContentView::failureIsExplained()
     QTRY_VERIFY(QToolTip::isVisible());
     QVERIFY(fixture.fetcher->lastFailure().has_value());
     QCOMPARE(QToolTip::text(), failureText(*fixture.fetcher->lastFailure(), fixture.fetcher->credentialLocation()));
-}
-
-void TestContentView::repaintsOnEveryChange()
-{
-    Fixture fixture(false);
-    CountingView view(*fixture.reader, *fixture.fetcher);
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
-    for (const char *signal : {"sessionStatsChanged", "activeSessionsChanged", "planUsageChanged", "isFetchingChanged",
-                               "lastErrorChanged", "ticked"}) {
-        QCoreApplication::processEvents(); // drain pending repaints, so the next one is the signal's own
-        const int before = view.paints;
-        QObject *source = QByteArray(signal).contains("ession") ? static_cast<QObject *>(fixture.reader.get())
-                                                                : fixture.fetcher.get();
-        QVERIFY(QMetaObject::invokeMethod(source, signal, Qt::DirectConnection));
-        QCoreApplication::processEvents();
-        QVERIFY2(view.paints > before, signal);
-    }
 }
 
 // A press on the body that moves less than the drag distance is a click, not a move.

@@ -75,7 +75,7 @@ void TestPanelRender::geometry_data()
 }
 
 // Whatever the font metrics: every element stays on the panel, no two overlap, and the
-// pointer finds each clickable or explained element at its centre.
+// pointer finds each explained element at its centre.
 void TestPanelRender::geometry()
 {
     QFETCH(qreal, fontScale);
@@ -97,18 +97,9 @@ void TestPanelRender::geometry()
             QVERIFY2(!elements[i].intersects(elements[j]), qPrintable(QStringLiteral("%1 and %2").arg(i).arg(j)));
     }
     QVERIFY(layout.smallWindow.contains(layout.smallStrip.united(layout.suffix)));
-    QVERIFY(layout.mainWindow.contains(layout.mainStrip(PanelLayout::mainDigits)));
 
     for (int area = 0; area <= int(PanelArea::op); ++area)
         QCOMPARE(layout.areaAt(layout.areaRect(PanelArea(area)).center()), std::optional(PanelArea(area)));
-    const std::pair<QRectF, PanelClick> clicks[] = {
-        {layout.key(Key::k1).cap, PanelClick::k1},           {layout.key(Key::k2).cap, PanelClick::k2},
-        {layout.key(Key::op).cap, PanelClick::op},           {layout.led(Led::fiveHour).legend, PanelClick::fiveHour},
-        {layout.led(Led::sevenDay).lamp, PanelClick::sevenDay}};
-    for (const auto &[rect, click] : clicks)
-        QCOMPARE(layout.hit(rect.center()), std::optional(click));
-    for (QPointF nowhere : {layout.led(Led::quotas).item.center(), layout.mainWindow.center(), layout.projectName.center()})
-        QCOMPARE(layout.hit(nowhere), std::nullopt);
 }
 
 void TestPanelRender::elements_data()
@@ -130,7 +121,6 @@ void TestPanelRender::elements()
     PanelPaintCache cache;
     const PanelContent content = plan ? planState() : sessionState();
     const QImage image = renderPanel(m_layout, content, dpr, cache);
-    QCOMPARE(image.size(), QSize(qRound(650 * dpr), qRound(185 * dpr)));
     const auto pixelAt = [&](QPointF p) { return image.pixelColor(int(p.x() * dpr), int(p.y() * dpr)); };
 
     for (QPointF corner : {QPointF(0, 0), QPointF(649.5, 0), QPointF(0, 184.5), QPointF(649.5, 184.5)})
