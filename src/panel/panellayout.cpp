@@ -63,6 +63,7 @@ PanelFonts PanelFonts::system()
 
 QRectF PanelLayout::mainStrip(qsizetype cells) const
 {
+    Q_ASSERT(cells >= 0);
     const QSizeF size(stripWidth(cells, mainDigitWidth, mainSpacing), cells > 0 ? mainDigitHeight : 0);
     return centredOn(mainWindow.center(), size);
 }

@@ -1,6 +1,7 @@
 #include "panelpainter.h"
 
 #include "blur.h"
+#include "logging.h"
 #include "palette.h"
 #include "roundedshape.h"
 #include "segmentstrips.h"
@@ -300,8 +301,10 @@ QImage PanelPaintCache::image(const QString &key, const std::function<QImage()> 
     if (found != m_images.cend())
         return *found;
     ++m_misses;
-    if (m_images.size() >= maxEntries)
+    if (m_images.size() >= maxEntries) {
+        qCDebug(lcPanel) << "paint cache full at" << m_images.size() << "layers; starting afresh";
         m_images.clear();
+    }
     const QImage made = make();
     m_images.insert(key, made);
     return made;
