@@ -3,6 +3,7 @@
 #include "panelcontent.h"
 #include "panellayout.h"
 #include "panelpainter.h"
+#include "paneltooltip.h"
 #include "panelwindow.h"
 #include "planusagefetcher.h"
 
@@ -18,9 +19,12 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <utility>
 
 // panel: full paints of the four panel states at ratio 2.
 // idle SECONDS: the real window with both sources live on an empty home, CPU and memory used.
@@ -75,9 +79,56 @@ void waitForFirstCycle(ClaudeStatsReader &reader)
 
 int renderUsage(const char *message)
 {
-    std::fprintf(stderr, "render: %s\nusage: render HOME OUT.png [--mode session|plan] [--weekly] [--dpr N] "
-                         "[--report FILE]\n", message);
+    std::fprintf(stderr, "render: %s\nusage: render HOME OUT.png|--tooltip AREA [--mode session|plan] [--weekly] "
+                         "[--dpr N] [--report FILE] [--report-age MINUTES] [--failure REASON[:DETAIL]] [--fetching]\n"
+                         "areas: main small quotas session active error fivehour sevenday k1 k2 op\n"
+                         "reasons: no-token refresh-failed expired not-saved rate-limited bad-reply http:STATUS "
+                         "timed-out transport:TEXT (rate-limited:MINUTES until the next try)\n",
+                 message);
     return 2;
+}
+
+std::optional<PanelArea> areaNamed(const QByteArray &name)
+{
+    static const std::pair<const char *, PanelArea> areas[] = {
+        {"main", PanelArea::main},         {"small", PanelArea::small},     {"quotas", PanelArea::quotas},
+        {"session", PanelArea::session},   {"active", PanelArea::active},   {"error", PanelArea::error},
+        {"fivehour", PanelArea::fiveHour}, {"sevenday", PanelArea::sevenDay}, {"k1", PanelArea::k1},
+        {"k2", PanelArea::k2},             {"op", PanelArea::op}};
+    for (const auto &[text, area] : areas)
+        if (name == text)
+            return area;
+    return std::nullopt;
+}
+
+// "http:500", "rate-limited:15", "transport:Connection refused", ... as the fetcher would publish it.
+std::optional<PlanFailure> failureNamed(const QByteArray &spec, const QDateTime &now)
+{
+    static const std::pair<const char *, PlanFailureReason> reasons[] = {
+        {"no-token", PlanFailureReason::noToken},         {"refresh-failed", PlanFailureReason::tokenRefreshFailed},
+        {"expired", PlanFailureReason::tokenExpired},     {"not-saved", PlanFailureReason::tokenNotSaved},
+        {"rate-limited", PlanFailureReason::rateLimited}, {"bad-reply", PlanFailureReason::badReply},
+        {"http", PlanFailureReason::httpStatus},          {"timed-out", PlanFailureReason::timedOut},
+        {"transport", PlanFailureReason::transport}};
+    const qsizetype colon = spec.indexOf(':');
+    const QByteArray name = colon < 0 ? spec : spec.left(colon);
+    const QByteArray detail = colon < 0 ? QByteArray() : spec.mid(colon + 1);
+    for (const auto &[text, reason] : reasons) {
+        if (name != text)
+            continue;
+        PlanFailure failure;
+        failure.reason = reason;
+        if (reason == PlanFailureReason::transport) {
+            failure.transportText = QString::fromLocal8Bit(detail);
+        } else if (reason == PlanFailureReason::httpStatus) {
+            failure.httpStatus = detail.toInt();
+            failure.retryAt = now.addSecs(5 * 60);
+        } else if (reason == PlanFailureReason::rateLimited) {
+            failure.retryAt = now.addSecs(60 * (detail.isEmpty() ? 15 : detail.toInt()));
+        }
+        return failure;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -88,12 +139,23 @@ int benchPanel(int argc, char **argv)
     QApplication app(argc, argv);
     const PanelLayout layout = PanelLayout::compute(PanelFonts::system());
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    const SessionStats stats{48211077, 152301, 2488, 200000};
+    PanelInputs inputs;
+    inputs.sessionStats = {48211077, 152301, 2488, 200000, QStringLiteral("bench"),
+                           QStringLiteral("/home/ana/glimmerox"), QStringLiteral("claude-opus-4-6")};
+    inputs.activeSessions = {ActiveSession{}, ActiveSession{}};
+    inputs.now = now;
+    const auto stateOf = [&](DisplayMode mode, bool alternate) {
+        PanelInputs in = inputs;
+        in.state = {mode, alternate};
+        if (mode == DisplayMode::plan)
+            in.planUsage = sampleReport(now);
+        return computePanelContent(in);
+    };
     const PanelContent states[] = {
-        computePanelContent({{DisplayMode::session, false}, stats, 2, {}, false, false, now}),
-        computePanelContent({{DisplayMode::session, true}, stats, 2, {}, false, false, now}),
-        computePanelContent({{DisplayMode::plan, false}, stats, 2, sampleReport(now), false, false, now}),
-        computePanelContent({{DisplayMode::plan, true}, stats, 2, sampleReport(now), false, false, now}),
+        stateOf(DisplayMode::session, false),
+        stateOf(DisplayMode::session, true),
+        stateOf(DisplayMode::plan, false),
+        stateOf(DisplayMode::plan, true),
     };
     constexpr qreal dpr = 2;
     constexpr int repeats = 300;
@@ -164,13 +226,32 @@ int benchRender(int argc, char **argv)
     if (argc < 3)
         return renderUsage("HOME and OUT.png are required");
     const QString home = QString::fromLocal8Bit(argv[1]);
-    const QString out = QString::fromLocal8Bit(argv[2]);
+    QString out = QString::fromLocal8Bit(argv[2]);
+    int first = 3;
+    std::optional<PanelArea> tooltip;
+    if (std::strcmp(argv[2], "--tooltip") == 0) {
+        if (argc < 4 || !(tooltip = areaNamed(argv[3])))
+            return renderUsage("--tooltip needs one of the areas");
+        out.clear();
+        first = 4;
+    }
+    const QDateTime now = QDateTime::currentDateTimeUtc();
     PanelState state;
     qreal dpr = 2;
     QString reportPath;
-    for (int i = 3; i < argc; ++i) {
+    qint64 reportAgeMinutes = 0;
+    std::optional<PlanFailure> failure;
+    bool fetching = false;
+    for (int i = first; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
-        if (std::strcmp(argv[i], "--mode") == 0 && hasValue) {
+        if (std::strcmp(argv[i], "--report-age") == 0 && hasValue) {
+            reportAgeMinutes = QByteArray(argv[++i]).toLongLong();
+        } else if (std::strcmp(argv[i], "--failure") == 0 && hasValue) {
+            if (!(failure = failureNamed(argv[++i], now)))
+                return renderUsage("unknown failure reason");
+        } else if (std::strcmp(argv[i], "--fetching") == 0) {
+            fetching = true;
+        } else if (std::strcmp(argv[i], "--mode") == 0 && hasValue) {
             const QByteArray mode = argv[++i];
             if (mode != "session" && mode != "plan")
                 return renderUsage("--mode is session or plan");
@@ -192,16 +273,36 @@ int benchRender(int argc, char **argv)
     QApplication app(argc, argv);
     PanelInputs inputs;
     inputs.state = state;
-    inputs.now = QDateTime::currentDateTimeUtc();
+    inputs.now = now;
     ClaudeStatsReader reader(QDir(home).filePath(QStringLiteral(".claude")));
     waitForFirstCycle(reader);
     inputs.sessionStats = reader.sessionStats();
-    inputs.activeSessionCount = reader.activeSessions().size();
+    inputs.activeSessions = reader.activeSessions();
+    if (inputs.sessionStats.cwd.isEmpty() && !inputs.activeSessions.isEmpty()) {
+        // A reader that does not name its session yet: take the newest record's, so the picture
+        // still shows a project.
+        const ActiveSession newest = *std::max_element(
+            inputs.activeSessions.cbegin(), inputs.activeSessions.cend(),
+            [](const ActiveSession &a, const ActiveSession &b) { return a.startedAt < b.startedAt; });
+        inputs.sessionStats.cwd = newest.cwd;
+        inputs.sessionStats.sessionId = newest.sessionId;
+    }
     if (!reportPath.isEmpty()) {
         QFile file(reportPath);
         if (!file.open(QIODevice::ReadOnly))
             return renderUsage("cannot read the report");
         inputs.planUsage = PlanUsageFetcher::parse(file.readAll());
+        inputs.planUsage->fetchedAt = now.addSecs(-60 * reportAgeMinutes);
+    }
+    inputs.isFetching = fetching;
+    if (failure) {
+        inputs.lastFailure = failure;
+        inputs.lastError = failure->code();
+        inputs.credentialLocation = QDir(home).filePath(QStringLiteral(".claude/.credentials.json"));
+    }
+    if (tooltip) {
+        std::printf("%s\n", qPrintable(panelTooltip(inputs, *tooltip)));
+        return 0;
     }
 
     PanelPaintCache cache;
@@ -209,9 +310,9 @@ int benchRender(int argc, char **argv)
     if (!image.save(out, "PNG"))
         return renderUsage("cannot write the picture");
     std::printf("{\"command\":\"render\",\"out\":\"%s\",\"width\":%d,\"height\":%d,\"mode\":\"%s\",\"weekly\":%s,"
-                "\"sessions\":%lld}\n",
+                "\"sessions\":%lld,\"project\":\"%s\"}\n",
                 qPrintable(out), image.width(), image.height(),
                 state.mode == DisplayMode::plan ? "plan" : "session", state.alternateView ? "true" : "false",
-                qlonglong(inputs.activeSessionCount));
+                qlonglong(inputs.activeSessions.size()), qPrintable(projectName(inputs.sessionStats.cwd)));
     return 0;
 }

@@ -20,7 +20,8 @@ constexpr Command commands[] = {
     {"plan", benchPlan, "plan HOME --usage-url URL --token-url URL [--wait-scale F]"},
     {"panel", benchPanel, "panel"},
     {"idle", benchIdle, "idle SECONDS"},
-    {"render", benchRender, "render HOME OUT.png [--mode session|plan] [--weekly] [--dpr N] [--report FILE]"},
+    {"render", benchRender, "render HOME OUT.png|--tooltip AREA [--mode session|plan] [--weekly] [--dpr N] [--report FILE] "
+                          "[--report-age MINUTES] [--failure REASON[:DETAIL]] [--fetching]"},
 };
 
 int usage()

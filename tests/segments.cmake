@@ -1,3 +1,1 @@
-glimmerox_add_test(tst_roundedshape SOURCES tst_roundedshape.cpp LIBS glimmerox_segments)
-glimmerox_add_test(tst_segmentdigit SOURCES tst_segmentdigit.cpp LIBS glimmerox_segments)
 glimmerox_add_test(tst_segmentstrips SOURCES tst_segmentstrips.cpp LIBS glimmerox_segments)

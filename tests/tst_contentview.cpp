@@ -1,21 +1,27 @@
 #include "claudestatsreader.h"
 #include "contentview.h"
 #include "fakeservice.h"
+#include "paneltooltip.h"
+#include "panelwindow.h"
 #include "planusagefetcher.h"
 
+#include <QAccessible>
 #include <QDir>
 #include <QFile>
+#include <QHelpEvent>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 
 #include <memory>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
 const QDateTime clock = QDateTime(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
-const QByteArray usageReport = R"({"five_hour":{"utilization":42.4,"resets_at":"2026-03-01T14:05:00Z"},)"
-                               R"("seven_day":{"utilization":7,"resets_at":"2026-03-04T16:05:00Z"}})";
+const QByteArray usageReport = R"({"five_hour":{"utilization":42.4,"resets_at":"2026-03-01T14:05:00Z"}})";
 
 // A home with an empty data directory, a stand-in service and both sources pointed at them.
 struct Fixture
@@ -28,19 +34,15 @@ struct Fixture
 
     explicit Fixture(bool withToken)
     {
-        const QString claudeDir = home.filePath(".claude");
+        const QString claudeDir = home.filePath(u".claude"_s);
         QDir().mkpath(claudeDir);
-        if (withToken) {
-            QFile file(claudeDir + "/.credentials.json");
-            file.open(QIODevice::WriteOnly);
-            file.write(R"({"claudeAiOauth":{"accessToken":"access","refreshToken":"refresh",)"
-                       R"("expiresAt":4102444800000}})");
-        }
+        if (QFile file(claudeDir + u"/.credentials.json"_s); withToken && file.open(QIODevice::WriteOnly))
+            file.write(R"({"claudeAiOauth":{"accessToken":"access","refreshToken":"r","expiresAt":4102444800000}})");
         service.setFallback(FakeService::Reply::json(usageReport));
         PlanFetcherEnvironment env = PlanFetcherEnvironment::system();
-        env.usageURL = service.url("/api/oauth/usage");
-        env.tokenURL = service.url("/v1/oauth/token");
-        env.credentials = std::make_shared<FileCredentialStore>(claudeDir + "/.credentials.json");
+        env.usageURL = service.url(u"/api/oauth/usage"_s);
+        env.tokenURL = service.url(u"/v1/oauth/token"_s);
+        env.credentials = std::make_shared<FileCredentialStore>(claudeDir + u"/.credentials.json"_s);
         env.sleep = [](std::chrono::milliseconds, std::stop_token) {};
         reader = std::make_unique<ClaudeStatsReader>(claudeDir);
         fetcher = std::make_unique<PlanUsageFetcher>(env);
@@ -49,26 +51,6 @@ struct Fixture
     }
 };
 
-// Counts the panel's repaints.
-class CountingView : public ContentView
-{
-public:
-    using ContentView::ContentView;
-    int paints = 0;
-
-protected:
-    void paintEvent(QPaintEvent *event) override
-    {
-        ++paints;
-        ContentView::paintEvent(event);
-    }
-};
-
-QPoint centreOf(const QRectF &rect)
-{
-    return rect.center().toPoint();
-}
-
 } // namespace
 
 class TestContentView : public QObject
@@ -76,116 +58,120 @@ class TestContentView : public QObject
     Q_OBJECT
 
 private slots:
-    void mouseClicks_data();
-    void mouseClicks();
-    void k2FetchesOnEveryClick();
-    void k2WithoutTokenShowsError();
-    void repaintsOnEveryChange_data();
-    void repaintsOnEveryChange();
+    void controls_data();
+    void controls();
+    void keysFetch();
+    void failureIsExplained();
+    void shortClickLeavesTheWindowInPlace();
 };
 
-void TestContentView::mouseClicks_data()
+void TestContentView::controls_data()
 {
-    QTest::addColumn<QStringList>("presses");
+    QTest::addColumn<QString>("inputs"); // "K2" a click, "K2>K1" press and release elsewhere, "key:2", "a11y:OP"
     QTest::addColumn<bool>("plan");
-    QTest::addColumn<bool>("weekly");
-
-    QTest::addRow("nothing pressed") << QStringList{} << false << false;
-    QTest::addRow("K2") << QStringList{"K2"} << true << false;
-    QTest::addRow("K2 then OP") << QStringList{"K2", "OP"} << true << true;
-    QTest::addRow("OP twice") << QStringList{"OP", "OP"} << false << false;
-    QTest::addRow("7-DAY in session mode, then K2") << QStringList{"7-DAY", "K2"} << true << true;
-    QTest::addRow("7-DAY, K2, 5-HOUR, K1") << QStringList{"7-DAY", "K2", "5-HOUR", "K1"} << false << false;
-    QTest::addRow("body and window are not keys") << QStringList{"body", "window", "ERROR"} << false << false;
-    QTest::addRow("press on K2, release on K1") << QStringList{"K2>K1"} << false << false;
+    QTest::addColumn<bool>("alternate");
+    QTest::addRow("K2 then OP") << u"K2 OP"_s << true << true;
+    QTest::addRow("7-DAY, K2, 5-HOUR, K1") << u"7-DAY K2 5-HOUR K1"_s << false << false;
+    QTest::addRow("body, window and ERROR are not keys") << u"body window ERROR"_s << false << false;
+    QTest::addRow("press on K2, release on K1") << u"K2>K1"_s << false << false;
+    QTest::addRow("keys 2 and O") << u"key:2 key:O"_s << true << true;
+    QTest::addRow("keys 7, 2, 5, 1") << u"key:7 key:2 key:5 key:1"_s << false << false;
+    QTest::addRow("Ctrl+2 is not a key") << u"key:^2"_s << false << false;
+    QTest::addRow("accessible press on K2 and OP") << u"a11y:K2 a11y:OP"_s << true << true;
 }
 
-void TestContentView::mouseClicks()
+void TestContentView::controls()
 {
-    QFETCH(QStringList, presses);
+    QFETCH(QString, inputs);
     QFETCH(bool, plan);
-    QFETCH(bool, weekly);
-
+    QFETCH(bool, alternate);
     Fixture fixture(false);
     ContentView &view = *fixture.view;
-    const PanelLayout &layout = view.layout();
-    const QHash<QString, QPoint> points{
-        {"K1", centreOf(layout.key(Key::k1).cap)},
-        {"K2", centreOf(layout.key(Key::k2).cap)},
-        {"OP", centreOf(layout.key(Key::op).cap)},
-        {"5-HOUR", centreOf(layout.led(Led::fiveHour).item)},
-        {"7-DAY", centreOf(layout.led(Led::sevenDay).item)},
-        {"ERROR", centreOf(layout.led(Led::error).item)},
-        {"body", QPoint(300, 170)},
-        {"window", centreOf(layout.mainWindow)},
-    };
-    for (const QString &press : presses) {
-        const QStringList ends = press.split('>');
-        QTest::mousePress(&view, Qt::LeftButton, {}, points.value(ends.first()));
-        QTest::mouseRelease(&view, Qt::LeftButton, {}, points.value(ends.last()));
+    const PanelLayout &l = view.layout();
+    const QHash<QString, QRectF> areas{{u"K1"_s, l.key(Key::k1).cap},   {u"K2"_s, l.key(Key::k2).cap},
+                                       {u"OP"_s, l.key(Key::op).cap},   {u"5-HOUR"_s, l.led(Led::fiveHour).item},
+                                       {u"ERROR"_s, l.led(Led::error).item}, {u"7-DAY"_s, l.led(Led::sevenDay).item},
+                                       {u"body"_s, QRectF(300, 170, 1, 1)}, {u"window"_s, l.mainWindow}};
+    const QHash<QString, PanelClick> clicks{{u"K2"_s, PanelClick::k2}, {u"OP"_s, PanelClick::op}};
+    for (const QString &input : inputs.split(u' ', Qt::SkipEmptyParts)) {
+        const QString what = input.section(u':', -1);
+        if (input.startsWith(u"key:")) {
+            QTest::keyClick(&view, what.back().toLatin1(), what.size() > 1 ? Qt::ControlModifier : Qt::NoModifier);
+        } else if (input.startsWith(u"a11y:")) {
+            QAccessibleInterface *button = QAccessible::queryAccessibleInterface(view.keyButton(clicks.value(what)));
+            QVERIFY(button && button->actionInterface() && button->text(QAccessible::Name) == what
+                    && button->text(QAccessible::Description).contains(u"Keyboard"_s));
+            QSignalSpy clicked(view.keyButton(clicks.value(what)), &QAbstractButton::clicked);
+            button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+            QVERIFY(clicked.count() == 1 || clicked.wait());
+        } else {
+            QTest::mousePress(&view, Qt::LeftButton, {}, areas.value(what.section(u'>', 0, 0)).center().toPoint());
+            QTest::mouseRelease(&view, Qt::LeftButton, {}, areas.value(what.section(u'>', -1)).center().toPoint());
+        }
     }
     QCOMPARE(view.mode() == DisplayMode::plan, plan);
-    QCOMPARE(view.alternateView(), weekly);
+    QCOMPARE(view.alternateView(), alternate);
+    // The accessible buttons report what the painted keys show.
+    QCOMPARE(view.keyButton(PanelClick::k2)->isChecked(), plan);
+    QCOMPARE(view.keyButton(PanelClick::op)->isChecked(), alternate);
 }
 
-void TestContentView::k2FetchesOnEveryClick()
+// K2 fetches on every press, F5 fetches without changing the view; OP never fetches.
+void TestContentView::keysFetch()
 {
     Fixture fixture(true);
     ContentView &view = *fixture.view;
     view.clickK2();
     view.clickK2(); // while the first fetch may still run
+    QTest::keyClick(&view, Qt::Key_F5);
     QCOMPARE(view.mode(), DisplayMode::plan);
-    QTRY_COMPARE(fixture.service.requests().size(), 2);
+    QTRY_COMPARE(fixture.service.requests().size(), 3);
     QTRY_VERIFY(fixture.fetcher->planUsage().has_value() && !fixture.fetcher->isFetching());
+    QCOMPARE(view.content().mainText + view.content().smallValue, u"00 02 0542"_s);
 
-    PanelContent content = view.content();
-    QCOMPARE(content.mainText, QStringLiteral("00 02 05"));
-    QCOMPARE(content.smallValue, QStringLiteral("42"));
-    QVERIFY(!content.ledLit(Led::error));
-
+    view.clickK1();
+    QTest::keyClick(&view, Qt::Key_F5);
+    QTRY_COMPARE(fixture.service.requests().size(), 4);
+    QCOMPARE(view.mode(), DisplayMode::session);
     view.clickOP();
-    content = view.content();
-    QCOMPARE(content.mainText, QStringLiteral("03 04 05"));
-    QCOMPARE(content.smallCaption, QStringLiteral("WEEKLY"));
-    QCOMPARE(fixture.service.requests().size(), 2); // only "K2" fetches
+    QTest::qWait(0);
+    QCOMPARE(fixture.service.requests().size(), 4); // OP never fetches
 }
 
-void TestContentView::k2WithoutTokenShowsError()
+// No login: ERROR lights, the countdown is dashed, and hovering ERROR says why.
+void TestContentView::failureIsExplained()
 {
     Fixture fixture(false);
-    fixture.view->clickK2();
-    QTRY_VERIFY(fixture.view->content().ledLit(Led::error));
-    const PanelContent content = fixture.view->content();
-    QCOMPARE(content.mainText, QStringLiteral("-- -- --"));
-    QCOMPARE(content.smallValue, QStringLiteral("---"));
-    QVERIFY(fixture.service.requests().isEmpty());
-}
-
-void TestContentView::repaintsOnEveryChange_data()
-{
-    QTest::addColumn<QString>("signal");
-    for (const char *name : {"sessionStatsChanged", "activeSessionsChanged", "planUsageChanged", "isFetchingChanged",
-                             "lastErrorChanged", "ticked"})
-        QTest::addRow("%s", name) << QString::fromLatin1(name);
-}
-
-void TestContentView::repaintsOnEveryChange()
-{
-    QFETCH(QString, signal);
-    Fixture fixture(false);
-    CountingView view(*fixture.reader, *fixture.fetcher);
+    ContentView &view = *fixture.view;
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
-    QTRY_VERIFY(view.paints > 0);
-    // Drain pending repaints, so the one after the signal is the signal's own.
-    QCoreApplication::processEvents();
-    const int before = view.paints;
-    QObject *source = signal.startsWith("session") || signal.startsWith("active")
-        ? static_cast<QObject *>(fixture.reader.get())
-        : static_cast<QObject *>(fixture.fetcher.get());
-    QVERIFY(QMetaObject::invokeMethod(source, signal.toLatin1().constData(), Qt::DirectConnection));
-    QCoreApplication::processEvents();
-    QVERIFY(view.paints > before);
+    view.clickK2();
+    QTRY_VERIFY(view.content().ledLit(Led::error));
+    QCOMPARE(view.content().mainText, u"-- -- --"_s);
+    QVERIFY(fixture.service.requests().isEmpty());
+
+    const QPoint errorLed = view.layout().led(Led::error).item.center().toPoint();
+    QHelpEvent help(QEvent::ToolTip, errorLed, view.mapToGlobal(errorLed));
+    QApplication::sendEvent(&view, &help);
+    QTRY_VERIFY(QToolTip::isVisible());
+    QVERIFY(fixture.fetcher->lastFailure().has_value());
+    QCOMPARE(QToolTip::text(), failureText(*fixture.fetcher->lastFailure(), fixture.fetcher->credentialLocation()));
+}
+
+// A press on the body that moves less than the drag distance is a click, not a move.
+void TestContentView::shortClickLeavesTheWindowInPlace()
+{
+    Fixture fixture(false);
+    PanelWindow window(*fixture.reader, *fixture.fetcher);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QPoint start = window.pos();
+    const QPoint body(300, 170), nudged = body + QPoint(QApplication::startDragDistance() / 2, 0);
+    QTest::mousePress(window.contentView(), Qt::LeftButton, {}, body);
+    QTest::mouseMove(window.contentView(), nudged);
+    QTest::mouseRelease(window.contentView(), Qt::LeftButton, {}, nudged);
+    QTest::qWait(0);
+    QCOMPARE(window.pos(), start);
 }
 
 QTEST_MAIN(TestContentView)

@@ -1,49 +1,90 @@
 #include "panelcontent.h"
+#include "paneltooltip.h"
 
+#include <QLocale>
 #include <QTest>
 
 #include <limits>
 
 Q_DECLARE_METATYPE(PanelInputs)
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 const QDateTime now = QDateTime(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
+constexpr qint64 twoHoursFive = 2 * 3600 + 5 * 60;
+constexpr qint64 threeDaysFourHoursFive = 3 * 86400 + 4 * 3600 + 5 * 60;
 
-QStringList litLeds(const PanelContent &content)
+QString hhmm(const QDateTime &t)
 {
+    return t.toLocalTime().toString(u"HH:mm"_s);
+}
+
+// "main | captions | small | caption | lit LEDs and keys | project", the long captions abbreviated.
+QString describe(const PanelContent &c)
+{
+    QString captions = c.mainLabels.join(u'|');
+    captions.replace(u"CONTEXT WINDOW TOKENS - MESSAGES"_s, u"CTX"_s)
+        .replace(u"TOTAL CONVERSATION TOKENS"_s, u"TOTAL"_s)
+        .replace(u"D D|H H|M M"_s, u"DHM"_s);
     QStringList lit;
     for (int i = 0; i < ledCount; ++i)
-        if (content.leds[i])
+        if (c.leds[i])
             lit << ledLabel(Led(i));
-    return lit;
-}
-
-QStringList litKeys(const PanelContent &content)
-{
-    QStringList lit;
     for (int i = 0; i < keyCount; ++i)
-        if (content.keys[i])
+        if (c.keys[i])
             lit << keyLabel(Key(i));
-    return lit;
+    const QString main = c.mainKind == MainStripKind::number ? u"#%1"_s.arg(c.mainValue) : c.mainText;
+    const QString small = c.smallValue + c.smallSuffix + (c.smallDimmed ? u" dimmed"_s : QString());
+    return QStringList{main, captions, small, c.smallCaption, lit.join(u' '), c.projectName}.join(u" | "_s);
 }
 
-PlanUsage report(double session, qint64 sessionResetIn, double weekly, qint64 weeklyResetIn)
+// A report with the 5-hour window at fiveHour % resetting in fiveHourIn seconds, the 7-day one
+// at 10 % resetting in 3 d 4 h 5 min; fetched ageSeconds ago.
+PlanUsage report(std::optional<double> fiveHour, qint64 fiveHourIn = twoHoursFive, qint64 ageSeconds = 60)
 {
     PlanUsage usage;
-    usage.fiveHourUtilization = session;
-    usage.weeklyUtilization = weekly;
-    if (sessionResetIn >= 0)
-        usage.fiveHourResetsAt = now.addSecs(sessionResetIn);
-    if (weeklyResetIn >= 0)
-        usage.weeklyResetsAt = now.addSecs(weeklyResetIn);
+    usage.fiveHourUtilization = fiveHour;
+    usage.fiveHourResetsAt = now.addSecs(fiveHourIn);
+    usage.weeklyUtilization = 10;
+    usage.weeklyResetsAt = now.addSecs(threeDaysFourHoursFive);
+    usage.fetchedAt = now.addSecs(-ageSeconds);
     return usage;
 }
 
-SessionStats stats(qint64 context, qint64 output, qint64 total, qint64 window = 200000)
+struct Inputs
 {
-    return {total, context, output, window};
-}
+    PanelInputs in;
+    Inputs(DisplayMode mode, bool alternate) { in.state = {mode, alternate}, in.now = now; }
+    Inputs &tokens(qint64 context, qint64 output, qint64 total)
+    {
+        in.sessionStats = {total, context, output, 200000, u"id-1"_s, u"/home/ana/glimmerox"_s, u"claude-opus-4-6"_s};
+        return *this;
+    }
+    Inputs &sessions(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            in.activeSessions.append({100 + i, u"id-%1"_s.arg(i + 1), u"/home/ana/p%1"_s.arg(i + 1), now, 10 * i});
+        return *this;
+    }
+    Inputs &plan(const PlanUsage &usage) { return in.planUsage = usage, *this; }
+    Inputs &fetching() { return in.isFetching = true, *this; }
+    Inputs &failed(PlanFailureReason reason = PlanFailureReason::httpStatus, int status = 500,
+                   std::optional<QDateTime> retryAt = {})
+    {
+        in.lastFailure = PlanFailure{reason, status, u"Connection refused"_s, retryAt};
+        in.lastError = in.lastFailure->code();
+        in.credentialLocation = u"~/.claude/.credentials.json"_s;
+        return *this;
+    }
+    operator PanelInputs() const { return in; }
+};
+
+const Inputs session(DisplayMode::session, false);
+const Inputs sessionTotal(DisplayMode::session, true);
+const Inputs fiveHour(DisplayMode::plan, false);
+const Inputs sevenDay(DisplayMode::plan, true);
 
 } // namespace
 
@@ -52,101 +93,139 @@ class TestPanelContent : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
     void content_data();
     void content();
+    void tooltips_data();
+    void tooltips();
+    void pace_data();
+    void pace();
 };
 
 void TestPanelContent::content_data()
 {
     QTest::addColumn<PanelInputs>("inputs");
-    QTest::addColumn<QString>("main");   // "#<value>" for the numeric strip, the text otherwise
-    QTest::addColumn<QStringList>("labels");
-    QTest::addColumn<QString>("small");
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<QStringList>("leds");
-    QTest::addColumn<QStringList>("keys");
+    QTest::addColumn<QString>("shows"); // as describe() writes it
 
-    const QStringList sessionLabel{"CONTEXT WINDOW TOKENS - MESSAGES"};
-    const QStringList totalLabel{"TOTAL CONVERSATION TOKENS"};
-    const QStringList planLabels{"D D", "H H", "M M"};
-    const QString contextCaption = "CONTEXT  WIN %";
-    const PanelState session{DisplayMode::session, false};
-    const PanelState sessionTotal{DisplayMode::session, true};
-    const PanelState plan{DisplayMode::plan, false};
-    const PanelState weekly{DisplayMode::plan, true};
-    const qint64 twoHoursFive = 2 * 3600 + 5 * 60;
-    const qint64 threeDaysFourHoursFive = 3 * 86400 + 4 * 3600 + 5 * 60;
+    const qint64 max = std::numeric_limits<qint64>::max();
+    PlanUsage scoped = report(42);
+    scoped.weeklyScope = u"Opus"_s;
 
-    QTest::addRow("fresh launch") << PanelInputs{session, {}, 0, {}, false, false, now} << "#0" << sessionLabel
-                                  << "0" << contextCaption << QStringList{"SESSION"} << QStringList{"K1"};
-    QTest::addRow("last context plus output")
-        << PanelInputs{session, stats(150000, 2500, 900000), 1, {}, false, false, now} << "#152500" << sessionLabel
-        << "76" << contextCaption << QStringList{"SESSION"} << QStringList{"K1"};
-    QTest::addRow("total tokens in the alternate view")
-        << PanelInputs{sessionTotal, stats(150000, 2500, 123456789), 1, {}, false, false, now} << "#123456789"
-        << totalLabel << "76" << contextCaption << QStringList{"SESSION"} << QStringList{"K1", "OP"};
-    QTest::addRow("two sessions light ACTIVE")
-        << PanelInputs{session, {}, 2, {}, false, false, now} << "#0" << sessionLabel << "0" << contextCaption
-        << QStringList{"SESSION", "ACTIVE"} << QStringList{"K1"};
-    QTest::addRow("two sessions in plan mode leave ACTIVE dark")
-        << PanelInputs{plan, {}, 2, {}, false, false, now} << "00 00 00" << planLabels << "---" << "SESSION"
-        << QStringList{"QUOTAS", "5-HOUR"} << QStringList{"K2"};
-    QTest::addRow("error in session mode lights ERROR only")
-        << PanelInputs{session, stats(10, 5, 15), 1, {}, false, true, now} << "#15" << sessionLabel << "0"
-        << contextCaption << QStringList{"SESSION", "ERROR"} << QStringList{"K1"};
-    QTest::addRow("token sum saturates instead of overflowing")
-        << PanelInputs{session, stats(std::numeric_limits<qint64>::max(), 1, 0, 0), 1, {}, false, false, now}
-        << QStringLiteral("#%1").arg(std::numeric_limits<qint64>::max()) << sessionLabel << "0" << contextCaption
-        << QStringList{"SESSION"} << QStringList{"K1"};
-
-    QTest::addRow("plan, no report, fetching")
-        << PanelInputs{plan, {}, 1, {}, true, false, now} << " - - - " << planLabels << "---" << "SESSION"
-        << QStringList{"QUOTAS", "5-HOUR"} << QStringList{"K2"};
-    QTest::addRow("plan, error without a report")
-        << PanelInputs{plan, {}, 1, {}, false, true, now} << "-- -- --" << planLabels << "---" << "SESSION"
-        << QStringList{"QUOTAS", "ERROR", "5-HOUR"} << QStringList{"K2"};
-    QTest::addRow("plan, error over an older report keeps its per cent")
-        << PanelInputs{plan, {}, 1, report(42, twoHoursFive, 10, -1), false, true, now} << "-- -- --" << planLabels
-        << "42" << "SESSION" << QStringList{"QUOTAS", "ERROR", "5-HOUR"} << QStringList{"K2"};
-    QTest::addRow("plan, 5-hour countdown")
-        << PanelInputs{plan, {}, 1, report(42, twoHoursFive, 10, threeDaysFourHoursFive), false, false, now}
-        << "00 02 05" << planLabels << "42" << "SESSION" << QStringList{"QUOTAS", "5-HOUR"} << QStringList{"K2"};
-    QTest::addRow("plan, report held while fetching again")
-        << PanelInputs{plan, {}, 1, report(42, twoHoursFive, 10, -1), true, false, now} << "00 02 05" << planLabels
-        << "42" << "SESSION" << QStringList{"QUOTAS", "5-HOUR"} << QStringList{"K2"};
-    QTest::addRow("plan, 7-day countdown")
-        << PanelInputs{weekly, {}, 1, report(42, twoHoursFive, 10, threeDaysFourHoursFive), false, false, now}
-        << "03 04 05" << planLabels << "10" << "WEEKLY" << QStringList{"QUOTAS", "7-DAY"}
-        << QStringList{"K2", "OP"};
-    QTest::addRow("plan, negative per cent is held at 0")
-        << PanelInputs{plan, {}, 1, report(-3, -1, 0, -1), false, false, now} << "00 00 00" << planLabels << "0"
-        << "SESSION" << QStringList{"QUOTAS", "5-HOUR"} << QStringList{"K2"};
+    QTest::addRow("fresh launch") << PanelInputs(session) << u"#0 | CTX | 0% | CONTEXT  WIN % | SESSION K1 | "_s;
+    QTest::addRow("context plus output, with the project") << PanelInputs(Inputs(session).tokens(150000, 2500, 9))
+                                                           << u"#152500 | CTX | 76% | CONTEXT  WIN % | SESSION K1 | glimmerox"_s;
+    QTest::addRow("eight nines still shown as they are") << PanelInputs(Inputs(sessionTotal).tokens(1, 1, 99999999))
+                                                         << u"#99999999 | TOTAL | 0% | CONTEXT  WIN % | SESSION K1 OP | glimmerox"_s;
+    QTest::addRow("past eight digits: thousands") << PanelInputs(Inputs(sessionTotal).tokens(1, 1, 123456789))
+                                                  << u"#123456 | TOTAL \u00D71000 | 0% | CONTEXT  WIN % | SESSION K1 OP | glimmerox"_s;
+    QTest::addRow("token sum saturates") << PanelInputs(Inputs(session).tokens(max, 1, 0))
+                                         << u"#%1 | CTX \u00D71000 | 100% | CONTEXT  WIN % | SESSION K1 | glimmerox"_s.arg(max / 1000);
+    QTest::addRow("two sessions light ACTIVE") << PanelInputs(Inputs(session).sessions(2))
+                                               << u"#0 | CTX | 0% | CONTEXT  WIN % | SESSION ACTIVE K1 | "_s;
+    QTest::addRow("error in session mode lights ERROR only") << PanelInputs(Inputs(session).failed())
+                                                             << u"#0 | CTX | 0% | CONTEXT  WIN % | SESSION ERROR K1 | "_s;
+    QTest::addRow("plan, two sessions leave ACTIVE dark") << PanelInputs(Inputs(fiveHour).sessions(2).tokens(1, 1, 2))
+                                                          << u"00 00 00 | DHM | ---% | SESSION | QUOTAS 5-HOUR K2 | "_s;
+    QTest::addRow("plan, no report, fetching") << PanelInputs(Inputs(fiveHour).fetching())
+                                               << u" - - -  | DHM | ---% | SESSION | QUOTAS 5-HOUR K2 | "_s;
+    QTest::addRow("plan, error without a report") << PanelInputs(Inputs(fiveHour).failed())
+                                                  << u"-- -- -- | DHM | ---% | SESSION | QUOTAS ERROR 5-HOUR K2 | "_s;
+    QTest::addRow("plan, error over an older report hides its per cent")
+        << PanelInputs(Inputs(fiveHour).plan(report(42)).failed())
+        << u"-- -- -- | DHM | ---% | SESSION | QUOTAS ERROR 5-HOUR K2 | "_s;
+    QTest::addRow("plan, 5-hour countdown") << PanelInputs(Inputs(fiveHour).plan(report(42)))
+                                            << u"00 02 05 | DHM | 42% | SESSION | QUOTAS 5-HOUR K2 | "_s;
+    QTest::addRow("plan, absent window is dashes, not 0") << PanelInputs(Inputs(fiveHour).plan(report(std::nullopt)))
+                                                          << u"00 02 05 | DHM | ---% | SESSION | QUOTAS 5-HOUR K2 | "_s;
+    QTest::addRow("plan, stale report dimmed") << PanelInputs(Inputs(fiveHour).plan(report(42, twoHoursFive, 16 * 60)))
+                                               << u"00 02 05 | DHM | 42% dimmed | SESSION | QUOTAS 5-HOUR K2 | "_s;
+    QTest::addRow("plan, 7-day countdown") << PanelInputs(Inputs(sevenDay).plan(report(42)))
+                                           << u"03 04 05 | DHM | 10% | WEEKLY | QUOTAS 7-DAY K2 OP | "_s;
+    QTest::addRow("plan, scoped 7-day figure names its scope")
+        << PanelInputs(Inputs(sevenDay).plan(scoped)) << u"03 04 05 | DHM | 10% | 7-DAY \u00B7 OPUS | QUOTAS 7-DAY K2 OP | "_s;
 }
 
 void TestPanelContent::content()
 {
     QFETCH(PanelInputs, inputs);
-    QFETCH(QString, main);
-    QFETCH(QStringList, labels);
-    QFETCH(QString, small);
-    QFETCH(QString, caption);
-    QFETCH(QStringList, leds);
-    QFETCH(QStringList, keys);
+    QFETCH(QString, shows);
+    QCOMPARE(describe(computePanelContent(inputs)), shows);
+}
 
-    const PanelContent content = computePanelContent(inputs);
-    if (main.startsWith('#')) {
-        QCOMPARE(content.mainKind, MainStripKind::number);
-        QCOMPARE(content.mainValue, main.mid(1).toLongLong());
-    } else {
-        QCOMPARE(content.mainKind, MainStripKind::text);
-        QCOMPARE(content.mainText, main);
+void TestPanelContent::tooltips_data()
+{
+    QTest::addColumn<PanelInputs>("inputs");
+    QTest::addColumn<PanelArea>("area");
+    QTest::addColumn<QStringList>("says"); // each must appear in the text
+
+    const QDateTime retry = now.addSecs(5 * 60);
+    const QString at = hhmm(retry);
+    using R = PlanFailureReason;
+    const Inputs withReport = Inputs(fiveHour).plan(report(42));
+
+    QTest::addRow("main: the shown session")
+        << PanelInputs(Inputs(session).tokens(152301, 2488, 48211077)) << PanelArea::main
+        << QStringList{u"glimmerox \u00B7 claude-opus-4-6"_s, u"152,301 of 200,000"_s, u"Total: 48,211,077"_s};
+    QTest::addRow("main: countdown and report age")
+        << PanelInputs(withReport) << PanelArea::main
+        << QStringList{u"5-hour window resets in 2 h 05 min"_s, u"as of "_s + hhmm(now.addSecs(-60))};
+    QTest::addRow("small: stale report says so")
+        << PanelInputs(Inputs(fiveHour).plan(report(42, twoHoursFive, 20 * 60))) << PanelArea::small
+        << QStringList{u"42 % used"_s, u"stale"_s};
+    QTest::addRow("active: every live session with its context")
+        << PanelInputs(Inputs(session).tokens(1, 1, 2).sessions(2)) << PanelArea::active
+        << QStringList{u"2 Claude Code sessions"_s, u"p1: 0 % context (shown)"_s, u"p2: 10 % context"_s};
+    QTest::addRow("7-DAY key: use and pace")
+        << PanelInputs(withReport) << PanelArea::sevenDay << QStringList{u"key 7"_s, u"10 % used"_s, u"lasts until reset"_s};
+
+    const struct { const char *name; Inputs inputs; QString words; } failures[] = {
+        {"no login", Inputs(fiveHour).failed(R::noToken), u"No Claude Code login found in ~/.claude/.credentials.json"_s},
+        {"HTTP 500", Inputs(fiveHour).failed(R::httpStatus, 500, retry), u"The usage service answered HTTP 500; next try "_s + at},
+        {"rate limited", Inputs(fiveHour).failed(R::rateLimited, 429, retry), u"Rate limited until "_s + at},
+        {"expired", Inputs(fiveHour).failed(R::tokenExpired), u"Login expired; Claude Code renews it when you next use it"_s},
+        {"not saved", Inputs(fiveHour).failed(R::tokenNotSaved), u"Could not save the renewed login"_s},
+        {"transport", Inputs(fiveHour).failed(R::transport), u"Could not reach the usage service: Connection refused"_s},
+        {"refresh failed", Inputs(fiveHour).failed(R::tokenRefreshFailed), u"Could not renew the Claude Code login"_s},
+        {"bad reply", Inputs(fiveHour).failed(R::badReply), u"not a usage report"_s},
+        {"timed out", Inputs(fiveHour).failed(R::timedOut), u"did not answer in time"_s},
+    };
+    for (const auto &[name, inputs, words] : failures) { // the plan displays say the same, not an old figure
+        QTest::addRow("ERROR: %s", name) << PanelInputs(inputs) << PanelArea::error << QStringList{words};
+        QTest::addRow("small: %s", name) << PanelInputs(Inputs(inputs).plan(report(42))) << PanelArea::small << QStringList{words};
     }
-    QCOMPARE(content.mainLabels, labels);
-    QCOMPARE(content.smallValue, small);
-    QCOMPARE(content.smallSuffix, QStringLiteral("%"));
-    QCOMPARE(content.smallCaption, caption);
-    QCOMPARE(litLeds(content), leds);
-    QCOMPARE(litKeys(content), keys);
+}
+
+void TestPanelContent::tooltips()
+{
+    QFETCH(PanelInputs, inputs);
+    QFETCH(PanelArea, area);
+    QFETCH(QStringList, says);
+    const QString text = panelTooltip(inputs, area);
+    for (const QString &part : says)
+        QVERIFY2(text.contains(part), qPrintable(text));
+}
+
+void TestPanelContent::pace_data()
+{
+    QTest::addColumn<double>("utilization");
+    QTest::addColumn<qint64>("resetIn");
+    QTest::addColumn<qint64>("window");
+    QTest::addColumn<QString>("pace");
+    constexpr qint64 week = 7 * 86400;
+    QTest::addRow("half used at half time lasts") << 50.0 << week / 2 << week << u"lasts until reset"_s;
+    QTest::addRow("60 %% at half time") << 60.0 << week / 2 << week << u"at this pace, 100 % in 2 d 8 h"_s;
+    QTest::addRow("80 %% after the first hour") << 80.0 << qint64(4 * 3600) << qint64(5 * 3600)
+                                              << u"at this pace, 100 % in 15 min"_s;
+    QTest::addRow("limit reached") << 100.0 << qint64(3600) << week << u"limit reached"_s;
+}
+
+void TestPanelContent::pace()
+{
+    QFETCH(double, utilization);
+    QFETCH(qint64, resetIn);
+    QFETCH(qint64, window);
+    QFETCH(QString, pace);
+    QCOMPARE(paceText(utilization, now.addSecs(resetIn), window, now), pace);
 }
 
 QTEST_APPLESS_MAIN(TestPanelContent)

@@ -73,6 +73,7 @@ QImage blurredAlpha(const QImage &image, qreal sigma)
 
 QImage shadowImage(const QImage &shape, const QColor &color, qreal radius)
 {
+    Q_ASSERT(radius >= 0);
     const qreal dpr = shape.devicePixelRatio();
     const QImage alpha = blurredAlpha(shape, radius / 2 * dpr);
     QImage out(shape.size(), QImage::Format_ARGB32_Premultiplied);

@@ -4,19 +4,36 @@
 #include "panellayout.h"
 #include "panelpainter.h"
 
+#include <QAbstractButton>
 #include <QDateTime>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <optional>
 
 class ClaudeStatsReader;
 class PlanUsageFetcher;
 
+// A key of the painted panel as a real, focusable widget: it draws nothing but a focus ring
+// (the panel under it is the key's look) and gives assistive tools and the keyboard a button
+// with a name, a description and a checked state. Mouse input passes through to the panel.
+class PanelKeyButton : public QAbstractButton
+{
+    Q_OBJECT
+
+public:
+    explicit PanelKeyButton(QWidget *parent);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
 // The instrument panel: holds the display mode and the alternate-view toggle, redraws the
 // whole panel from both sources whenever either changes (and on the fetcher's tick, so the
-// countdowns advance), and turns clicks on the keys into their actions. Presses elsewhere are
-// left to the parent, which uses them to move the window.
+// countdowns advance), and turns clicks and key presses into their actions. Presses elsewhere
+// are left to the parent, which uses them to move the window. Hovering an LED, a key or a
+// display shows what it means now.
 class ContentView : public QWidget
 {
     Q_OBJECT
@@ -27,30 +44,39 @@ public:
     DisplayMode mode() const { return m_state.mode; }
     bool alternateView() const { return m_state.alternateView; }
 
-    // What the panel shows right now.
+    // What the panel reads now, and what it shows from that.
+    PanelInputs inputs() const;
     PanelContent content() const;
     const PanelLayout &layout() const { return m_layout; }
+    // The accessible button standing for a clickable element.
+    PanelKeyButton *keyButton(PanelClick which) const { return m_buttons[static_cast<int>(which)]; }
 
     // The clock the countdowns are computed from; the system clock unless replaced.
     void setClock(std::function<QDateTime()> clock);
 
-    // One operation per key, shared by mouse handling and tests.
+    // One operation per key, shared by mouse, keyboard, accessibility and tests.
     void clickK1();
     void clickK2(); // switches to plan mode and starts one fetch, on every click
     void clickOP();
     void clickFiveHour();
     void clickSevenDay();
     void click(PanelClick which);
+    void fetchNow(); // F5: one fetch, the mode unchanged
 
     QSize sizeHint() const override;
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
     QPointF toDesign(QPointF widgetPoint) const;
+    QRect toWidget(const QRectF &designRect) const;
+    // Brings the buttons' checked state in line with the content, then repaints.
+    void refresh();
 
     ClaudeStatsReader &m_stats;
     PlanUsageFetcher &m_fetcher;
@@ -59,4 +85,5 @@ private:
     PanelPaintCache m_cache;
     std::function<QDateTime()> m_clock;
     std::optional<PanelClick> m_pressed;
+    std::array<PanelKeyButton *, 5> m_buttons{};
 };

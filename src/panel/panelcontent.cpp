@@ -11,7 +11,7 @@ const QString totalLabel = QStringLiteral("TOTAL CONVERSATION TOKENS");
 
 QString mainText(const PanelInputs &in)
 {
-    if (in.hasError)
+    if (in.hasError())
         return QStringLiteral("-- -- --");
     if (!in.planUsage && in.isFetching)
         return QStringLiteral(" - - - ");
@@ -54,11 +54,19 @@ PanelContent computePanelContent(const PanelInputs &in)
         content.mainKind = MainStripKind::text;
         content.mainText = mainText(in);
         content.mainLabels = {QStringLiteral("D D"), QStringLiteral("H H"), QStringLiteral("M M")};
-        if (in.planUsage)
-            content.smallValue = QString::number((weekly ? in.planUsage->weeklyPercent() : in.planUsage->fiveHourPercent()).value_or(0));
+        // A failed fetch shows no figures at all: an old per cent beside a dashed countdown
+        // would read as current.
+        const std::optional<qint64> percent = in.planUsage && !in.hasError()
+            ? (weekly ? in.planUsage->weeklyPercent() : in.planUsage->fiveHourPercent())
+            : std::nullopt;
+        content.smallValue = percent ? QString::number(*percent) : QStringLiteral("---");
+        content.smallDimmed = percent && in.planUsage->isStale(in.now);
+        if (!weekly)
+            content.smallCaption = QStringLiteral("SESSION");
+        else if (in.planUsage && in.planUsage->weeklyScope && !in.planUsage->weeklyScope->isEmpty())
+            content.smallCaption = QStringLiteral("7-DAY \u00B7 ") + in.planUsage->weeklyScope->toUpper();
         else
-            content.smallValue = QStringLiteral("---");
-        content.smallCaption = weekly ? QStringLiteral("WEEKLY") : QStringLiteral("SESSION");
+            content.smallCaption = QStringLiteral("WEEKLY");
     } else {
         const SessionStats &stats = in.sessionStats;
         content.mainKind = MainStripKind::number;
@@ -66,17 +74,26 @@ PanelContent computePanelContent(const PanelInputs &in)
         // Corrupt transcripts can carry absurd counts; saturate instead of overflowing.
         if (qAddOverflow(stats.lastContextTokens, stats.lastOutputTokens, &sum))
             sum = stats.lastContextTokens > 0 ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
-        content.mainValue = weekly ? stats.totalTokens : sum;
-        content.mainLabels = {weekly ? totalLabel : sessionLabel};
+        const qint64 value = weekly ? stats.totalTokens : sum;
+        QString label = weekly ? totalLabel : sessionLabel;
+        // Long sessions pass eight digits; thousands keep the figure moving instead of freezing at 99999999.
+        if (value > mainDisplayLimit) {
+            content.mainValue = value / 1000;
+            label += QStringLiteral(" \u00D71000");
+        } else {
+            content.mainValue = value;
+        }
+        content.mainLabels = {label};
         content.smallValue = QString::number(stats.contextPercent());
         content.smallCaption = QStringLiteral("CONTEXT  WIN %");
+        content.projectName = projectName(stats.cwd);
     }
     content.smallSuffix = QStringLiteral("%");
 
     content.leds[int(Led::quotas)] = plan;
     content.leds[int(Led::session)] = !plan;
-    content.leds[int(Led::active)] = !plan && in.activeSessionCount > 1;
-    content.leds[int(Led::error)] = in.hasError;
+    content.leds[int(Led::active)] = !plan && in.activeSessions.size() > 1;
+    content.leds[int(Led::error)] = in.hasError();
     content.leds[int(Led::fiveHour)] = plan && !weekly;
     content.leds[int(Led::sevenDay)] = plan && weekly;
 

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QList>
 #include <QStringList>
 
 #include <array>
@@ -25,6 +26,9 @@ inline constexpr int keyCount = 3;
 // Everything a click can hit.
 enum class PanelClick { k1, k2, op, fiveHour, sevenDay };
 
+// Everything that explains itself in a tooltip: the two displays, every LED and every key.
+enum class PanelArea { main, small, quotas, session, active, error, fiveHour, sevenDay, k1, k2, op };
+
 // The panel's own state: the only two values the view keeps.
 struct PanelState
 {
@@ -42,11 +46,17 @@ struct PanelInputs
 {
     PanelState state;
     SessionStats sessionStats;
-    qsizetype activeSessionCount = 0;
+    QList<ActiveSession> activeSessions;
     std::optional<PlanUsage> planUsage;
     bool isFetching = false;
-    bool hasError = false;
+    // The fetcher's short error code; present while the last fetch failed.
+    std::optional<QString> lastError;
+    // The same failure with its reason, for the words of the tooltips.
+    std::optional<PlanFailure> lastFailure;
+    QString credentialLocation;
     QDateTime now;
+
+    bool hasError() const { return lastError.has_value(); }
 };
 
 // Which strip the main display shows.
@@ -65,6 +75,11 @@ struct PanelContent
     QString smallValue;
     QString smallSuffix;
     QString smallCaption;
+    // A plan report older than planReportStaleSeconds: the small display is drawn dimmed.
+    bool smallDimmed = false;
+
+    // The shown session's project folder, printed small in the key row; empty in plan mode.
+    QString projectName;
 
     std::array<bool, ledCount> leds{};
     std::array<bool, keyCount> keys{};
@@ -77,6 +92,9 @@ struct PanelContent
 };
 
 PanelContent computePanelContent(const PanelInputs &inputs);
+
+// The largest figure the eight-digit display shows as it is; past it the display shows thousands.
+inline constexpr qint64 mainDisplayLimit = 99'999'999;
 
 // The legend printed beside an LED.
 QString ledLabel(Led led);

@@ -57,11 +57,13 @@ PanelFonts PanelFonts::system()
     fonts.nameplate = font(18, QFont::Black, 3);
     fonts.suffix = font(14, QFont::ExtraBold, 0);
     fonts.smallCaption = font(7, QFont::Bold, 1);
+    fonts.projectName = font(8, QFont::Bold, 1);
     return fonts;
 }
 
 QRectF PanelLayout::mainStrip(qsizetype cells) const
 {
+    Q_ASSERT(cells >= 0);
     const QSizeF size(stripWidth(cells, mainDigitWidth, mainSpacing), cells > 0 ? mainDigitHeight : 0);
     return centredOn(mainWindow.center(), size);
 }
@@ -78,6 +80,33 @@ std::optional<PanelClick> PanelLayout::hit(QPointF point) const
         return PanelClick::fiveHour;
     if (led(Led::sevenDay).item.contains(point))
         return PanelClick::sevenDay;
+    return std::nullopt;
+}
+
+QRectF PanelLayout::areaRect(PanelArea area) const
+{
+    switch (area) {
+    case PanelArea::main: return mainWindow;
+    case PanelArea::small: return smallWindow;
+    case PanelArea::quotas: return led(Led::quotas).item;
+    case PanelArea::session: return led(Led::session).item;
+    case PanelArea::active: return led(Led::active).item;
+    case PanelArea::error: return led(Led::error).item;
+    case PanelArea::fiveHour: return led(Led::fiveHour).item;
+    case PanelArea::sevenDay: return led(Led::sevenDay).item;
+    case PanelArea::k1: return key(Key::k1).cap;
+    case PanelArea::k2: return key(Key::k2).cap;
+    case PanelArea::op: return key(Key::op).cap;
+    }
+    return {};
+}
+
+std::optional<PanelArea> PanelLayout::areaAt(QPointF point) const
+{
+    for (int i = 0; i <= int(PanelArea::op); ++i) {
+        if (areaRect(PanelArea(i)).contains(point))
+            return PanelArea(i);
+    }
     return std::nullopt;
 }
 
@@ -133,6 +162,8 @@ PanelLayout PanelLayout::compute(const PanelFonts &fonts)
     const qreal keyTop = height - 10 - 20;
     layout.keys[int(Key::k1)] = {QRectF(sidePadding, keyTop, 30, 20), 3};
     layout.keys[int(Key::k2)] = {QRectF(sidePadding + 30 + 8, keyTop, 30, 20), 3};
+    const qreal projectLeft = layout.key(Key::k2).cap.right() + 12;
+    layout.projectName = QRectF(projectLeft, keyTop, leftWidth - sidePadding - projectLeft, 20);
 
     // Right section: nameplate on top, the OP key at the bottom, and the small window with its
     // caption in the middle of what is left, the two flexible gaps being equal.

@@ -20,6 +20,7 @@ struct PanelFonts
     QFont nameplate;      // "GLIMMEROX"
     QFont suffix;         // "%" beside the small display
     QFont smallCaption;   // the caption under the small display
+    QFont projectName;    // the shown session's project, right of the keys
 
     // The system's fixed-pitch font; one design unit is one pixel at ratio 1.
     static PanelFonts system();
@@ -74,6 +75,7 @@ struct PanelLayout
     std::array<QRectF, 3> planCaptions; // each 64 wide, centred under a digit pair
 
     std::array<KeyGeometry, keyCount> keys;
+    QRectF projectName; // the rest of the key row, right of "K2"
 
     QRectF nameplate;
     QRectF smallWindow;  // 161 x 64
@@ -89,6 +91,9 @@ struct PanelLayout
 
     // The clickable element under a point, if any.
     std::optional<PanelClick> hit(QPointF point) const;
+    // The element with a tooltip under a point, if any, and where that element lies.
+    std::optional<PanelArea> areaAt(QPointF point) const;
+    QRectF areaRect(PanelArea area) const;
 
     static PanelLayout compute(const PanelFonts &fonts);
 };

@@ -1,10 +1,12 @@
 #include "panelpainter.h"
 
 #include "blur.h"
+#include "logging.h"
 #include "palette.h"
 #include "roundedshape.h"
 #include "segmentstrips.h"
 
+#include <QFontMetricsF>
 #include <QLinearGradient>
 #include <QPaintDevice>
 #include <QPainter>
@@ -242,13 +244,19 @@ void paintSmallDisplay(QPainter &painter, const PanelLayout &layout, const Panel
                                     PanelLayout::smallSpacing, ledRed, ledDim};
     const QRectF bounds = layout.smallStrip;
     const std::initializer_list<Shadow> glows{{withOpacity(ledRed, 0.2f), 10}, {withOpacity(ledRed, 0.5f), 5}};
+    // A stale figure is the same layer drawn faintly, so dimming adds no cache entry.
+    painter.save();
+    if (content.smallDimmed)
+        painter.setOpacity(0.35);
     const QImage digits = cache.image(QStringLiteral("small|%1|%2").arg(content.smallValue, ratioKey(dpr)), [&] {
         return glowingLayer(bounds, dpr, glows, [&](QPainter &p) { strip.paint(p, bounds.topLeft()); });
     });
     painter.drawImage(layerOrigin(bounds, dpr, shadowsMargin(glows)), digits);
 
-    if (content.smallSuffix.isEmpty())
+    if (content.smallSuffix.isEmpty()) {
+        painter.restore();
         return;
+    }
     const QImage suffix = cache.image(QStringLiteral("suffix|%1|%2").arg(content.smallSuffix, ratioKey(dpr)), [&] {
         return glowingLayer(layout.suffix, dpr, {{withOpacity(ledRed, 0.6f), 4}}, [&](QPainter &p) {
             p.setFont(layout.fonts.suffix);
@@ -257,6 +265,7 @@ void paintSmallDisplay(QPainter &painter, const PanelLayout &layout, const Panel
         });
     });
     painter.drawImage(layerOrigin(layout.suffix, dpr, shadowMargin(4)), suffix);
+    painter.restore();
 }
 
 void paintCaptions(QPainter &painter, const PanelLayout &layout, const PanelContent &content)
@@ -273,6 +282,15 @@ void paintCaptions(QPainter &painter, const PanelLayout &layout, const PanelCont
     painter.setFont(layout.fonts.smallCaption);
     painter.setPen(withOpacity(ledRed, 0.7f));
     drawCentredText(painter, layout.smallCaption, content.smallCaption);
+
+    if (!content.projectName.isEmpty()) {
+        // Printed like a label on the case, fainter than the captions, so the figures stay first.
+        painter.setFont(layout.fonts.projectName);
+        painter.setPen(withOpacity(ledRed, 0.5f));
+        const QString text = QFontMetricsF(layout.fonts.projectName)
+                                 .elidedText(content.projectName, Qt::ElideMiddle, layout.projectName.width());
+        painter.drawText(layout.projectName, Qt::AlignRight | Qt::AlignVCenter, text);
+    }
 }
 
 } // namespace
@@ -283,8 +301,10 @@ QImage PanelPaintCache::image(const QString &key, const std::function<QImage()> 
     if (found != m_images.cend())
         return *found;
     ++m_misses;
-    if (m_images.size() >= maxEntries)
+    if (m_images.size() >= maxEntries) {
+        qCDebug(lcPanel) << "paint cache full at" << m_images.size() << "layers; starting afresh";
         m_images.clear();
+    }
     const QImage made = make();
     m_images.insert(key, made);
     return made;
@@ -292,6 +312,8 @@ QImage PanelPaintCache::image(const QString &key, const std::function<QImage()> 
 
 void paintPanel(QPainter &painter, const PanelLayout &layout, const PanelContent &content, PanelPaintCache &cache)
 {
+    Q_ASSERT(painter.isActive());
+    Q_ASSERT(!content.planCaptions() || content.mainKind == MainStripKind::text);
     painter.save();
     painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing | QPainter::SmoothPixmapTransform);
     const qreal dpr = deviceRatio(painter);
@@ -318,6 +340,7 @@ void paintPanel(QPainter &painter, const PanelLayout &layout, const PanelContent
 
 QImage renderPanel(const PanelLayout &layout, const PanelContent &content, qreal dpr, PanelPaintCache &cache)
 {
+    Q_ASSERT(dpr > 0);
     QImage image(QSize(qRound(PanelLayout::width * dpr), qRound(PanelLayout::height * dpr)),
                  QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(dpr);

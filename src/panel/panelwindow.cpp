@@ -68,17 +68,26 @@ void PanelWindow::mousePressEvent(QMouseEvent *event)
         QWidget::mousePressEvent(event);
         return;
     }
-    QWindow *window = windowHandle();
-    if (window && window->startSystemMove()) {
-        m_dragOffset.reset();
-    } else {
-        m_dragOffset = event->globalPosition().toPoint() - pos();
-    }
+    m_pressPosition = event->globalPosition().toPoint();
+    m_dragOffset.reset();
     event->accept();
 }
 
 void PanelWindow::mouseMoveEvent(QMouseEvent *event)
 {
+    if (m_pressPosition && (event->buttons() & Qt::LeftButton)) {
+        const QPoint travelled = event->globalPosition().toPoint() - *m_pressPosition;
+        if (travelled.manhattanLength() < QApplication::startDragDistance()) {
+            event->accept();
+            return;
+        }
+        // Some window managers keep a window glued to the pointer when a move starts on a
+        // press that ends at once; starting only on a real drag avoids that.
+        QWindow *window = windowHandle();
+        if (!window || !window->startSystemMove())
+            m_dragOffset = *m_pressPosition - pos();
+        m_pressPosition.reset();
+    }
     if (m_dragOffset && (event->buttons() & Qt::LeftButton)) {
         move(event->globalPosition().toPoint() - *m_dragOffset);
         event->accept();
@@ -89,6 +98,7 @@ void PanelWindow::mouseMoveEvent(QMouseEvent *event)
 
 void PanelWindow::mouseReleaseEvent(QMouseEvent *event)
 {
+    m_pressPosition.reset();
     m_dragOffset.reset();
     QWidget::mouseReleaseEvent(event);
 }

@@ -11,8 +11,9 @@ class PlanUsageFetcher;
 class QAction;
 
 // The program's one window: a frameless, translucent, always-on-top 650 x 185 panel whose only
-// content is the ContentView, centred on the primary screen when created. A press on any point
-// that is not a key moves the window. Its actions ("About Glimmerox", "Hide Glimmerox",
+// content is the ContentView, centred on the primary screen when created. Dragging from any point
+// that is not a key moves the window, once the pointer has travelled the platform's drag distance,
+// so a short click never leaves the window following the pointer. Its actions ("About Glimmerox", "Hide Glimmerox",
 // "Bring to Front", "Quit Glimmerox") are offered on right-click where there is no menu bar,
 // and their shortcuts work while the panel has focus.
 class PanelWindow : public QWidget
@@ -48,6 +49,8 @@ private:
     QAction *m_hide;
     QAction *m_bringToFront;
     QAction *m_quit;
+    // Where a left press on the body happened (global), until the move starts or the button is released.
+    std::optional<QPoint> m_pressPosition;
     // Where the press grabbed the window, when the platform cannot move it for us.
     std::optional<QPoint> m_dragOffset;
 };

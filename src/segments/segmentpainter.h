@@ -23,8 +23,7 @@ class SegmentPainter
 public:
     explicit SegmentPainter(QPainter &painter);
     ~SegmentPainter();
-    SegmentPainter(const SegmentPainter &) = delete;
-    SegmentPainter &operator=(const SegmentPainter &) = delete;
+    Q_DISABLE_COPY_MOVE(SegmentPainter)
 
     // Draws the digits layer by layer: every unlit segment, then every lit body, then every
     // lit core. Segments never overlap, so this is the same picture as drawing each segment

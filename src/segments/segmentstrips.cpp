@@ -60,6 +60,7 @@ QStringList graphemes(const QString &text)
 
 qreal stripWidth(qsizetype cells, qreal cellWidth, qreal spacing)
 {
+    Q_ASSERT(cellWidth >= 0 && spacing >= 0);
     if (cells <= 0)
         return 0;
     return qreal(cells) * cellWidth + qreal(cells - 1) * spacing;

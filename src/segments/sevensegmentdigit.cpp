@@ -42,6 +42,7 @@ SevenSegmentDigit SevenSegmentDigit::fromChar(std::optional<QStringView> charact
 
 QRectF SevenSegmentDigit::segRect(int index, QSizeF cell, qreal t, qreal g)
 {
+    Q_ASSERT(t >= 0 && g >= 0);
     const qreal w = cell.width();
     const qreal h = cell.height();
     const qreal v = h / 2 - t - 2.5 * g;          // length of a vertical segment

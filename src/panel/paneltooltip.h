@@ -1,0 +1,16 @@
+#pragma once
+
+#include "panelcontent.h"
+
+#include <QDateTime>
+#include <QString>
+
+// What the tooltip over an area says for these inputs.
+QString panelTooltip(const PanelInputs &inputs, PanelArea area);
+
+// The reason of a failed fetch in words, with the next try where one is known.
+QString failureText(const PlanFailure &failure, const QString &credentialLocation);
+
+// The projected use of a quota window: "at this pace, 100 % in 2 h 10 min", "lasts until reset",
+// or empty when there is nothing to project. windowSeconds is the window's length.
+QString paceText(double utilization, const QDateTime &resetsAt, qint64 windowSeconds, const QDateTime &now);
