@@ -32,9 +32,14 @@ public:
     void centreOnScreen();
     // Shows, raises and activates the window, also after it was hidden or minimised.
     void bringToFront();
+    // Offers a further action in the panel's menu, after "About Glimmerox".
+    void addMenuAction(QAction *action);
+    QList<QAction *> menuActions() const { return m_menuActions; }
 
 signals:
     void aboutRequested();
+    // "Hide Glimmerox" was chosen; when nothing receives this, the panel minimises itself.
+    void hideRequested();
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -48,6 +53,7 @@ private:
     QAction *m_hide;
     QAction *m_bringToFront;
     QAction *m_quit;
+    QList<QAction *> m_menuActions;
     // Where the press grabbed the window, when the platform cannot move it for us.
     std::optional<QPoint> m_dragOffset;
 };
