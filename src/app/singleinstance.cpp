@@ -27,7 +27,9 @@ SingleInstance::SingleInstance(QString serverName, QObject *parent)
     : QObject(parent)
     , m_serverName(std::move(serverName))
 {
-    m_server.setSocketOptions(QLocalServer::UserAccessOption);
+    // No socket options: with them Qt renames its socket over an existing one, and a second
+    // instance would silently take the first one's place instead of finding it. A connection
+    // carries nothing but "come to the front", so the socket's default permissions do.
     connect(&m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket *socket = m_server.nextPendingConnection()) {
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
@@ -45,8 +47,7 @@ bool SingleInstance::claim()
     QLocalSocket socket;
     socket.connectToServer(m_serverName);
     if (socket.waitForConnected(1000)) {
-        // Connecting is the whole request; wait until the running instance has taken it.
-        socket.waitForDisconnected(1000);
+        // Connecting is the whole request: the running instance takes it from the queue later.
         qCDebug(lcApp) << "another instance runs; it was asked to come to the front";
         return false;
     }

@@ -1,6 +1,7 @@
 #include "startup.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QObject>
 
 StartupRequest parseCommandLine(const QStringList &arguments, const QString &version)
@@ -10,12 +11,20 @@ StartupRequest parseCommandLine(const QStringList &arguments, const QString &ver
         QObject::tr("Claude Code's context, token and plan quota use on a small instrument panel."));
     // Qt's single-dash options (-reverse, -platform) are whole words, never bundles of letters.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help = parser.addHelpOption();
+    // The help option by hand: addHelpOption() would also offer --help-all, which needs an
+    // application object to answer.
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QObject::tr("Displays help on commandline options."));
+    parser.addOption(help);
     const QCommandLineOption versionOption = parser.addVersionOption();
     parser.parse(arguments);
 
-    if (parser.isSet(help))
-        return {StartupRequest::Action::printText, parser.helpText()};
+    if (parser.isSet(help)) {
+        // Without an application object the parser cannot know the program's name.
+        QString text = parser.helpText();
+        text.replace(QStringLiteral("<executable_name>"), QFileInfo(arguments.value(0)).fileName());
+        return {StartupRequest::Action::printText, text};
+    }
     if (parser.isSet(versionOption))
         return {StartupRequest::Action::printText, QStringLiteral("Glimmerox %1\n").arg(version)};
     return {};
