@@ -2,7 +2,6 @@
 #include "usagenotifications.h"
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -15,17 +14,13 @@ class NotificationServer : public QObject
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 
 public:
-    struct Call
-    {
-        QString appName, icon, summary;
-    };
-    QList<Call> calls;
+    QStringList calls; // "app name|icon|summary"
 
 public slots:
     uint Notify(const QString &appName, uint, const QString &icon, const QString &summary, const QString &,
                 const QStringList &, const QVariantMap &, int)
     {
-        calls.append({appName, icon, summary});
+        calls << appName + u'|' + icon + u'|' + summary;
         return uint(calls.size());
     }
 };
@@ -35,54 +30,39 @@ class TestNotifications : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void thresholdsReachTheServer();
-    void noServerNoNotification();
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_bus;
-    QString m_address;
+    void notificationsOnAPrivateBus();
 };
 
-void TestNotifications::initTestCase()
+void TestNotifications::notificationsOnAPrivateBus()
 {
     const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
     if (daemon.isEmpty())
         QSKIP("dbus-daemon is not installed");
     // A private session bus that can start no service of its own.
-    const QString config = m_dir.filePath(QStringLiteral("bus.conf"));
-    QFile file(config);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("<busconfig><type>session</type><listen>unix:tmpdir=" + m_dir.path().toUtf8()
-               + "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                 "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-                 "<allow own=\"*\"/></policy></busconfig>");
-    file.close();
-    m_bus.start(daemon, {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                         QStringLiteral("--print-address")});
-    QVERIFY(m_bus.waitForReadyRead(10000));
-    while (!m_bus.canReadLine())
-        QVERIFY(m_bus.waitForReadyRead(10000));
-    m_address = QString::fromUtf8(m_bus.readLine().trimmed());
-}
+    QTemporaryDir dir;
+    QFile config(dir.filePath(QStringLiteral("bus.conf")));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("<busconfig><type>session</type><listen>unix:tmpdir=" + dir.path().toUtf8()
+                 + "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
+                   "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
+    config.close();
+    QProcess bus;
+    bus.start(daemon, {QStringLiteral("--config-file=") + config.fileName(), QStringLiteral("--nofork"),
+                       QStringLiteral("--print-address")});
+    while (!bus.canReadLine())
+        QVERIFY(bus.waitForReadyRead(10000));
+    const QString address = QString::fromUtf8(bus.readLine().trimmed());
 
-void TestNotifications::cleanupTestCase()
-{
-    m_bus.terminate();
-    m_bus.waitForFinished();
-}
+    // A bus without a server: nothing happens, and nothing is kept for later.
+    FreedesktopNotifier notifier(QDBusConnection::connectToBus(address, QStringLiteral("panel")));
+    notifier.notify(QStringLiteral("dropped"), {});
 
-void TestNotifications::thresholdsReachTheServer()
-{
-    QDBusConnection serverBus = QDBusConnection::connectToBus(m_address, QStringLiteral("server"));
+    QDBusConnection serverBus = QDBusConnection::connectToBus(address, QStringLiteral("server"));
     NotificationServer server;
     QVERIFY(serverBus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &server,
                                      QDBusConnection::ExportAllSlots));
     QVERIFY(serverBus.registerService(QStringLiteral("org.freedesktop.Notifications")));
 
-    FreedesktopNotifier notifier(QDBusConnection::connectToBus(m_address, QStringLiteral("panel")));
     UsageNotifications notifications(notifier);
     PlanUsage usage;
     usage.fiveHourResetsAt = QDateTime::currentDateTimeUtc().addSecs(3600);
@@ -92,36 +72,16 @@ void TestNotifications::thresholdsReachTheServer()
     }
     SessionStats stats;
     stats.sessionId = QStringLiteral("s1");
-    stats.lastContextTokens = 20000;
-    notifications.observe(stats);
-    stats.lastContextTokens = 170000;
-    notifications.observe(stats);
-
+    for (qint64 tokens : {20000, 170000}) {
+        stats.lastContextTokens = tokens;
+        notifications.observe(stats);
+    }
     QTRY_COMPARE(server.calls.size(), 2);
-    QCOMPARE(server.calls.at(0).appName, QStringLiteral("Glimmerox"));
-    QCOMPARE(server.calls.at(0).icon, QStringLiteral("glimmerox"));
-    QVERIFY2(server.calls.at(0).summary.contains(QStringLiteral("96 %")), qPrintable(server.calls.at(0).summary));
-    QVERIFY2(server.calls.at(1).summary.contains(QStringLiteral("85 %")), qPrintable(server.calls.at(1).summary));
-    serverBus.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
-    QDBusConnection::disconnectFromBus(QStringLiteral("server"));
-}
-
-void TestNotifications::noServerNoNotification()
-{
-    // No bus at all: nothing happens.
-    FreedesktopNotifier(QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent"), QStringLiteral("none")))
-        .notify(QStringLiteral("lost"), {});
-
-    FreedesktopNotifier notifier(QDBusConnection::connectToBus(m_address, QStringLiteral("early")));
-    notifier.notify(QStringLiteral("dropped"), {});
-    // A server that comes later sees only what was sent after it came: nothing was queued.
-    QDBusConnection serverBus = QDBusConnection::connectToBus(m_address, QStringLiteral("late server"));
-    NotificationServer server;
-    serverBus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &server, QDBusConnection::ExportAllSlots);
-    QVERIFY(serverBus.registerService(QStringLiteral("org.freedesktop.Notifications")));
-    notifier.notify(QStringLiteral("delivered"), {});
-    QTRY_COMPARE(server.calls.size(), 1);
-    QCOMPARE(server.calls.at(0).summary, QStringLiteral("delivered"));
+    QVERIFY2(server.calls.at(0).startsWith(QStringLiteral("Glimmerox|glimmerox|")), qPrintable(server.calls.at(0)));
+    QVERIFY2(server.calls.at(0).contains(QStringLiteral("96 %")), qPrintable(server.calls.at(0)));
+    QVERIFY2(server.calls.at(1).contains(QStringLiteral("85 %")), qPrintable(server.calls.at(1)));
+    bus.terminate();
+    bus.waitForFinished();
 }
 
 QTEST_MAIN(TestNotifications)
