@@ -45,6 +45,10 @@ void PanelTray::hidePanel()
                 restorePanel();
         });
         m_icon->show();
+        // With the panel hidden, closing a box opened from the tray menu (About) would otherwise
+        // look like closing the last window and end the program.
+        m_quitOnLastWindowClosed = QApplication::quitOnLastWindowClosed();
+        QApplication::setQuitOnLastWindowClosed(false);
     }
     m_panel.hide();
 }
@@ -66,6 +70,7 @@ bool PanelTray::eventFilter(QObject *watched, QEvent *event)
     // However the panel comes back (tray click, "Bring to Front", a later launch), the icon goes.
     if (watched == &m_panel && event->type() == QEvent::Show && m_icon) {
         m_icon->hide();
+        QApplication::setQuitOnLastWindowClosed(m_quitOnLastWindowClosed);
         // Not deleted here: this may run inside the icon's own activation signal.
         m_icon.release()->deleteLater();
         m_menu.release()->deleteLater();

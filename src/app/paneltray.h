@@ -42,6 +42,7 @@ private:
     PanelWindow &m_panel;
     TrayCheck m_trayAvailable;
     QString m_toolTip;
+    bool m_quitOnLastWindowClosed = true;
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<QSystemTrayIcon> m_icon;
 };
