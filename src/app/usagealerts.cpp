@@ -38,6 +38,7 @@ QList<UsageAlert> UsageAlerts::observeWindow(Window &window, UsageAlert::Subject
 {
     if (!percent)
         return {};
+    Q_ASSERT(*percent >= 0 && *percent <= 100); // the plan figures are held to 0..100
     if (!window.seen) {
         window = {true, resetsAt, levelOf(*percent)};
         return {};
