@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building Glimmerox needs, only where something is missing:
-# Debian/Ubuntu through apt-get (as root, or with sudo), macOS through Homebrew.
+# Debian/Ubuntu through apt-get (as root, or with sudo), macOS through Homebrew. Besides the
+# build itself: dbus-daemon for the notification tests' private bus, appstreamcli and
+# desktop-file-validate for the metainfo and desktop file checks, dpkg-dev and file for the package.
 # Usage: scripts/setup-deps.sh [--fuzz]   (--fuzz adds clang and its libFuzzer runtime)
 set -euo pipefail
 
@@ -20,7 +22,8 @@ if ! command -v dpkg-query >/dev/null; then
     exit 0
 fi
 
-packages=(build-essential cmake pkg-config qt6-base-dev libsimdjson-dev libgl-dev libxcb1-dev fonts-dejavu-core)
+packages=(build-essential cmake pkg-config qt6-base-dev libsimdjson-dev libgl-dev libxcb1-dev fonts-dejavu-core
+          dbus-daemon appstream desktop-file-utils dpkg-dev file)
 [ "$want_fuzz" = 1 ] && packages+=(clang libclang-rt-dev)
 
 missing=()

@@ -19,6 +19,15 @@ normal)
     cmake --build build-tests --parallel "$jobs"
     echo "== running the tests"
     ctest --test-dir build-tests --output-on-failure --parallel "$jobs"
+    # The desktop entry and the AppStream metainfo, checked by the tools distributions use.
+    if command -v desktop-file-validate >/dev/null; then
+        echo "== desktop-file-validate"
+        desktop-file-validate src/app/glimmerox.desktop
+    fi
+    if command -v appstreamcli >/dev/null; then
+        echo "== appstreamcli validate"
+        appstreamcli validate --no-net src/app/org.glimmerox.Glimmerox.metainfo.xml
+    fi
     ;;
 --sanitize)
     scripts/setup-deps.sh

@@ -16,6 +16,7 @@ void installApplicationMenu(PanelWindow &panel)
     auto *bar = new QMenuBar(nullptr);
     QMenu *application = bar->addMenu(QStringLiteral("Glimmerox"));
     application->addAction(panel.aboutAction());
+    application->addActions(panel.menuActions());
     application->addAction(panel.quitAction());
     QMenu *window = bar->addMenu(QObject::tr("Window"));
     window->addAction(panel.bringToFrontAction());

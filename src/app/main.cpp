@@ -1,27 +1,85 @@
 #include "aboutbox.h"
 #include "appmenu.h"
+#include "claudedatadir.h"
 #include "claudestatsreader.h"
+#include "desktopnotifier.h"
 #include "panelwindow.h"
+#include "paneltray.h"
 #include "planusagefetcher.h"
+#include "sessionrecords.h"
+#include "singleinstance.h"
+#include "startatlogin.h"
+#include "startup.h"
+#include "usagenotifications.h"
 
 #include <QApplication>
 #include <QIcon>
 
+#include <cstdio>
+
+namespace {
+
+QStringList argumentList(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+QIcon applicationIcon()
+{
+    QIcon icon;
+    for (int size : {32, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/glimmerox-%1.png").arg(size));
+    return icon;
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
+    // --version and --help answer before anything needs a display.
+    const StartupRequest request = parseCommandLine(argumentList(argc, argv), QStringLiteral(GLIMMEROX_VERSION));
+    if (request.action == StartupRequest::Action::printText) {
+        std::fputs(request.text.toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (const std::optional<QByteArray> platform = preferredPlatform(QProcessEnvironment::systemEnvironment()))
+        qputenv("QT_QPA_PLATFORM", *platform);
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Glimmerox"));
     QApplication::setApplicationVersion(QStringLiteral(GLIMMEROX_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("glimmerox"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/glimmerox.png")));
+    QApplication::setWindowIcon(applicationIcon());
     QApplication::setQuitOnLastWindowClosed(true);
 
+    SingleInstance instance(SingleInstance::userServerName());
+    if (!instance.claim())
+        return 0;
+
     // Both sources exist, and have started their own timers, before the event loop runs.
-    ClaudeStatsReader statsReader;
-    PlanUsageFetcher planFetcher;
+    const QString claudeDir = claudeDataDirectory();
+    ClaudeStatsReader statsReader(claudeDir);
+    PlanFetcherEnvironment fetcherEnvironment = PlanFetcherEnvironment::system();
+    fetcherEnvironment.isClaudeCodeRunning = [claudeDir] { return !findActiveSessions(claudeDir).isEmpty(); };
+    PlanUsageFetcher planFetcher(fetcherEnvironment);
 
     PanelWindow panel(statsReader, planFetcher);
     QObject::connect(&panel, &PanelWindow::aboutRequested, &panel, [&panel] { showAboutBox(&panel); });
+    panel.addMenuAction(createStartAtLoginAction(StartAtLogin::forCurrentUser(), &panel));
+
+    auto *tray = new PanelTray(panel);
+    const auto updateTray = [&] { tray->setFigures(statsReader.sessionStats(), planFetcher.planUsage()); };
+    QObject::connect(&statsReader, &ClaudeStatsReader::sessionStatsChanged, tray, updateTray);
+    QObject::connect(&planFetcher, &PlanUsageFetcher::planUsageChanged, tray, updateTray);
+    QObject::connect(&instance, &SingleInstance::activationRequested, tray, &PanelTray::restorePanel);
+
+    const std::unique_ptr<DesktopNotifier> notifier = systemNotifier();
+    UsageNotifications notifications(*notifier);
+    notifications.follow(statsReader, planFetcher);
+
     installApplicationMenu(panel);
     panel.show();
     applyPlatformWindowBehaviour(panel);

@@ -6,6 +6,7 @@
 #include <QContextMenuEvent>
 #include <QApplication>
 #include <QMenu>
+#include <QMetaMethod>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QWindow>
@@ -35,9 +36,14 @@ PanelWindow::PanelWindow(ClaudeStatsReader &stats, PlanUsageFetcher &fetcher, QW
         addAction(action);
     }
     connect(m_about, &QAction::triggered, this, &PanelWindow::aboutRequested);
-    // A frameless panel has no other way back once hidden, so hiding minimises it: the
-    // taskbar (or "Bring to Front") restores it.
-    connect(m_hide, &QAction::triggered, this, &QWidget::showMinimized);
+    // A frameless panel has no other way back once hidden, so unless the application hides it
+    // somewhere else (a tray icon), hiding minimises it: the taskbar (or "Bring to Front") restores it.
+    connect(m_hide, &QAction::triggered, this, [this] {
+        if (isSignalConnected(QMetaMethod::fromSignal(&PanelWindow::hideRequested)))
+            emit hideRequested();
+        else
+            showMinimized();
+    });
     connect(m_bringToFront, &QAction::triggered, this, &PanelWindow::bringToFront);
     connect(m_quit, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 
@@ -60,6 +66,11 @@ void PanelWindow::bringToFront()
     show();
     raise();
     activateWindow();
+}
+
+void PanelWindow::addMenuAction(QAction *action)
+{
+    m_menuActions.append(action);
 }
 
 void PanelWindow::mousePressEvent(QMouseEvent *event)
@@ -111,6 +122,7 @@ void PanelWindow::contextMenuEvent(QContextMenuEvent *event)
 #else
     QMenu menu(this);
     menu.addAction(m_about);
+    menu.addActions(m_menuActions);
     menu.addSeparator();
     menu.addAction(m_hide);
     menu.addAction(m_bringToFront);

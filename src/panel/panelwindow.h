@@ -33,9 +33,14 @@ public:
     void centreOnScreen();
     // Shows, raises and activates the window, also after it was hidden or minimised.
     void bringToFront();
+    // Offers a further action in the panel's menu, after "About Glimmerox".
+    void addMenuAction(QAction *action);
+    QList<QAction *> menuActions() const { return m_menuActions; }
 
 signals:
     void aboutRequested();
+    // "Hide Glimmerox" was chosen; when nothing receives this, the panel minimises itself.
+    void hideRequested();
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -51,6 +56,7 @@ private:
     QAction *m_quit;
     // Where a left press on the body happened (global), until the move starts or the button is released.
     std::optional<QPoint> m_pressPosition;
+    QList<QAction *> m_menuActions;
     // Where the press grabbed the window, when the platform cannot move it for us.
     std::optional<QPoint> m_dragOffset;
 };

@@ -1,0 +1,109 @@
+#include "usagealerts.h"
+
+#include <QLocale>
+#include <QObject>
+
+namespace {
+
+// The highest threshold a figure has reached, 0 below the first.
+int levelOf(qint64 percent)
+{
+    int level = 0;
+    for (int threshold : UsageAlerts::thresholds)
+        if (percent >= threshold)
+            level = threshold;
+    return level;
+}
+
+// The service sends the same reset instant with a little jitter from report to report; a new
+// window period starts only when the reset moves on by more than that, or appears or vanishes
+// (a window that is not running has no reset).
+bool startsNewPeriod(const std::optional<QDateTime> &current, const std::optional<QDateTime> &next)
+{
+    constexpr qint64 jitterSeconds = 60;
+    if (current.has_value() != next.has_value())
+        return true;
+    return current && current->secsTo(*next) > jitterSeconds;
+}
+
+QString windowName(UsageAlert::Subject subject)
+{
+    return subject == UsageAlert::Subject::fiveHour ? QObject::tr("5-hour") : QObject::tr("7-day");
+}
+
+} // namespace
+
+QList<UsageAlert> UsageAlerts::observeWindow(Window &window, UsageAlert::Subject subject,
+                                             std::optional<qint64> percent, const std::optional<QDateTime> &resetsAt)
+{
+    if (!percent)
+        return {};
+    Q_ASSERT(*percent >= 0 && *percent <= 100); // the plan figures are held to 0..100
+    if (!window.seen) {
+        window = {true, resetsAt, levelOf(*percent)};
+        return {};
+    }
+    QList<UsageAlert> alerts;
+    if (startsNewPeriod(window.period, resetsAt)) {
+        if (window.level >= thresholds[0])
+            alerts.append({subject, 0, *percent, resetsAt, {}});
+        window.period = resetsAt;
+        window.level = 0;
+    }
+    const int level = levelOf(*percent);
+    if (level > window.level) {
+        window.level = level;
+        alerts.append({subject, level, *percent, resetsAt, {}});
+    }
+    return alerts;
+}
+
+QList<UsageAlert> UsageAlerts::observe(const PlanUsage &usage)
+{
+    return observeWindow(m_fiveHour, UsageAlert::Subject::fiveHour, usage.fiveHourPercent(), usage.fiveHourResetsAt)
+        + observeWindow(m_weekly, UsageAlert::Subject::weekly, usage.weeklyPercent(), usage.weeklyResetsAt);
+}
+
+QList<UsageAlert> UsageAlerts::observe(const SessionStats &stats)
+{
+    if (stats.sessionId.isEmpty())
+        return {};
+    const qint64 percent = stats.contextPercent();
+    const int level = levelOf(percent);
+    const auto known = m_sessionLevels.constFind(stats.sessionId);
+    if (known == m_sessionLevels.cend()) {
+        m_sessionLevels.insert(stats.sessionId, level);
+        return {};
+    }
+    if (level <= *known)
+        return {};
+    m_sessionLevels[stats.sessionId] = level;
+    return {{UsageAlert::Subject::context, level, percent, std::nullopt, projectName(stats.cwd)}};
+}
+
+AlertText alertText(const UsageAlert &alert)
+{
+    const QLocale locale;
+    const auto resetWords = [&] {
+        if (!alert.resetsAt)
+            return QString();
+        const QDateTime local = alert.resetsAt->toLocalTime();
+        const QString format = alert.subject == UsageAlert::Subject::weekly ? QStringLiteral("ddd HH:mm")
+                                                                            : QStringLiteral("HH:mm");
+        return QObject::tr("Resets at %1.").arg(locale.toString(local, format));
+    };
+    switch (alert.subject) {
+    case UsageAlert::Subject::context:
+        return {QObject::tr("Context %1 % full").arg(alert.percent),
+                QObject::tr("The Claude Code session in %1 has used %2 % of its context window.")
+                    .arg(alert.project.isEmpty() ? QObject::tr("an unnamed folder") : alert.project)
+                    .arg(alert.percent)};
+    case UsageAlert::Subject::fiveHour:
+    case UsageAlert::Subject::weekly:
+        if (alert.threshold == 0)
+            return {QObject::tr("%1 quota reset").arg(windowName(alert.subject)),
+                    QObject::tr("The %1 window starts afresh at %2 %.").arg(windowName(alert.subject)).arg(alert.percent)};
+        return {QObject::tr("%1 quota at %2 %").arg(windowName(alert.subject)).arg(alert.percent), resetWords()};
+    }
+    return {};
+}

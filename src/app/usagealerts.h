@@ -1,0 +1,61 @@
+#pragma once
+
+#include "planusage.h"
+#include "sessionstats.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// One moment worth a desktop notification.
+struct UsageAlert
+{
+    enum class Subject { fiveHour, weekly, context };
+    Subject subject = Subject::context;
+    // 80 or 95 for a threshold reached; 0 when a window the user had reached 80 % in has reset.
+    int threshold = 0;
+    qint64 percent = 0;
+    std::optional<QDateTime> resetsAt; // the window's next reset, for the words
+    QString project;                  // context: the session's project folder
+
+    friend bool operator==(const UsageAlert &, const UsageAlert &) = default;
+};
+
+// Decides when the figures deserve a notification: the 5-hour and 7-day figures and the shown
+// session's context fill, each on first reaching 80 % and 95 % within one window period (told
+// apart by its reset instant) or one session, and a window resetting after it had reached 80 %.
+// The first figures of each window and session only set the baseline, so a restart never repeats
+// a notification. Nothing is kept on disk.
+class UsageAlerts
+{
+public:
+    static constexpr int thresholds[] = {80, 95};
+
+    QList<UsageAlert> observe(const PlanUsage &usage);
+    QList<UsageAlert> observe(const SessionStats &stats);
+
+private:
+    struct Window
+    {
+        bool seen = false;
+        std::optional<QDateTime> period; // reset instant of the period the level belongs to
+        int level = 0;                   // highest threshold reached in that period
+    };
+    static QList<UsageAlert> observeWindow(Window &window, UsageAlert::Subject subject,
+                                           std::optional<qint64> percent, const std::optional<QDateTime> &resetsAt);
+
+    Window m_fiveHour;
+    Window m_weekly;
+    QHash<QString, int> m_sessionLevels; // session id → highest threshold reached
+};
+
+// The notification's summary and body for an alert.
+struct AlertText
+{
+    QString summary;
+    QString body;
+};
+AlertText alertText(const UsageAlert &alert);

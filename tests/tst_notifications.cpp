@@ -1,0 +1,88 @@
+#include "desktopnotifier_freedesktop.h"
+#include "usagenotifications.h"
+
+#include <QDBusConnection>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+// Stands in for the desktop's notification server: records every Notify call.
+class NotificationServer : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    QStringList calls; // "app name|icon|summary"
+
+public slots:
+    uint Notify(const QString &appName, uint, const QString &icon, const QString &summary, const QString &,
+                const QStringList &, const QVariantMap &, int)
+    {
+        calls << appName + u'|' + icon + u'|' + summary;
+        return uint(calls.size());
+    }
+};
+
+class TestNotifications : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void notificationsOnAPrivateBus();
+};
+
+void TestNotifications::notificationsOnAPrivateBus()
+{
+    const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+    if (daemon.isEmpty())
+        QSKIP("dbus-daemon is not installed");
+    // A private session bus that can start no service of its own.
+    QTemporaryDir dir;
+    QFile config(dir.filePath(QStringLiteral("bus.conf")));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("<busconfig><type>session</type><listen>unix:tmpdir=" + dir.path().toUtf8()
+                 + "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
+                   "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
+    config.close();
+    QProcess bus;
+    bus.start(daemon, {QStringLiteral("--config-file=") + config.fileName(), QStringLiteral("--nofork"),
+                       QStringLiteral("--print-address")});
+    while (!bus.canReadLine())
+        QVERIFY(bus.waitForReadyRead(10000));
+    const QString address = QString::fromUtf8(bus.readLine().trimmed());
+
+    // A bus without a server: nothing happens, and nothing is kept for later.
+    FreedesktopNotifier notifier(QDBusConnection::connectToBus(address, QStringLiteral("panel")));
+    notifier.notify(QStringLiteral("dropped"), {});
+
+    QDBusConnection serverBus = QDBusConnection::connectToBus(address, QStringLiteral("server"));
+    NotificationServer server;
+    QVERIFY(serverBus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &server,
+                                     QDBusConnection::ExportAllSlots));
+    QVERIFY(serverBus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+
+    UsageNotifications notifications(notifier);
+    PlanUsage usage;
+    usage.fiveHourResetsAt = QDateTime::currentDateTimeUtc().addSecs(3600);
+    for (double figure : {90.0 /* the baseline */, 96.0, 97.0}) {
+        usage.fiveHourUtilization = figure;
+        notifications.observe(usage);
+    }
+    SessionStats stats;
+    stats.sessionId = QStringLiteral("s1");
+    for (qint64 tokens : {20000, 170000}) {
+        stats.lastContextTokens = tokens;
+        notifications.observe(stats);
+    }
+    QTRY_COMPARE(server.calls.size(), 2);
+    QVERIFY2(server.calls.at(0).startsWith(QStringLiteral("Glimmerox|glimmerox|")), qPrintable(server.calls.at(0)));
+    QVERIFY2(server.calls.at(0).contains(QStringLiteral("96 %")), qPrintable(server.calls.at(0)));
+    QVERIFY2(server.calls.at(1).contains(QStringLiteral("85 %")), qPrintable(server.calls.at(1)));
+    bus.terminate();
+    bus.waitForFinished();
+}
+
+QTEST_MAIN(TestNotifications)
+#include "tst_notifications.moc"

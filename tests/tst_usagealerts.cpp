@@ -1,0 +1,79 @@
+#include "usagealerts.h"
+
+#include <QTest>
+
+// Each step is one published figure: "5h 82 @1" is a 5-hour figure of 82 % in the period that
+// resets at hour 1, "7d 90 @2" the same for the 7-day window, "5h 0" a window without a reset,
+// "5h -" a report without that window, "s1 85" session s1's context at 85 %. Each alert reads
+// "5h 80", "7d reset", "s1 95".
+class TestUsageAlerts : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void alerts_data();
+    void alerts();
+};
+
+void TestUsageAlerts::alerts_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("expected");
+    const auto list = [](const char *text) { return QString::fromLatin1(text).split(u',', Qt::SkipEmptyParts); };
+    QTest::addRow("a threshold passed before the first figures is never announced")
+        << list("5h 85 @1,5h 90 @1") << list("");
+    QTest::addRow("later crossings are announced once per threshold; a report without the window changes nothing")
+        << list("5h 50 @1,5h 81 @1,5h 79 @1,5h -,5h 85 @1,5h 95 @1,5h 99 @1") << list("5h 80,5h 95");
+    QTest::addRow("passing both thresholds at once announces the higher")
+        << list("5h 10 @1,5h 97 @1") << list("5h 95");
+    QTest::addRow("a reset after 80 %% is announced; the new period counts afresh")
+        << list("5h 50 @1,5h 82 @1,5h 5 @6,5h 81 @6") << list("5h 80,5h reset,5h 80");
+    QTest::addRow("a reset below 80 %% is silent") << list("5h 50 @1,5h 10 @6") << list("");
+    QTest::addRow("a baseline above 80 %% earns the reset, also of a window that stops running")
+        << list("5h 85 @1,5h 0") << list("5h reset");
+    QTest::addRow("the 7-day window keeps its own figures and periods")
+        << list("5h 50 @1,7d 50 @100,5h 96 @1,7d 90 @100,7d 5 @268") << list("5h 95,7d 80,7d reset");
+    QTest::addRow("each session's first figures are its own baseline")
+        << list("s1 85,s2 50,s1 90,s2 85,s1 96") << list("s2 80,s1 95");
+    QTest::addRow("compacting does not announce the same threshold again")
+        << list("s1 10,s1 85,s1 20,s1 90") << list("s1 80");
+}
+
+void TestUsageAlerts::alerts()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, expected);
+    const QDateTime start(QDate(2026, 3, 1), QTime(0, 0), Qt::UTC);
+    UsageAlerts alerts;
+    QStringList seen;
+    for (qsizetype index = 0; index < steps.size(); ++index) {
+        const QStringList parts = steps.at(index).split(u' ');
+        const QString subject = parts.at(0);
+        QList<UsageAlert> raised;
+        if (subject.startsWith(u's')) {
+            SessionStats stats;
+            stats.sessionId = stats.cwd = subject;
+            stats.lastContextTokens = parts.at(1).toLongLong() * stats.contextWindowSize / 100;
+            raised = alerts.observe(stats);
+        } else {
+            PlanUsage usage;
+            auto &figure = subject == u"5h" ? usage.fiveHourUtilization : usage.weeklyUtilization;
+            auto &resetsAt = subject == u"5h" ? usage.fiveHourResetsAt : usage.weeklyResetsAt;
+            if (parts.at(1) != u'-')
+                figure = parts.at(1).toDouble();
+            if (parts.size() > 2) // reports jitter a little
+                resetsAt = start.addSecs(parts.at(2).mid(1).toLongLong() * 3600 + index % 2 * 7);
+            raised = alerts.observe(usage);
+        }
+        for (const UsageAlert &alert : raised) {
+            const QString name = alert.subject == UsageAlert::Subject::context ? alert.project
+                : alert.subject == UsageAlert::Subject::fiveHour                ? QStringLiteral("5h")
+                                                                                : QStringLiteral("7d");
+            seen << name + (alert.threshold ? QStringLiteral(" %1").arg(alert.threshold) : QStringLiteral(" reset"));
+        }
+    }
+    QCOMPARE(seen, expected);
+}
+
+QTEST_APPLESS_MAIN(TestUsageAlerts)
+#include "tst_usagealerts.moc"
