@@ -19,18 +19,25 @@ class RegularFile
 public:
     explicit RegularFile(const QString &path);
     ~RegularFile();
-    RegularFile(const RegularFile &) = delete;
-    RegularFile &operator=(const RegularFile &) = delete;
+    Q_DISABLE_COPY_MOVE(RegularFile)
 
     bool isOpen() const { return m_fd >= 0; }
+    // The size when the file was opened.
     qint64 size() const { return m_size; }
+    // Device and inode: the same pair means the same file, whatever path reached it.
+    qint64 device() const { return m_device; }
+    qint64 inode() const { return m_inode; }
 
     // Reads up to `capacity` bytes; returns the count, 0 at the end, -1 on an error.
     qint64 read(char *buffer, qint64 capacity);
+    // Moves the read position to `offset` from the start; false on an error.
+    bool seek(qint64 offset);
 
 private:
     int m_fd = -1;
     qint64 m_size = 0;
+    qint64 m_device = 0;
+    qint64 m_inode = 0;
 };
 
 // The path as the file system takes it; absent when it holds a NUL character, which would
@@ -56,6 +63,21 @@ struct FileTime
 
 // Content modification time of the file at path (links followed); absent when it cannot be read.
 std::optional<FileTime> modificationTime(const QString &path);
+
+// What a stat of a path (links followed) tells about the file it names.
+struct FileStatus
+{
+    qint64 device = 0;
+    qint64 inode = 0;
+    qint64 size = 0;
+    FileTime modified;
+    bool regular = false;
+
+    friend bool operator==(const FileStatus &, const FileStatus &) = default;
+};
+
+// Absent when the path cannot be reached.
+std::optional<FileStatus> fileStatus(const QString &path);
 
 // Whether a process with this id exists (a signal-0 probe). Ids of 0 or below, or beyond the
 // 32-bit range, never count: they would address process groups or wrap around.

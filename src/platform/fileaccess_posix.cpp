@@ -35,6 +35,8 @@ RegularFile::RegularFile(const QString &path)
     }
     m_fd = fd;
     m_size = info.st_size;
+    m_device = qint64(info.st_dev);
+    m_inode = qint64(info.st_ino);
 }
 
 RegularFile::~RegularFile()
@@ -52,6 +54,11 @@ qint64 RegularFile::read(char *buffer, qint64 capacity)
         if (count >= 0 || errno != EINTR)
             return count;
     }
+}
+
+bool RegularFile::seek(qint64 offset)
+{
+    return m_fd >= 0 && ::lseek(m_fd, off_t(offset), SEEK_SET) == off_t(offset);
 }
 
 std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxSize)
@@ -98,7 +105,7 @@ std::optional<QStringList> listDirectory(const QString &path)
     return names;
 }
 
-std::optional<FileTime> modificationTime(const QString &path)
+std::optional<FileStatus> fileStatus(const QString &path)
 {
     const std::optional<QByteArray> name = encodedPath(path);
     struct stat info;
@@ -109,7 +116,14 @@ std::optional<FileTime> modificationTime(const QString &path)
 #else
     const timespec &time = info.st_mtim;
 #endif
-    return FileTime{qint64(time.tv_sec), qint64(time.tv_nsec)};
+    return FileStatus{qint64(info.st_dev), qint64(info.st_ino), qint64(info.st_size),
+                      FileTime{qint64(time.tv_sec), qint64(time.tv_nsec)}, S_ISREG(info.st_mode)};
+}
+
+std::optional<FileTime> modificationTime(const QString &path)
+{
+    const std::optional<FileStatus> status = fileStatus(path);
+    return status ? std::optional<FileTime>(status->modified) : std::nullopt;
 }
 
 bool isProcessRunning(qint64 pid)
