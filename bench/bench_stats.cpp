@@ -541,9 +541,13 @@ int benchTail(int argc, char **argv)
     QDir().mkpath(subagentDir);
     writeRecord(manyDir, session);
     writeText(manyTranscript, writer.assistant(session.sessionId.toStdString(), 1, 1, 1));
-    std::string small = writer.assistant(session.sessionId.toStdString(), 1, 2, 3);
-    small.resize(2048 - 1, ' ');
-    small += '\n';
+    // A 2 KiB subagent transcript: a prompt line and one call.
+    std::string small = "{\"type\":\"user\",\"isSidechain\":true,\"sessionId\":\"" + session.sessionId.toStdString()
+        + "\",\"message\":{\"role\":\"user\",\"content\":\"" + std::string(1500, 'x') + "\"}}\n";
+    const std::string call = "{\"type\":\"assistant\",\"isSidechain\":true,\"message\":{\"id\":\"msg_1\","
+                              "\"model\":\"claude-haiku-4-5\",\"usage\":{\"input_tokens\":1,\"output_tokens\":2,"
+                              "\"cache_read_input_tokens\":3}}}";
+    small += call + std::string(2048 - 1 - small.size() - call.size(), ' ') + '\n';
     for (long long i = 0; i < subagentFiles; ++i)
         writeText(subagentDir + QLatin1String("/agent-a") + QString::number(i) + QLatin1String(".jsonl"), small);
     std::vector<double> manyCycle;

@@ -37,6 +37,18 @@ RegularFile::RegularFile(const QString &path)
     m_size = info.st_size;
     m_device = qint64(info.st_dev);
     m_inode = qint64(info.st_ino);
+#ifdef __APPLE__
+    const timespec &time = info.st_mtimespec;
+#else
+    const timespec &time = info.st_mtim;
+#endif
+    m_modifiedSeconds = qint64(time.tv_sec);
+    m_modifiedNanoseconds = qint64(time.tv_nsec);
+}
+
+FileStatus RegularFile::status() const
+{
+    return {m_device, m_inode, m_size, {m_modifiedSeconds, m_modifiedNanoseconds}, isOpen()};
 }
 
 RegularFile::~RegularFile()

@@ -210,6 +210,7 @@ public:
     template<typename OnLine>
     void feed(const char *begin, const char *end, OnLine &&onLine)
     {
+        const char *const chunkBegin = begin;
         const char *lineEnd = static_cast<const char *>(std::memchr(begin, '\n', size_t(end - begin)));
         if (lineEnd && (m_skipping || m_size)) {
             keep(begin, size_t(lineEnd - begin));
@@ -217,21 +218,27 @@ public:
                 onLine(m_data.get(), m_size);
             m_size = 0;
             m_skipping = false;
-            m_consumed += lineEnd + 1 - begin;
             begin = lineEnd + 1;
             lineEnd = static_cast<const char *>(std::memchr(begin, '\n', size_t(end - begin)));
         }
         while (lineEnd) {
             onLine(begin, size_t(lineEnd - begin));
-            m_consumed += lineEnd + 1 - begin;
             begin = lineEnd + 1;
             lineEnd = static_cast<const char *>(std::memchr(begin, '\n', size_t(end - begin)));
+        }
+        const qint64 fedBefore = std::exchange(m_fed, m_fed + (end - chunkBegin));
+        if (begin > chunkBegin) {
+            m_consumed = fedBefore + (begin - chunkBegin);
+            const qsizetype length = std::min<qsizetype>(64, begin - chunkBegin);
+            m_lastLineEnd = QByteArray(begin - length, length);
         }
         keep(begin, size_t(end - begin));
     }
 
     // Bytes up to and including the last line feed fed.
     qint64 consumed() const { return m_consumed; }
+    // Up to 64 bytes that end with the last line feed fed, as far as its chunk holds them.
+    const QByteArray &lastLineEnd() const { return m_lastLineEnd; }
     // The unfinished last line, unless it is being skipped; padded.
     std::optional<std::pair<const char *, size_t>> partial() const
     {
@@ -265,7 +272,9 @@ private:
     size_t m_size = 0;
     size_t m_capacity = 0;
     bool m_skipping = false;
+    qint64 m_fed = 0;
     qint64 m_consumed = 0;
+    QByteArray m_lastLineEnd;
 };
 
 // Feeds the file from its current position, at most `limit` bytes, to the splitter; false when
@@ -410,16 +419,16 @@ quint32 UsageLedger::internModel(const QString &model)
 {
     if (model.isEmpty())
         return 0;
-    if (m_models.constLast() == model) // the common case: the same model as the entry before
-        return quint32(m_models.size() - 1);
+    if (!m_models.isEmpty() && m_models.constLast() == model) // the same model as the entry before
+        return quint32(m_models.size());
     const auto found = m_modelIndex.constFind(model);
     if (found != m_modelIndex.constEnd())
         return *found;
     // Past 2^30 names (never in a real file) further ones read as empty.
-    if (m_models.size() >= qsizetype(hasIdFlag))
+    if (m_models.size() + 1 >= qsizetype(hasIdFlag))
         return 0;
-    const quint32 index = quint32(m_models.size());
     m_models.append(model);
+    const quint32 index = quint32(m_models.size());
     m_modelIndex.insert(model, index);
     return index;
 }
@@ -503,10 +512,16 @@ void UsageLedger::clear()
     *this = UsageLedger();
 }
 
+QString UsageLedger::modelName(quint32 modelAndFlags) const
+{
+    const quint32 index = modelAndFlags & (hasIdFlag - 1);
+    return index == 0 ? QString() : m_models[index - 1];
+}
+
 UsageEntry UsageLedger::entry(qsizetype position) const
 {
     const Stored &s = m_entries[size_t(position)];
-    return {s.input, s.output, s.cacheCreate, s.cacheRead, m_models[s.modelAndFlags & (hasIdFlag - 1)],
+    return {s.input, s.output, s.cacheCreate, s.cacheRead, modelName(s.modelAndFlags),
             (s.modelAndFlags & sidechainFlag) != 0};
 }
 
@@ -537,7 +552,7 @@ std::optional<UsageEntry> UsageLedger::lastMainContext() const
         if (!last)
             last = entry(i);
         else
-            last->model = m_models[s.modelAndFlags & (hasIdFlag - 1)];
+            last->model = modelName(s.modelAndFlags);
         if (!last->model.isEmpty())
             break;
     }
@@ -578,10 +593,11 @@ bool TranscriptProgress::unchangedBeforeOffset(RegularFile &file) const
 
 TranscriptProgress::Result TranscriptProgress::update(const QString &path, TranscriptReadContext &context)
 {
-    const std::optional<FileStatus> status = fileStatus(path);
-    if (status && m_status && *status == *m_status && !m_tentative)
-        return Result::read;
-    m_status.reset();
+    if (m_status && !m_tentative) {
+        const std::optional<FileStatus> status = fileStatus(path);
+        if (status && *status == *m_status)
+            return Result::read;
+    }
     RegularFile file(path);
     if (!file.isOpen()) {
         reset();
@@ -589,10 +605,9 @@ TranscriptProgress::Result TranscriptProgress::update(const QString &path, Trans
         return Result::unreadable;
     }
     const Result result = update(file, context);
-    // Trusted next time only when nothing changed between the stat and the open.
-    if (result == Result::read && status && status->size == file.size() && status->inode == file.inode()
-        && status->device == file.device())
-        m_status = status;
+    // Bytes appended after the open change the size, so the next stat tells them apart.
+    if (result == Result::read)
+        m_status = file.status();
     return result;
 }
 
@@ -601,6 +616,8 @@ TranscriptProgress::Result TranscriptProgress::update(RegularFile &file, Transcr
     m_status.reset();
     const qint64 size = file.size();
     if (file.device() != m_device || file.inode() != m_inode || size < m_offset || !unchangedBeforeOffset(file)) {
+        if (m_offset > 0)
+            qCDebug(lcStats) << "transcript replaced, shrunk or rewritten; reading it whole again";
         reset();
         m_device = file.device();
         m_inode = file.inode();
@@ -635,13 +652,11 @@ TranscriptProgress::Result TranscriptProgress::update(RegularFile &file, Transcr
             m_tentative = true;
         }
     }
-    m_offset += splitter.consumed();
     // The bytes just before the offset are kept to notice a file rewritten in place.
-    constexpr qint64 guardBytes = 64;
-    m_guard.resize(qsizetype(std::min(guardBytes, m_offset)));
-    if (!m_guard.isEmpty()
-        && !(file.seek(m_offset - m_guard.size()) && file.read(m_guard.data(), m_guard.size()) == m_guard.size()))
-        m_guard.clear();
+    if (splitter.consumed() > 0) {
+        m_offset += splitter.consumed();
+        m_guard = splitter.lastLineEnd();
+    }
     return Result::read;
 }
 

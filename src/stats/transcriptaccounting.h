@@ -115,13 +115,14 @@ private:
     static constexpr quint32 sidechainFlag = 1u << 31;
 
     quint32 internModel(const QString &model);
+    QString modelName(quint32 modelAndFlags) const;
     size_t findSlot(quint64 digest, quint32 check) const;
     void growIndex();
 
     std::deque<Stored> m_entries;
     std::vector<quint32> m_index; // open addressing: entry position + 1, 0 for an empty slot
     qsizetype m_indexed = 0;
-    QList<QString> m_models{QString()};
+    QList<QString> m_models; // index 0 is the empty name, index i the name at i - 1
     QHash<QString, quint32> m_modelIndex;
     struct Undo
     {
