@@ -20,11 +20,8 @@
 inline char *toString(const SessionStats &stats)
 {
     return QTest::toString(QStringLiteral("(total %1, context %2, output %3, window %4, model \"%5\")")
-                               .arg(stats.totalTokens)
-                               .arg(stats.lastContextTokens)
-                               .arg(stats.lastOutputTokens)
-                               .arg(stats.contextWindowSize)
-                               .arg(stats.model));
+                               .arg(stats.totalTokens).arg(stats.lastContextTokens).arg(stats.lastOutputTokens)
+                               .arg(stats.contextWindowSize).arg(stats.model));
 }
 
 // An assistant line as Claude Code writes it, with the newer usage members; an empty id leaves
@@ -79,8 +76,8 @@ inline qint64 exitedPid()
 
 inline bool writeFile(const QString &path, const QByteArray &data, QIODevice::OpenMode mode = QIODevice::WriteOnly)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
+    QFile file(QDir::cleanPath(path));
+    QDir().mkpath(QFileInfo(file).absolutePath());
     return file.open(mode) && file.write(data) == data.size();
 }
 

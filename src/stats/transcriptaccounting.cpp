@@ -613,9 +613,12 @@ TranscriptProgress::Result TranscriptProgress::update(const QString &path, Trans
 
 TranscriptProgress::Result TranscriptProgress::update(RegularFile &file, TranscriptReadContext &context)
 {
+    // An append always grows a file: the same size at another time means it was rewritten.
+    const bool rewritten = m_status && file.size() == m_status->size && file.status().modified != m_status->modified;
     m_status.reset();
     const qint64 size = file.size();
-    if (file.device() != m_device || file.inode() != m_inode || size < m_offset || !unchangedBeforeOffset(file)) {
+    if (rewritten || file.device() != m_device || file.inode() != m_inode || size < m_offset
+        || !unchangedBeforeOffset(file)) {
         if (m_offset > 0)
             qCDebug(lcStats) << "transcript replaced, shrunk or rewritten; reading it whole again";
         reset();
