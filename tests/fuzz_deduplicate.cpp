@@ -14,10 +14,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QList<UsageEntry> entries = deduplicate(bytes);
     if (entries.size() > bytes.count('\n') + 1)
         std::abort();
-    qint64 total = 0;
-    for (const UsageEntry &entry : entries)
-        total = saturatingAdd(total, entry.total());
-    (void)total;
     (void)parseSessionRecord(bytes);
     return 0;
 }

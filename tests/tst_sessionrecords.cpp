@@ -13,7 +13,6 @@ private slots:
     void parseSessionRecord();
     void keepsLiveSessionsInListingOrder();
     void skipsWhatIsNotARecord();
-    void missingSessionsDirectory();
 };
 
 void TestSessionRecords::parseSessionRecord_data()
@@ -108,12 +107,6 @@ void TestSessionRecords::skipsWhatIsNotARecord()
     QCOMPARE(sessions.size(), 2); // a.json and the link to it
     QCOMPARE(sessions.first(), live);
     QCOMPARE(sessions.last(), live);
-}
-
-void TestSessionRecords::missingSessionsDirectory()
-{
-    StatsHome home;
-    QVERIFY(findActiveSessions(home.claudeDir()).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestSessionRecords)

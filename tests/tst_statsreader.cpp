@@ -117,6 +117,7 @@ void TestStatsReader::newestTranscriptOnDisk()
 void TestStatsReader::noLiveSession()
 {
     StatsHome home;
+    QVERIFY(!hasLiveSession(home.claudeDir()) && collectStats(home.claudeDir()).activeSessions.isEmpty());
     home.writeSession(QStringLiteral("gone"), session(exitedPid(), QStringLiteral("gone")));
     QVERIFY(!hasLiveSession(home.claudeDir()));
     const StatsSnapshot snapshot = collectStats(home.claudeDir());

@@ -144,7 +144,7 @@ void TestTranscript::appendedPiecesMatchFullRead()
         data += "{\"type\":\"user\",\"text\":\"" + QByteArray(i % 9000, 'y') + "\"}\n";
     }
     data += "{\"message\":{\"big\":\"" + QByteArray(5 << 20, 'z') + "\",\"usage\":{\"input_tokens\":11}}}\n";
-    data += usageLine({}, 1, 2) + usageLine("tail", 3, 4);
+    data += usageLine("tail", 3, 4) + usageLine({}, 1, 2);
     const qsizetype split = data.lastIndexOf("{\"type\":\"user\"") + 30;
     const QList<qsizetype> cuts{1000, split, split + 10, data.size() - 200, data.size() - 1, data.size()};
 

@@ -259,6 +259,10 @@ StatsSnapshot collectStats(const QString &claudeDir, StatsCache &cache, const st
     QList<std::optional<SessionFiles>> files;
     QList<std::optional<FileTime>> times;
     for (const ActiveSession &session : std::as_const(snapshot.activeSessions)) {
+        if (context.stopRequested()) {
+            snapshot.stopped = true;
+            return snapshot;
+        }
         files.append(locator.locate(session));
         times.append(files.constLast() ? std::optional<FileTime>(files.constLast()->status.modified) : std::nullopt);
     }
