@@ -3,6 +3,7 @@
 #include "claudestatsreader.h"
 #include "sessionstats.h"
 #include "statscycle.h"
+#include "transcriptaccounting.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -452,6 +453,34 @@ double peakResidentMiB()
 #endif
 }
 
+// The resident set now, from /proc (Linux); 0 where it cannot be read.
+double residentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toDouble() * double(sysconf(_SC_PAGESIZE)) : 0;
+}
+
+// The memory the per-message-id state takes: a ledger of ten million distinct ids.
+double ledgerBytesPerId()
+{
+    constexpr qint64 ids = 10'000'000;
+    const double before = residentBytes();
+    auto ledger = std::make_unique<UsageLedger>();
+    UsageLine line;
+    line.hasId = true;
+    line.entry.model = QStringLiteral("claude-opus-4-6");
+    for (qint64 i = 0; i < ids; ++i) {
+        line.idDigest = quint64(i) * 0x9e3779b97f4a7c15ULL;
+        line.idCheck = quint32(i);
+        line.entry.input = i;
+        ledger->add(line);
+    }
+    return (residentBytes() - before) / double(ids);
+}
+
 double milliseconds(const QElapsedTimer &timer)
 {
     return double(timer.nsecsElapsed()) / 1e6;
@@ -572,15 +601,17 @@ int benchTail(int argc, char **argv)
         plainRead.push_back(milliseconds(timer));
     }
     const double ratio = summarize(manyCycle).min / std::max(1e-9, summarize(plainRead).min);
+    const double peakBeforeLedger = peakResidentMiB();
+    const double bytesPerId = ledgerBytesPerId();
 
     std::printf("{\"transcriptBytes\":%lld,\"appendedCycleMs\":%s,\"fullCycleMs\":%s,\"speedup\":%.1f,"
                 "\"appendedBytesRead\":%lld,\"matchesFullRead\":%s,"
                 "\"subagentFiles\":{\"files\":%lld,\"totalTokens\":%lld,\"cycleMs\":%s,\"plainReadMs\":%s,"
-                "\"ratio\":%.2f},\"peakResidentMiB\":%.1f}\n",
+                "\"ratio\":%.2f},\"peakResidentMiB\":%.1f,\"ledgerBytesPerId\":%.1f}\n",
                 static_cast<long long>(QFileInfo(transcript).size()), timingJson(appended).c_str(),
                 timingJson(full).c_str(), summarize(full).median / std::max(1e-9, summarize(appended).median),
                 static_cast<long long>(appendedBytesRead), matchesFullRead ? "true" : "false", subagentFiles,
                 static_cast<long long>(manyTotal), timingJson(manyCycle).c_str(), timingJson(plainRead).c_str(),
-                ratio, peakResidentMiB());
+                ratio, peakBeforeLedger, bytesPerId);
     return 0;
 }

@@ -258,7 +258,7 @@ private:
             return;
         }
         if (m_size + count > m_capacity) {
-            m_capacity = std::max(m_size + count, m_capacity * 2);
+            m_capacity = std::min(std::max(m_size + count, m_capacity * 2), maxLineBytes);
             auto larger = std::make_unique_for_overwrite<char[]>(m_capacity + TranscriptLineParser::padding);
             if (m_size)
                 std::memcpy(larger.get(), m_data.get(), m_size);
@@ -465,7 +465,8 @@ void UsageLedger::add(const UsageLine &line)
                   internModel(e.model) | (line.hasId ? hasIdFlag : 0) | (e.sidechain ? sidechainFlag : 0)};
     m_undo = {};
     if (line.hasId) {
-        if (size_t(m_indexed + 1) * 2 > m_index.size())
+        // Grown at three quarters full: 4 bytes a slot keep the index at 5 to 11 bytes per id.
+        if (size_t(m_indexed + 1) * 4 > m_index.size() * 3)
             growIndex();
         const size_t slot = findSlot(line.idDigest, line.idCheck);
         if (m_index[slot] != 0) {
@@ -520,6 +521,7 @@ QString UsageLedger::modelName(quint32 modelAndFlags) const
 
 UsageEntry UsageLedger::entry(qsizetype position) const
 {
+    Q_ASSERT(position >= 0 && position < size());
     const Stored &s = m_entries[size_t(position)];
     return {s.input, s.output, s.cacheCreate, s.cacheRead, modelName(s.modelAndFlags),
             (s.modelAndFlags & sidechainFlag) != 0};
@@ -625,6 +627,7 @@ TranscriptProgress::Result TranscriptProgress::update(RegularFile &file, Transcr
         m_device = file.device();
         m_inode = file.inode();
     }
+    Q_ASSERT(m_offset <= size);
     if (m_tentative) {
         m_ledger.undoLastAdd();
         m_tentative = false;
