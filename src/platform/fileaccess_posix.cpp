@@ -10,6 +10,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+
+FileTime modificationTime(const struct stat &info)
+{
+#ifdef __APPLE__
+    const timespec &time = info.st_mtimespec;
+#else
+    const timespec &time = info.st_mtim;
+#endif
+    return {qint64(time.tv_sec), qint64(time.tv_nsec)};
+}
+
+} // namespace
+
 std::optional<QByteArray> encodedPath(const QString &path)
 {
     if (path.contains(QChar(u'\0')))
@@ -37,13 +51,9 @@ RegularFile::RegularFile(const QString &path)
     m_size = info.st_size;
     m_device = qint64(info.st_dev);
     m_inode = qint64(info.st_ino);
-#ifdef __APPLE__
-    const timespec &time = info.st_mtimespec;
-#else
-    const timespec &time = info.st_mtim;
-#endif
-    m_modifiedSeconds = qint64(time.tv_sec);
-    m_modifiedNanoseconds = qint64(time.tv_nsec);
+    const FileTime modified = modificationTime(info);
+    m_modifiedSeconds = modified.seconds;
+    m_modifiedNanoseconds = modified.nanoseconds;
 }
 
 FileStatus RegularFile::status() const
@@ -123,13 +133,8 @@ std::optional<FileStatus> fileStatus(const QString &path)
     struct stat info;
     if (!name || ::stat(name->constData(), &info) != 0)
         return std::nullopt;
-#ifdef __APPLE__
-    const timespec &time = info.st_mtimespec;
-#else
-    const timespec &time = info.st_mtim;
-#endif
-    return FileStatus{qint64(info.st_dev), qint64(info.st_ino), qint64(info.st_size),
-                      FileTime{qint64(time.tv_sec), qint64(time.tv_nsec)}, S_ISREG(info.st_mode)};
+    return FileStatus{qint64(info.st_dev), qint64(info.st_ino), qint64(info.st_size), modificationTime(info),
+                      S_ISREG(info.st_mode)};
 }
 
 std::optional<FileTime> modificationTime(const QString &path)

@@ -3,6 +3,8 @@
 #include "logging.h"
 #include "sessionrecords.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
 #include <cstring>
 #include <set>
@@ -276,6 +278,9 @@ StatsSnapshot collectStats(const QString &claudeDir, StatsCache &cache, const st
         } else {
             snapshot.sessionStats.sessionId = session.sessionId;
             snapshot.sessionStats.cwd = session.cwd;
+            // Where the transcript of a session that has just started will appear.
+            snapshot.watchPaths += {claudeDir + QLatin1String("/projects"),
+                                    QFileInfo(transcriptPath(claudeDir, session)).path()};
         }
     }
     if (!chosen || !files.at(*chosen)) {
@@ -300,6 +305,7 @@ StatsSnapshot collectStats(const QString &claudeDir, StatsCache &cache, const st
             break;
         const SessionFiles &found = *files.at(i);
         tailsUsed.insert(found.transcript);
+        snapshot.watchPaths.append(found.transcript); // its next call may make it the newest
         auto known = cache.tailContexts.find(found.transcript);
         if (known == cache.tailContexts.end() || known->second.status != found.status) {
             const StatsCache::TailContext read{found.status, tailContextPercent(found.transcript, context)};
