@@ -139,7 +139,7 @@ std::optional<SessionFiles> TranscriptLocator::lookIn(const QString &folder, con
     if (!status || !status->regular)
         return std::nullopt;
     return SessionFiles{transcript, projectFolder,
-                        transcript.chopped(6) + QLatin1String("/subagents"), *status};
+                        transcript.chopped(6) + QLatin1String("/subagents"), *status, {}};
 }
 
 std::optional<SessionFiles> TranscriptLocator::locate(const ActiveSession &session)
@@ -208,20 +208,10 @@ SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles 
     stats.contextWindowSize =
         contextWindow(stats.model, saturatingAdd(stats.lastContextTokens, stats.lastOutputTokens));
 
-    // Subagent transcripts: the subagents folder, and the 2.0.x agent files beside the main one.
-    // A file that is the main transcript itself, or one already counted, through a link or
-    // under a second name, counts once.
-    std::set<QString> seenAgentFiles;
-    QStringList paths;
-    if (const std::optional<QStringList> names = listDirectory(files.subagentFolder)) {
-        for (const QString &name : *names) {
-            if (name.endsWith(QLatin1String(".jsonl")))
-                paths.append(files.subagentFolder + u'/' + name);
-        }
-    }
-    paths += agentFilesOf(session.sessionId, files.projectFolder, cache, context, seenAgentFiles);
+    // A subagent file that is the main transcript itself, or one already counted, through a link
+    // or under a second name, counts once.
     std::set<std::pair<qint64, qint64>> counted{{main.device(), main.inode()}};
-    for (const QString &path : std::as_const(paths)) {
+    for (const QString &path : files.subagentFiles) {
         if (context.stopRequested())
             break;
         TranscriptProgress &progress = cache.progress[path];
@@ -232,21 +222,36 @@ SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles 
         stats.totalTokens = saturatingAdd(stats.totalTokens, progress.ledger().totalTokens());
     }
     // What no longer belongs to the shown session is forgotten.
-    paths.append(files.transcript);
-    const std::set<QString> kept(paths.cbegin(), paths.cend());
+    std::set<QString> kept(files.subagentFiles.cbegin(), files.subagentFiles.cend());
+    kept.insert(files.transcript);
     std::erase_if(cache.progress, [&](const auto &item) { return !kept.count(item.first); });
-    std::erase_if(cache.agentOwners, [&](const auto &item) { return !seenAgentFiles.count(item.first); });
     return stats;
+}
+
+void resolveSubagentFiles(const QString &sessionId, SessionFiles &files, StatsCache &cache,
+                          TranscriptReadContext &context)
+{
+    files.subagentFiles.clear();
+    if (const std::optional<QStringList> names = listDirectory(files.subagentFolder)) {
+        for (const QString &name : *names) {
+            if (name.endsWith(QLatin1String(".jsonl")))
+                files.subagentFiles.append(files.subagentFolder + u'/' + name);
+        }
+    }
+    std::set<QString> seenAgentFiles;
+    files.subagentFiles += agentFilesOf(sessionId, files.projectFolder, cache, context, seenAgentFiles);
+    std::erase_if(cache.agentOwners, [&](const auto &item) { return !seenAgentFiles.count(item.first); });
 }
 
 SessionStats readSessionTokens(const QString &claudeDir, const ActiveSession &session)
 {
     TranscriptLocator locator(claudeDir);
-    const std::optional<SessionFiles> files = locator.locate(session);
+    std::optional<SessionFiles> files = locator.locate(session);
     if (!files)
         return SessionStats();
     StatsCache cache;
     TranscriptReadContext context;
+    resolveSubagentFiles(session.sessionId, *files, cache, context);
     return readSessionTokens(session, *files, cache, context);
 }
 
@@ -271,7 +276,8 @@ StatsSnapshot collectStats(const QString &claudeDir, StatsCache &cache, const st
     const std::optional<qsizetype> chosen = chooseSession(times);
     if (chosen) {
         ActiveSession &session = snapshot.activeSessions[*chosen];
-        if (const auto &found = files.at(*chosen)) {
+        if (auto &found = files[*chosen]) {
+            resolveSubagentFiles(session.sessionId, *found, cache, context);
             snapshot.sessionStats = readSessionTokens(session, *found, cache, context);
             session.contextPercent = snapshot.sessionStats.contextPercent();
             snapshot.watchPaths += {found->transcript, found->subagentFolder, found->projectFolder};

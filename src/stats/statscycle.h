@@ -34,6 +34,7 @@ struct SessionFiles
     QString projectFolder; // also holds the 2.0.x subagent files agent-*.jsonl
     QString subagentFolder; // <projectFolder>/<sessionId>/subagents
     FileStatus status;     // the transcript's, when it was found
+    QStringList subagentFiles; // filled by resolveSubagentFiles()
 };
 
 // Finds session transcripts under <claudeDir>/projects: in Claude Code's folder name, then in
@@ -88,7 +89,13 @@ struct StatsSnapshot
 // dated one has been seen (so among undated sessions alone the last listed). Absent for none.
 std::optional<qsizetype> chooseSession(const QList<std::optional<FileTime>> &times);
 
-// Token figures of a session whose files were located: the main transcript gives the total, the
+// The session's subagent transcripts: the *.jsonl files of its subagents folder, and the
+// agent-*.jsonl files of its project folder (Claude Code 2.0.x) whose first line with a string
+// "sessionId" names it. Each agent file's answer is kept in the cache while its size and time stay.
+void resolveSubagentFiles(const QString &sessionId, SessionFiles &files, StatsCache &cache,
+                          TranscriptReadContext &context);
+
+// Token figures of a session whose files were located and resolved: the main transcript gives the total, the
 // last main-conversation call (sidechain lines count in the total only) and the model; the
 // subagent transcripts add to the total.
 SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles &files, StatsCache &cache,
