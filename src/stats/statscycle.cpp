@@ -260,6 +260,8 @@ StatsSnapshot collectStats(const QString &claudeDir, StatsCache &cache, const st
     StatsSnapshot snapshot;
     snapshot.activeSessions = findActiveSessions(claudeDir);
     snapshot.watchPaths.append(claudeDir + QLatin1String("/sessions"));
+    if (snapshot.activeSessions.isEmpty()) // the folder may not be there yet
+        snapshot.watchPaths.append(claudeDir);
     TranscriptReadContext context(stop);
 
     TranscriptLocator locator(claudeDir);
