@@ -1,11 +1,14 @@
 #include "benchcommands.h"
+#include "claudedatadir.h"
 #include "claudestatsreader.h"
 #include "sessionstats.h"
 #include "statscycle.h"
+#include "transcriptaccounting.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -18,6 +21,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <utime.h>
 #include <vector>
@@ -43,11 +47,11 @@ std::string statsJson(const SessionStats &stats)
     char text[320];
     std::snprintf(text, sizeof text,
                   "{\"totalTokens\":%lld,\"lastContextTokens\":%lld,\"lastOutputTokens\":%lld,"
-                  "\"contextWindowSize\":%lld,\"contextPercent\":%lld}",
+                  "\"contextWindowSize\":%lld,\"contextPercent\":%lld,",
                   static_cast<long long>(stats.totalTokens), static_cast<long long>(stats.lastContextTokens),
                   static_cast<long long>(stats.lastOutputTokens), static_cast<long long>(stats.contextWindowSize),
                   static_cast<long long>(stats.contextPercent()));
-    return text;
+    return text + ("\"sessionId\":" + jsonString(stats.sessionId) + ",\"model\":" + jsonString(stats.model) + '}');
 }
 
 std::string sessionsJson(const QList<ActiveSession> &sessions)
@@ -58,7 +62,9 @@ std::string sessionsJson(const QList<ActiveSession> &sessions)
             out += ',';
         out += "{\"pid\":" + std::to_string(session.pid) + ",\"sessionId\":" + jsonString(session.sessionId)
             + ",\"cwd\":" + jsonString(session.cwd)
-            + ",\"startedAtMs\":" + std::to_string(session.startedAt.toMSecsSinceEpoch()) + '}';
+            + ",\"startedAtMs\":" + std::to_string(session.startedAt.toMSecsSinceEpoch())
+            + (session.contextPercent ? ",\"contextPercent\":" + std::to_string(*session.contextPercent) : std::string())
+            + '}';
     }
     return out + ']';
 }
@@ -185,6 +191,14 @@ public:
 
     long long bytesWritten() const { return m_bytes; }
 
+    // One complete assistant line with a fresh message id.
+    std::string assistant(const std::string &sessionId, long long input, long long output, long long cacheRead)
+    {
+        std::string out;
+        assistantLine(out, sessionId, "msg_01" + token(22), input, output, 0, cacheRead);
+        return out;
+    }
+
     std::string uuid()
     {
         static const char hex[] = "0123456789abcdef";
@@ -292,7 +306,8 @@ int benchStats(int argc, char **argv)
         std::fprintf(stderr, "usage: glimmerox-bench stats HOME [--repeat N]\n");
         return 2;
     }
-    const QString claudeDir = QFile::decodeName(argv[1]) + QLatin1String("/.claude");
+    // The data directory as the app finds it, with HOME in place of the home directory.
+    const QString claudeDir = claudeDataDirectory(QFile::decodeName(argv[1]), qEnvironmentVariable("CLAUDE_CONFIG_DIR"));
 
     StatsSnapshot snapshot;
     std::vector<double> seconds;
@@ -329,14 +344,14 @@ int benchGenerate(int argc, char **argv)
     const long long pid = getppid();
     const long long startedAtMs = 1733400000000 + seed;
     const ActiveSession shown{pid, QString::fromStdString(writer.uuid()), QStringLiteral("/home/ana/work/app"),
-                              QDateTime::fromMSecsSinceEpoch(startedAtMs, Qt::UTC)};
+                              QDateTime::fromMSecsSinceEpoch(startedAtMs, Qt::UTC), {}};
     const ActiveSession older{pid, QString::fromStdString(writer.uuid()), QStringLiteral("/home/ana/work/old.site"),
-                              QDateTime::fromMSecsSinceEpoch(startedAtMs - 3600000, Qt::UTC)};
+                              QDateTime::fromMSecsSinceEpoch(startedAtMs - 3600000, Qt::UTC), {}};
 
     const QString sessionsDir = claudeDir + QLatin1String("/sessions");
-    const QString subagentDir = claudeDir + QLatin1String("/projects/") + encodeCwd(shown.cwd) + u'/'
+    const QString subagentDir = claudeDir + QLatin1String("/projects/") + projectFolderName(shown.cwd) + u'/'
         + shown.sessionId + QLatin1String("/subagents");
-    const QString olderProject = claudeDir + QLatin1String("/projects/") + encodeCwd(older.cwd);
+    const QString olderProject = claudeDir + QLatin1String("/projects/") + projectFolderName(older.cwd);
     if (!QDir().mkpath(sessionsDir) || !QDir().mkpath(subagentDir) || !QDir().mkpath(olderProject)) {
         std::fprintf(stderr, "cannot create %s\n", qPrintable(claudeDir));
         return 1;
@@ -369,7 +384,7 @@ int benchGenerate(int argc, char **argv)
     QList<ActiveSession> listed;
     for (const QString &name : QDir(sessionsDir).entryList(QDir::Files, QDir::Unsorted))
         listed.append(name.startsWith(shown.sessionId) ? shown : older);
-    const SessionStats stats{total, expected.lastContext, expected.lastOutput, 200000};
+    const SessionStats stats{total, expected.lastContext, expected.lastOutput, 200000, shown.sessionId, shown.cwd, {}};
     std::printf("{\"activeSessions\":%s,\"sessionStats\":%s,\"bytesWritten\":%lld}\n",
                 sessionsJson(listed).c_str(), statsJson(stats).c_str(), writer.bytesWritten());
     return 0;
@@ -422,5 +437,181 @@ int benchScan(int argc, char **argv)
     std::printf("{\"files\":%zu,\"bytes\":%lld,\"lineFeeds\":%lld,\"passes\":%lld,"
                 "\"secondsPerPass\":{\"min\":%.6f,\"median\":%.6f}}\n",
                 paths.size(), bytes, lineFeeds, repeat, timing.min, timing.median);
+    return 0;
+}
+
+namespace {
+
+double peakResidentMiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+#ifdef __APPLE__
+    return double(usage.ru_maxrss) / (1024.0 * 1024.0); // bytes
+#else
+    return double(usage.ru_maxrss) / 1024.0; // KiB
+#endif
+}
+
+// The resident set now, from /proc (Linux); 0 where it cannot be read.
+double residentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toDouble() * double(sysconf(_SC_PAGESIZE)) : 0;
+}
+
+// The memory the per-message-id state takes: a ledger of ten million distinct ids.
+double ledgerBytesPerId()
+{
+    constexpr qint64 ids = 10'000'000;
+    const double before = residentBytes();
+    auto ledger = std::make_unique<UsageLedger>();
+    UsageLine line;
+    line.hasId = true;
+    line.entry.model = QStringLiteral("claude-opus-4-6");
+    for (qint64 i = 0; i < ids; ++i) {
+        line.idDigest = quint64(i) * 0x9e3779b97f4a7c15ULL;
+        line.idCheck = quint32(i);
+        line.entry.input = i;
+        ledger->add(line);
+    }
+    return (residentBytes() - before) / double(ids);
+}
+
+double milliseconds(const QElapsedTimer &timer)
+{
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+std::string timingJson(const std::vector<double> &values)
+{
+    const Timing timing = summarize(values);
+    char text[96];
+    std::snprintf(text, sizeof text, "{\"min\":%.3f,\"median\":%.3f}", timing.min, timing.median);
+    return text;
+}
+
+// A session record naming this process, so the session counts as live.
+bool writeRecord(const QString &claudeDir, const ActiveSession &session)
+{
+    QDir().mkpath(claudeDir + QLatin1String("/sessions"));
+    const std::string record = "{\"pid\":" + std::to_string(session.pid) + ",\"sessionId\":\""
+        + session.sessionId.toStdString() + "\",\"cwd\":\"" + session.cwd.toStdString() + "\",\"startedAt\":1}";
+    return writeText(claudeDir + QLatin1String("/sessions/") + session.sessionId + QLatin1String(".json"), record);
+}
+
+bool appendText(const QString &path, const std::string &text)
+{
+    QFile file(path);
+    return file.open(QIODevice::Append) && file.write(text.data(), qint64(text.size())) == qint64(text.size());
+}
+
+} // namespace
+
+// The cost of live refresh: a cycle that picks up one appended line against a full read of the
+// same transcript, and the per-file cost of many small subagent transcripts.
+int benchTail(int argc, char **argv)
+{
+    const std::unique_ptr<QCoreApplication> application = ensureApplication(argc, argv);
+    bool ok = true;
+    const long long sizeMb = optionValue(argc, argv, "--size-mb", 100, &ok);
+    const long long repeat = optionValue(argc, argv, "--repeat", 9, &ok);
+    const long long subagentFiles = optionValue(argc, argv, "--subagent-files", 10000, &ok);
+    if (argc < 2 || argv[1][0] == '-' || !ok || sizeMb < 1 || repeat < 1 || subagentFiles < 1) {
+        std::fprintf(stderr, "usage: glimmerox-bench tail HOME [--size-mb M] [--repeat N] [--subagent-files K]\n");
+        return 2;
+    }
+    const QString home = QFile::decodeName(argv[1]);
+    TranscriptWriter writer{7};
+    const qint64 pid = QCoreApplication::applicationPid();
+    const ActiveSession session{pid, QString::fromStdString(writer.uuid()), QStringLiteral("/home/ana/work/app"),
+                                QDateTime::fromMSecsSinceEpoch(1, Qt::UTC), {}};
+
+    // One long transcript, grown by one assistant line per measured cycle.
+    const QString claudeDir = home + QLatin1String("/.claude");
+    const QString transcript = transcriptPath(claudeDir, session);
+    if (!QDir().mkpath(QFileInfo(transcript).path()) || !writeRecord(claudeDir, session)) {
+        std::fprintf(stderr, "cannot create %s\n", qPrintable(claudeDir));
+        return 1;
+    }
+    writer.write(transcript, sizeMb << 20, session.sessionId.toStdString());
+    appendText(transcript, "\n"); // ends the generator's cut-short last line
+
+    std::vector<double> full;
+    for (long long i = 0; i < std::min(repeat, 5LL); ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        collectStats(claudeDir);
+        full.push_back(milliseconds(timer));
+    }
+    StatsCache cache;
+    collectStats(claudeDir, cache);
+    std::vector<double> appended;
+    qint64 appendedBytesRead = 0;
+    StatsSnapshot last;
+    for (long long i = 0; i < repeat; ++i) {
+        appendText(transcript, writer.assistant(session.sessionId.toStdString(), 3, 100 + i, 120000));
+        QElapsedTimer timer;
+        timer.start();
+        last = collectStats(claudeDir, cache);
+        appended.push_back(milliseconds(timer));
+        appendedBytesRead = last.bytesRead;
+    }
+    const bool matchesFullRead = last.sessionStats == collectStats(claudeDir).sessionStats
+        && last.sessionStats.lastOutputTokens == 100 + repeat - 1;
+
+    // Many small subagent transcripts: a full cycle against opening and reading each file.
+    const QString manyDir = home + QLatin1String("/many/.claude");
+    const QString manyTranscript = transcriptPath(manyDir, session);
+    const QString subagentDir = manyTranscript.chopped(6) + QLatin1String("/subagents");
+    QDir().mkpath(subagentDir);
+    writeRecord(manyDir, session);
+    writeText(manyTranscript, writer.assistant(session.sessionId.toStdString(), 1, 1, 1));
+    // A 2 KiB subagent transcript: a prompt line and one call.
+    std::string small = "{\"type\":\"user\",\"isSidechain\":true,\"sessionId\":\"" + session.sessionId.toStdString()
+        + "\",\"message\":{\"role\":\"user\",\"content\":\"" + std::string(1500, 'x') + "\"}}\n";
+    const std::string call = "{\"type\":\"assistant\",\"isSidechain\":true,\"message\":{\"id\":\"msg_1\","
+                              "\"model\":\"claude-haiku-4-5\",\"usage\":{\"input_tokens\":1,\"output_tokens\":2,"
+                              "\"cache_read_input_tokens\":3}}}";
+    small += call + std::string(2048 - 1 - small.size() - call.size(), ' ') + '\n';
+    for (long long i = 0; i < subagentFiles; ++i)
+        writeText(subagentDir + QLatin1String("/agent-a") + QString::number(i) + QLatin1String(".jsonl"), small);
+    std::vector<double> manyCycle;
+    std::vector<double> plainRead;
+    std::vector<char> buffer(1 << 16);
+    qint64 manyTotal = 0;
+    for (long long pass = 0; pass < 3; ++pass) {
+        QElapsedTimer timer;
+        timer.start();
+        manyTotal = collectStats(manyDir).sessionStats.totalTokens;
+        manyCycle.push_back(milliseconds(timer));
+        timer.restart();
+        const std::optional<QStringList> names = listDirectory(subagentDir);
+        for (const QString &name : names.value_or(QStringList())) {
+            FILE *file = std::fopen(QFile::encodeName(subagentDir + u'/' + name).constData(), "rb");
+            if (!file)
+                continue;
+            while (std::fread(buffer.data(), 1, buffer.size(), file) > 0) {
+            }
+            std::fclose(file);
+        }
+        plainRead.push_back(milliseconds(timer));
+    }
+    const double ratio = summarize(manyCycle).min / std::max(1e-9, summarize(plainRead).min);
+    const double peakBeforeLedger = peakResidentMiB();
+    const double bytesPerId = ledgerBytesPerId();
+
+    std::printf("{\"transcriptBytes\":%lld,\"appendedCycleMs\":%s,\"fullCycleMs\":%s,\"speedup\":%.1f,"
+                "\"appendedBytesRead\":%lld,\"matchesFullRead\":%s,"
+                "\"subagentFiles\":{\"files\":%lld,\"totalTokens\":%lld,\"cycleMs\":%s,\"plainReadMs\":%s,"
+                "\"ratio\":%.2f},\"peakResidentMiB\":%.1f,\"ledgerBytesPerId\":%.1f}\n",
+                static_cast<long long>(QFileInfo(transcript).size()), timingJson(appended).c_str(),
+                timingJson(full).c_str(), summarize(full).median / std::max(1e-9, summarize(appended).median),
+                static_cast<long long>(appendedBytesRead), matchesFullRead ? "true" : "false", subagentFiles,
+                static_cast<long long>(manyTotal), timingJson(manyCycle).c_str(), timingJson(plainRead).c_str(),
+                ratio, peakBeforeLedger, bytesPerId);
     return 0;
 }

@@ -14,6 +14,7 @@ struct Command
 
 constexpr Command commands[] = {
     {"stats", benchStats, "stats HOME [--repeat N]"},
+    {"tail", benchTail, "tail HOME [--size-mb M] [--repeat N] [--subagent-files K]"},
     {"generate", benchGenerate, "generate DIR --size-mb M [--subagents K] [--seed S]"},
     {"scan", benchScan, "scan FILE... [--repeat N]"},
     {"segments", benchSegments, "segments"},

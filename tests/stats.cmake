@@ -1,3 +1,3 @@
-glimmerox_add_test(tst_transcript NO_STRICT SOURCES tst_transcript.cpp tst_statsfixture.h LIBS glimmerox_stats)
+glimmerox_add_test(tst_transcript SOURCES tst_transcript.cpp tst_statsfixture.h LIBS glimmerox_stats)
 glimmerox_add_test(tst_sessionrecords SOURCES tst_sessionrecords.cpp tst_statsfixture.h LIBS glimmerox_stats)
-glimmerox_add_test(tst_statsreader NO_STRICT SOURCES tst_statsreader.cpp tst_statsfixture.h LIBS glimmerox_stats)
+glimmerox_add_test(tst_statsreader SOURCES tst_statsreader.cpp tst_statsfixture.h LIBS glimmerox_stats)

@@ -1,6 +1,7 @@
 #pragma once
 
-// A temporary data directory laid out like Claude Code's, for the stats tests.
+// A temporary data directory laid out like Claude Code's, and transcript lines shaped like the
+// ones it writes, for the stats tests.
 
 #include "sessionstats.h"
 #include "statscycle.h"
@@ -18,27 +19,47 @@
 
 inline char *toString(const SessionStats &stats)
 {
-    return QTest::toString(QStringLiteral("(total %1, context %2, output %3, window %4)")
-                               .arg(stats.totalTokens)
-                               .arg(stats.lastContextTokens)
-                               .arg(stats.lastOutputTokens)
-                               .arg(stats.contextWindowSize));
+    return QTest::toString(QStringLiteral("(total %1, context %2, output %3, window %4, model \"%5\")")
+                               .arg(stats.totalTokens).arg(stats.lastContextTokens).arg(stats.lastOutputTokens)
+                               .arg(stats.contextWindowSize).arg(stats.model));
 }
 
-// One transcript line with usage; an empty id leaves "id" out.
+// An assistant line as Claude Code writes it, with the newer usage members; an empty id leaves
+// "id" out.
 inline QByteArray usageLine(const QByteArray &id, qint64 input, qint64 output, qint64 cacheCreate = 0,
-                            qint64 cacheRead = 0, const QByteArray &model = {})
+                            qint64 cacheRead = 0, const QByteArray &model = {}, bool sidechain = false,
+                            const QByteArray &version = "2.1.42")
 {
     QByteArray message = "{";
     if (!id.isEmpty())
         message += "\"id\":\"" + id + "\",";
     if (!model.isEmpty())
         message += "\"model\":\"" + model + "\",";
-    message += "\"usage\":{\"input_tokens\":" + QByteArray::number(input)
-        + ",\"output_tokens\":" + QByteArray::number(output)
+    message += "\"type\":\"message\",\"role\":\"assistant\",\"content\":[{\"type\":\"text\",\"text\":\"ok\"}],"
+               "\"usage\":{\"input_tokens\":" + QByteArray::number(input)
         + ",\"cache_creation_input_tokens\":" + QByteArray::number(cacheCreate)
-        + ",\"cache_read_input_tokens\":" + QByteArray::number(cacheRead) + "}}";
-    return "{\"type\":\"assistant\",\"message\":" + message + "}\n";
+        + ",\"cache_read_input_tokens\":" + QByteArray::number(cacheRead)
+        + ",\"cache_creation\":{\"ephemeral_5m_input_tokens\":0,\"ephemeral_1h_input_tokens\":0},"
+          "\"output_tokens\":" + QByteArray::number(output)
+        + ",\"server_tool_use\":{\"web_search_requests\":0},\"service_tier\":\"standard\",\"speed\":\"fast\"}}";
+    return "{\"parentUuid\":\"p\",\"isSidechain\":" + QByteArray(sidechain ? "true" : "false")
+        + ",\"userType\":\"external\",\"cwd\":\"/home/ana/app\",\"sessionId\":\"s1\",\"version\":\"" + version
+        + "\",\"type\":\"assistant\",\"message\":" + message + ",\"uuid\":\"u\"}\n";
+}
+
+// Lines that must count nothing: progress lines with a subagent's usage nested inside, a Task
+// result with its own usage, a compact boundary and summary, a <synthetic> reply with zero
+// usage, and two calls glued on one line.
+inline QByteArray linesWithoutTokens()
+{
+    const QByteArray nested = usageLine("sub", 500, 50).trimmed();
+    return "{\"type\":\"progress\",\"data\":{\"type\":\"agent_progress\",\"message\":" + nested
+        + "},\"sessionId\":\"s1\",\"version\":\"2.0.76\"}\n"
+          "{\"type\":\"user\",\"message\":{\"role\":\"user\",\"content\":[{\"type\":\"tool_result\"}]},"
+          "\"toolUseResult\":{\"status\":\"completed\",\"usage\":{\"input_tokens\":12,\"output_tokens\":840}}}\n"
+          "{\"type\":\"system\",\"subtype\":\"compact_boundary\",\"compactMetadata\":{\"preTokens\":155000}}\n"
+          "{\"type\":\"user\",\"isCompactSummary\":true,\"message\":{\"role\":\"user\",\"content\":\"go on\"}}\n"
+        + usageLine("syn", 0, 0, 0, 0, "<synthetic>") + usageLine("g1", 70, 7).trimmed() + usageLine("g2", 80, 8);
 }
 
 // The pid of a child that has exited and been reaped.
@@ -53,11 +74,11 @@ inline qint64 exitedPid()
     return pid;
 }
 
-inline bool writeFile(const QString &path, const QByteArray &data)
+inline bool writeFile(const QString &path, const QByteArray &data, QIODevice::OpenMode mode = QIODevice::WriteOnly)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+    QFile file(QDir::cleanPath(path));
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    return file.open(mode) && file.write(data) == data.size();
 }
 
 inline bool setModificationTime(const QString &path, const QDateTime &time)
@@ -100,10 +121,14 @@ public:
 
     QString transcriptPath(const ActiveSession &session) const { return ::transcriptPath(claudeDir(), session); }
 
+    // A file in the session's project folder, or in its subagents folder.
+    QString projectPath(const ActiveSession &session, const QString &name) const
+    {
+        return QFileInfo(transcriptPath(session)).path() + u'/' + name;
+    }
     QString subagentPath(const ActiveSession &session, const QString &name) const
     {
-        return claudeDir() + QLatin1String("/projects/") + encodeCwd(session.cwd) + u'/' + session.sessionId
-            + QLatin1String("/subagents/") + name;
+        return projectPath(session, session.sessionId + QLatin1String("/subagents/") + name);
     }
 
     void writeTranscript(const ActiveSession &session, const QByteArray &data,

@@ -1,4 +1,5 @@
 #include "claudestatsreader.h"
+#include "sessionrecords.h"
 #include "statscycle.h"
 #include "tst_statsfixture.h"
 
@@ -23,23 +24,30 @@ private slots:
     void newestTranscriptOnDisk();
     void noLiveSession();
     void publishesInOrderOnTheMainThread();
-    void refreshesEveryMinute();
+    void followsAGrowingTranscript();
     void destroyedReaderIsNeverTouched();
 };
 
 void TestStatsReader::contextPercent_data()
 {
     constexpr qint64 max = std::numeric_limits<qint64>::max();
+    constexpr qint64 min = std::numeric_limits<qint64>::min();
     QTest::addColumn<SessionStats>("stats");
     QTest::addColumn<qint64>("percent");
-    QTest::addRow("context plus output") << SessionStats{0, 150000, 10000, 200000} << qint64(80);
-    QTest::addRow("capped at 100") << SessionStats{0, 250000, 0, 200000} << qint64(100);
-    QTest::addRow("window of 0") << SessionStats{0, 5000, 0, 0} << qint64(0);
-    QTest::addRow("negative window") << SessionStats{0, 5000, 0, -10} << qint64(0);
-    QTest::addRow("truncated") << SessionStats{0, 1999, 0, 200000} << qint64(0);
-    QTest::addRow("no lower limit") << SessionStats{0, -4000, 0, 200000} << qint64(-2);
-    QTest::addRow("huge counts do not overflow") << SessionStats{0, max, max, 200000} << qint64(100);
-    QTest::addRow("huge window") << SessionStats{0, max / 2, 0, max} << qint64(49);
+    const auto stats = [](qint64 context, qint64 output, qint64 window) {
+        return SessionStats{0, context, output, window, {}, {}, {}};
+    };
+    QTest::addRow("context plus output") << stats(150000, 10000, 200000) << qint64(80);
+    QTest::addRow("capped at 100") << stats(250000, 0, 200000) << qint64(100);
+    QTest::addRow("window of 0 or less") << stats(5000, 0, -10) << qint64(0);
+    QTest::addRow("truncated") << stats(1999, 0, 200000) << qint64(0);
+    QTest::addRow("no lower limit, truncated toward zero") << stats(-4999, 0, 200000) << qint64(-2);
+    QTest::addRow("sum beyond 64 bits") << stats(max, max, max) << qint64(100);
+    QTest::addRow("hundredfold beyond 64 bits") << stats(max / 2, 0, max) << qint64(49);
+    QTest::addRow("just below the window") << stats(max - 2, 1, max) << qint64(99);
+    QTest::addRow("negative beyond 64 bits") << stats(min, min, 1) << min;
+    QTest::addRow("negative, hundredfold beyond 64 bits") << stats(min, min / 2, max) << qint64(-150);
+    QTest::addRow("parts of opposite sign") << stats(max, min, 100) << qint64(-1);
 }
 
 void TestStatsReader::contextPercent()
@@ -49,49 +57,32 @@ void TestStatsReader::contextPercent()
     QCOMPARE(stats.contextPercent(), percent);
 }
 
-// Each listed session: its transcript time in minutes (-1 for none). Each session's figures carry
-// its index + 1 as totalTokens, so the result names the session shown.
+// Each listed session: its transcript time in minutes (-1 for none).
 void TestStatsReader::sessionChoice_data()
 {
     QTest::addColumn<QList<int>>("minutes");
-    QTest::addColumn<qint64>("shown");
-    QTest::addColumn<QList<int>>("read");
+    QTest::addColumn<qsizetype>("shown"); // -1 for none
 
-    QTest::addRow("newest wins, listed last") << QList<int>{0, 5} << qint64(2) << QList<int>{0, 1};
-    QTest::addRow("newest wins, listed first") << QList<int>{5, 0} << qint64(1) << QList<int>{0};
-    QTest::addRow("tie goes to the first listed") << QList<int>{5, 5} << qint64(1) << QList<int>{0};
-    QTest::addRow("undated then dated") << QList<int>{-1, 5} << qint64(2) << QList<int>{0, 1};
-    QTest::addRow("dated then undated: undated never read") << QList<int>{5, -1} << qint64(1) << QList<int>{0};
-    QTest::addRow("undated alone: the last listed") << QList<int>{-1, -1, -1} << qint64(3) << QList<int>{0, 1, 2};
-    QTest::addRow("every new choice is read") << QList<int>{1, 3, 2, 7} << qint64(4) << QList<int>{0, 1, 3};
-    QTest::addRow("none") << QList<int>{} << qint64(0) << QList<int>{};
+    QTest::addRow("newest wins, listed last") << QList<int>{0, 5} << qsizetype(1);
+    QTest::addRow("tie goes to the first listed") << QList<int>{5, 5} << qsizetype(0);
+    QTest::addRow("undated then dated") << QList<int>{-1, 5} << qsizetype(1);
+    QTest::addRow("dated then undated") << QList<int>{5, -1} << qsizetype(0);
+    QTest::addRow("undated alone: the last listed") << QList<int>{-1, -1, -1} << qsizetype(2);
+    QTest::addRow("none") << QList<int>{} << qsizetype(-1);
 }
 
 void TestStatsReader::sessionChoice()
 {
     QFETCH(QList<int>, minutes);
-    QFETCH(qint64, shown);
-    QFETCH(QList<int>, read);
-
-    QList<ActiveSession> sessions;
-    for (int i = 0; i < minutes.size(); ++i)
-        sessions.append(session(1, QString::number(i)));
-    QList<int> readIndexes;
-    const SessionStats stats = chooseSessionStats(
-        sessions,
-        [&](const ActiveSession &s) -> std::optional<FileTime> {
-            const int minute = minutes.at(s.sessionId.toInt());
-            return minute < 0 ? std::nullopt : std::optional<FileTime>(FileTime{600 + 60 * minute, 0});
-        },
-        [&](const ActiveSession &s) {
-            readIndexes.append(s.sessionId.toInt());
-            return SessionStats{s.sessionId.toInt() + 1};
-        });
-    QCOMPARE(stats.totalTokens, shown);
-    QCOMPARE(readIndexes, read);
+    QFETCH(qsizetype, shown);
+    QList<std::optional<FileTime>> times;
+    for (const int minute : minutes)
+        times.append(minute < 0 ? std::nullopt : std::optional<FileTime>(FileTime{600 + 60 * minute, 0}));
+    QCOMPARE(chooseSession(times).value_or(-1), shown);
 }
 
-// Real files: times differing by a millisecond decide, whatever the listing order.
+// Real files: times differing by a millisecond decide, whatever the listing order; only the
+// chosen transcript is read whole, the others' last context comes from their tails.
 void TestStatsReader::newestTranscriptOnDisk()
 {
     StatsHome home;
@@ -99,24 +90,41 @@ void TestStatsReader::newestTranscriptOnDisk()
     const QDateTime ten = QDateTime(QDate(2025, 3, 1), QTime(10, 0), Qt::UTC);
     const ActiveSession older = session(live, QStringLiteral("older"), QStringLiteral("/a/b.c"));
     const ActiveSession newer = session(live, QStringLiteral("newer"), QStringLiteral("/x"));
+    const ActiveSession missing = session(live, QStringLiteral("missing"), QStringLiteral("/x"));
     home.writeSession(QStringLiteral("1"), older);
     home.writeSession(QStringLiteral("2"), newer);
-    home.writeTranscript(older, usageLine("a", 1, 1), ten.addMSecs(1));
-    home.writeTranscript(newer, usageLine("b", 50, 2, 0, 0, "claude-opus-4"), ten.addMSecs(2));
+    home.writeSession(QStringLiteral("3"), missing);
+    const QByteArray olderLines = usageLine("a", 30000, 10000) + usageLine("b", 90000, 0, 0, 0, "x", true);
+    home.writeTranscript(older, olderLines + QByteArray(300 << 10, '\n'), ten.addMSecs(1));
+    home.writeTranscript(newer, usageLine("b", 50, 2, 0, 0, "claude-opus-4-6"), ten.addMSecs(2));
 
     const StatsSnapshot snapshot = collectStats(home.claudeDir());
-    QCOMPARE(snapshot.activeSessions.size(), 2);
-    QCOMPARE(snapshot.sessionStats, (SessionStats{52, 50, 2, 200000}));
+    QCOMPARE(snapshot.sessionStats, (SessionStats{52, 50, 2, 200000, QStringLiteral("newer"), QStringLiteral("/x"),
+                                                  QStringLiteral("claude-opus-4-6")}));
+    QCOMPARE(snapshot.bytesRead, QFileInfo(home.transcriptPath(newer)).size() + (256 << 10));
+    for (const ActiveSession &listed : snapshot.activeSessions) {
+        const std::optional<qint64> expected =
+            listed.sessionId == QLatin1String("newer") ? std::optional<qint64>(0) : std::nullopt;
+        QCOMPARE(listed.contextPercent, expected); // the older one's call lies beyond its tail
+    }
+    home.writeTranscript(older, olderLines, ten.addMSecs(1));
+    for (const ActiveSession &listed : collectStats(home.claudeDir()).activeSessions) {
+        if (listed.sessionId == QLatin1String("older"))
+            QCOMPARE(listed.contextPercent, 20);
+    }
 }
 
 void TestStatsReader::noLiveSession()
 {
     StatsHome home;
+    QVERIFY(!hasLiveSession(home.claudeDir()) && collectStats(home.claudeDir()).activeSessions.isEmpty());
     home.writeSession(QStringLiteral("gone"), session(exitedPid(), QStringLiteral("gone")));
+    QVERIFY(!hasLiveSession(home.claudeDir()));
     const StatsSnapshot snapshot = collectStats(home.claudeDir());
     QVERIFY(snapshot.activeSessions.isEmpty());
     QCOMPARE(snapshot.sessionStats, SessionStats());
-    QCOMPARE(snapshot.sessionStats.contextWindowSize, 200000);
+    home.writeSession(QStringLiteral("live"), session(QCoreApplication::applicationPid(), QStringLiteral("s")));
+    QVERIFY(hasLiveSession(home.claudeDir()));
 }
 
 // activeSessions is assigned and announced before sessionStats, on the main thread, every cycle,
@@ -124,13 +132,13 @@ void TestStatsReader::noLiveSession()
 void TestStatsReader::publishesInOrderOnTheMainThread()
 {
     StatsHome home;
-    const ActiveSession live = session(QCoreApplication::applicationPid(), QStringLiteral("s"));
+    ActiveSession live = session(QCoreApplication::applicationPid(), QStringLiteral("s"));
     home.writeSession(QStringLiteral("s"), live);
     home.writeTranscript(live, usageLine("a", 100, 20));
-    const SessionStats expected{120, 100, 20, 200000};
+    const SessionStats expected{120, 100, 20, 200000, live.sessionId, live.cwd, {}};
+    live.contextPercent = 0;
 
     ClaudeStatsReader reader(home.claudeDir());
-    QCOMPARE(reader.claudeDir(), home.claudeDir());
     QStringList events;
     connect(&reader, &ClaudeStatsReader::activeSessionsChanged, this, [&] {
         QVERIFY(QThread::currentThread() == qApp->thread());
@@ -147,30 +155,30 @@ void TestStatsReader::publishesInOrderOnTheMainThread()
 
     QTRY_COMPARE(events.size(), 2);
     reader.refresh();
-    QTRY_COMPARE(events.size(), 4);
-    QCOMPARE(events, (QStringList{"sessions", "stats", "sessions", "stats"}));
+    reader.refresh(); // asked while a cycle runs: one more cycle follows it
+    QTRY_COMPARE(events.size(), 6);
+    QCOMPARE(events.join(u','), QStringLiteral("sessions,stats,sessions,stats,sessions,stats"));
 }
 
-void TestStatsReader::refreshesEveryMinute()
+// Appends to the shown transcript and a new subagent file show up without waiting for the
+// one-minute cycle, read on from where the last cycle stopped.
+void TestStatsReader::followsAGrowingTranscript()
 {
     StatsHome home;
+    const ActiveSession live = session(QCoreApplication::applicationPid(), QStringLiteral("s"));
+    home.writeSession(QStringLiteral("s"), live);
+    home.writeTranscript(live, usageLine("a", 100, 20));
     ClaudeStatsReader reader(home.claudeDir());
-    QVERIFY(reader.refreshTimer().isActive());
-    QVERIFY(!reader.refreshTimer().isSingleShot());
-    QCOMPARE(reader.refreshTimer().interval(), 60000);
+    QTRY_COMPARE(reader.sessionStats().totalTokens, 120);
 
-    // The shipped constructor reads <home>/.claude; home is pointed at the fixture here.
-    const QByteArray realHome = qgetenv("HOME");
-    qputenv("HOME", QFileInfo(home.claudeDir()).path().toLocal8Bit());
-    QCOMPARE(ClaudeStatsReader().claudeDir(), home.claudeDir());
-    qputenv("HOME", realHome);
-
-    QSignalSpy spy(&reader, &ClaudeStatsReader::sessionStatsChanged);
-    QVERIFY(spy.wait());
+    QVERIFY(writeFile(home.transcriptPath(live), usageLine("b", 1000, 7), QIODevice::Append));
+    QTRY_COMPARE(reader.sessionStats().lastContextTokens, 1000);
+    QVERIFY(writeFile(home.subagentPath(live, QStringLiteral("x.jsonl")), usageLine("c", 5, 5)));
+    QTRY_COMPARE(reader.sessionStats().totalTokens, 1137);
 }
 
 // A reader destroyed while its cycles run is never called back (the sanitizer build would catch
-// a use after free).
+// a use after free), and the cycle stops without reading on.
 void TestStatsReader::destroyedReaderIsNeverTouched()
 {
     StatsHome home;
@@ -179,7 +187,6 @@ void TestStatsReader::destroyedReaderIsNeverTouched()
     home.writeTranscript(live, usageLine("a", 1, 1).repeated(20000));
 
     auto reader = std::make_unique<ClaudeStatsReader>(home.claudeDir());
-    reader->refresh();
     QSignalSpy spy(reader.get(), &ClaudeStatsReader::sessionStatsChanged);
     reader.reset();
     QVERIFY(QThreadPool::globalInstance()->waitForDone(30000));

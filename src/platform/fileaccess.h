@@ -11,6 +11,27 @@
 // What differs from one operating system to the next, behind one small interface:
 // fileaccess_posix.cpp serves Linux and macOS; another system adds a file of its own.
 
+// A file's modification time as the file system keeps it, compared to the nanosecond.
+struct FileTime
+{
+    qint64 seconds = 0;
+    qint64 nanoseconds = 0;
+
+    friend auto operator<=>(const FileTime &, const FileTime &) = default;
+};
+
+// What a stat of a path (links followed) tells about the file it names.
+struct FileStatus
+{
+    qint64 device = 0;
+    qint64 inode = 0;
+    qint64 size = 0;
+    FileTime modified;
+    bool regular = false;
+
+    friend bool operator==(const FileStatus &, const FileStatus &) = default;
+};
+
 // A read-only descriptor of a regular file. Only regular files are opened (links followed),
 // so a FIFO, socket or device that carries a record's or transcript's name can never block
 // or disturb the reader.
@@ -22,14 +43,26 @@ public:
     Q_DISABLE_COPY_MOVE(RegularFile)
 
     bool isOpen() const { return m_fd >= 0; }
+    // The size when the file was opened.
     qint64 size() const { return m_size; }
+    // Device and inode: the same pair means the same file, whatever path reached it.
+    qint64 device() const { return m_device; }
+    qint64 inode() const { return m_inode; }
+    // The status when the file was opened.
+    FileStatus status() const;
 
     // Reads up to `capacity` bytes; returns the count, 0 at the end, -1 on an error.
     qint64 read(char *buffer, qint64 capacity);
+    // Moves the read position to `offset` from the start; false on an error.
+    bool seek(qint64 offset);
 
 private:
     int m_fd = -1;
     qint64 m_size = 0;
+    qint64 m_device = 0;
+    qint64 m_inode = 0;
+    qint64 m_modifiedSeconds = 0;
+    qint64 m_modifiedNanoseconds = 0;
 };
 
 // The path as the file system takes it; absent when it holds a NUL character, which would
@@ -44,17 +77,11 @@ std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxSize);
 // absent when the directory cannot be listed.
 std::optional<QStringList> listDirectory(const QString &path);
 
-// A file's modification time as the file system keeps it, compared to the nanosecond.
-struct FileTime
-{
-    qint64 seconds = 0;
-    qint64 nanoseconds = 0;
-
-    friend auto operator<=>(const FileTime &, const FileTime &) = default;
-};
-
 // Content modification time of the file at path (links followed); absent when it cannot be read.
 std::optional<FileTime> modificationTime(const QString &path);
+
+// Absent when the path cannot be reached.
+std::optional<FileStatus> fileStatus(const QString &path);
 
 // Whether a process with this id exists (a signal-0 probe). Ids of 0 or below, or beyond the
 // 32-bit range, never count: they would address process groups or wrap around.

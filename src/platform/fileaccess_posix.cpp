@@ -10,6 +10,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+
+FileTime modificationTime(const struct stat &info)
+{
+#ifdef __APPLE__
+    const timespec &time = info.st_mtimespec;
+#else
+    const timespec &time = info.st_mtim;
+#endif
+    return {qint64(time.tv_sec), qint64(time.tv_nsec)};
+}
+
+} // namespace
+
 std::optional<QByteArray> encodedPath(const QString &path)
 {
     if (path.contains(QChar(u'\0')))
@@ -35,6 +49,16 @@ RegularFile::RegularFile(const QString &path)
     }
     m_fd = fd;
     m_size = info.st_size;
+    m_device = qint64(info.st_dev);
+    m_inode = qint64(info.st_ino);
+    const FileTime modified = modificationTime(info);
+    m_modifiedSeconds = modified.seconds;
+    m_modifiedNanoseconds = modified.nanoseconds;
+}
+
+FileStatus RegularFile::status() const
+{
+    return {m_device, m_inode, m_size, {m_modifiedSeconds, m_modifiedNanoseconds}, isOpen()};
 }
 
 RegularFile::~RegularFile()
@@ -52,6 +76,11 @@ qint64 RegularFile::read(char *buffer, qint64 capacity)
         if (count >= 0 || errno != EINTR)
             return count;
     }
+}
+
+bool RegularFile::seek(qint64 offset)
+{
+    return m_fd >= 0 && ::lseek(m_fd, off_t(offset), SEEK_SET) == off_t(offset);
 }
 
 std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxSize)
@@ -98,18 +127,20 @@ std::optional<QStringList> listDirectory(const QString &path)
     return names;
 }
 
-std::optional<FileTime> modificationTime(const QString &path)
+std::optional<FileStatus> fileStatus(const QString &path)
 {
     const std::optional<QByteArray> name = encodedPath(path);
     struct stat info;
     if (!name || ::stat(name->constData(), &info) != 0)
         return std::nullopt;
-#ifdef __APPLE__
-    const timespec &time = info.st_mtimespec;
-#else
-    const timespec &time = info.st_mtim;
-#endif
-    return FileTime{qint64(time.tv_sec), qint64(time.tv_nsec)};
+    return FileStatus{qint64(info.st_dev), qint64(info.st_ino), qint64(info.st_size), modificationTime(info),
+                      S_ISREG(info.st_mode)};
+}
+
+std::optional<FileTime> modificationTime(const QString &path)
+{
+    const std::optional<FileStatus> status = fileStatus(path);
+    return status ? std::optional<FileTime>(status->modified) : std::nullopt;
 }
 
 bool isProcessRunning(qint64 pid)

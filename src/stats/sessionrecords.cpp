@@ -2,6 +2,7 @@
 
 #include "fileaccess.h"
 #include "jsondocument.h"
+#include "logging.h"
 
 #include <algorithm>
 #include <cmath>
@@ -57,23 +58,51 @@ std::optional<ActiveSession> parseSessionRecord(QByteArrayView data)
     return ActiveSession{pid, *sessionId, *cwd, instantFromMilliseconds(startedAt), {}};
 }
 
-QList<ActiveSession> findActiveSessions(const QString &claudeDir)
+namespace {
+
+// Calls `onLive` with each live session in listing order until it returns false.
+template<typename OnLive>
+void forEachLiveSession(const QString &claudeDir, OnLive &&onLive)
 {
     const QString sessionsDir = claudeDir + QLatin1String("/sessions");
     const std::optional<QStringList> names = listDirectory(sessionsDir);
-    QList<ActiveSession> sessions;
-    if (!names)
-        return sessions;
+    if (!names) {
+        qCDebug(lcStats) << "cannot list" << sessionsDir;
+        return;
+    }
     for (const QString &name : *names) {
         if (!name.endsWith(QLatin1String(".json")))
             continue;
         const std::optional<QByteArray> data =
             readRegularFile(sessionsDir + u'/' + name, maxSessionRecordBytes);
-        if (!data)
+        std::optional<ActiveSession> session = data ? parseSessionRecord(*data) : std::nullopt;
+        if (!session) {
+            qCDebug(lcStats) << "skipping session record" << name;
             continue;
-        std::optional<ActiveSession> session = parseSessionRecord(*data);
-        if (session && isProcessRunning(session->pid))
-            sessions.append(std::move(*session));
+        }
+        if (isProcessRunning(session->pid) && !onLive(std::move(*session)))
+            return;
     }
+}
+
+} // namespace
+
+QList<ActiveSession> findActiveSessions(const QString &claudeDir)
+{
+    QList<ActiveSession> sessions;
+    forEachLiveSession(claudeDir, [&](ActiveSession &&session) {
+        sessions.append(std::move(session));
+        return true;
+    });
     return sessions;
+}
+
+bool hasLiveSession(const QString &claudeDir)
+{
+    bool found = false;
+    forEachLiveSession(claudeDir, [&](ActiveSession &&) {
+        found = true;
+        return false;
+    });
+    return found;
 }

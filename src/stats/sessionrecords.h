@@ -22,3 +22,6 @@ std::optional<ActiveSession> parseSessionRecord(QByteArrayView data);
 // The sessions whose records lie in <claudeDir>/sessions and whose process is running, in the
 // order the directory lists them; empty when the directory cannot be listed.
 QList<ActiveSession> findActiveSessions(const QString &claudeDir);
+
+// Whether any record in <claudeDir>/sessions names a running process: stops at the first one.
+bool hasLiveSession(const QString &claudeDir);

@@ -38,5 +38,8 @@ struct ActiveSession
     friend bool operator==(const ActiveSession &, const ActiveSession &) = default;
 };
 
+// a + b, held at the 64-bit limits instead of overflowing: every token sum of the statistics.
+qint64 saturatingAdd(qint64 a, qint64 b);
+
 // The project a working directory names: its last path component ("/home/ana/app" gives "app").
 QString projectName(const QString &cwd);

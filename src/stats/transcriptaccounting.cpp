@@ -3,6 +3,7 @@
 #include "chunkreader.h"
 #include "fileaccess.h"
 #include "jsondocument.h"
+#include "logging.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -11,10 +12,11 @@
 #include <immintrin.h>
 #endif
 #include <limits>
+#include <string>
 #include <string_view>
 
-static_assert(UsageDeduplicator::padding >= jsondocument::padding);
-static_assert(UsageDeduplicator::padding >= 68, "the line filter reads 68 bytes past a line");
+static_assert(TranscriptLineParser::padding >= jsondocument::padding);
+static_assert(TranscriptLineParser::padding >= 68, "the line filter reads 68 bytes past a line");
 
 namespace {
 
@@ -121,20 +123,11 @@ bool mayHoldUsageKeySse2(const char *line, size_t size)
     }
     return false;
 }
+#endif
 
-using LineFilter = bool (*)(const char *, size_t);
-
-bool mayHoldUsageKey(const char *line, size_t size)
+bool mayHoldUsageKeyPortable(const char *line, size_t size)
 {
-    static const LineFilter filter = __builtin_cpu_supports("avx512bw") ? mayHoldUsageKeyAvx512
-        : __builtin_cpu_supports("avx2")                               ? mayHoldUsageKeyAvx2
-                                                                       : mayHoldUsageKeySse2;
-    return filter(line, size);
-}
-#else
-bool mayHoldUsageKey(const char *line, size_t size)
-{
-    for (size_t i = 0; i < size; ++i) {
+    for (size_t i = size; i-- > 0;) {
         const bool hit = (line[i] == 'u' && i + 3 < size && line[i + 3] == 'g')
             || (line[i] == '\\' && i + 4 < size && (line[i + 4] | 1) == '7');
         if (hit && confirmHit(line, size, i))
@@ -142,7 +135,30 @@ bool mayHoldUsageKey(const char *line, size_t size)
     }
     return false;
 }
+
+using LineFilterFunction = bool (*)(const char *, size_t);
+
+LineFilterFunction lineFilterFunction(LineFilter filter)
+{
+    switch (filter) {
+#if defined(__x86_64__)
+    case LineFilter::avx512:
+        return mayHoldUsageKeyAvx512;
+    case LineFilter::avx2:
+        return mayHoldUsageKeyAvx2;
+    case LineFilter::sse2:
+        return mayHoldUsageKeySse2;
+#else
+    case LineFilter::avx512:
+    case LineFilter::avx2:
+    case LineFilter::sse2:
+        break;
 #endif
+    case LineFilter::portable:
+        break;
+    }
+    return mayHoldUsageKeyPortable;
+}
 
 qint64 usageValue(simdjson::dom::object usage, std::string_view key)
 {
@@ -150,206 +166,551 @@ qint64 usageValue(simdjson::dom::object usage, std::string_view key)
     return value ? jsondocument::integralValue(*value).value_or(0) : 0;
 }
 
-} // namespace
-
-qint64 saturatingAdd(qint64 a, qint64 b)
+quint64 rotateLeft(quint64 value, int bits)
 {
-    qint64 sum = 0;
-    if (!__builtin_add_overflow(a, b, &sum))
-        return sum;
-    return b > 0 ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
+    return (value << bits) | (value >> (64 - bits));
 }
+
+quint64 finalMix(quint64 h)
+{
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdULL;
+    h ^= h >> 33;
+    h *= 0xc4ceb9fe1a85ec53ULL;
+    return h ^ (h >> 33);
+}
+
+// A 64-bit digest of a message id, in the manner of MurmurHash3; two seeds give 128 bits, of
+// which the ledger keeps 96: two different ids of one file share a digest with a chance of about
+// 1 in 10^15 even at ten million ids.
+quint64 digest(std::string_view text, quint64 seed)
+{
+    constexpr quint64 c1 = 0x87c37b91114253d5ULL;
+    constexpr quint64 c2 = 0x4cf5ad432745937fULL;
+    quint64 h = seed ^ (quint64(text.size()) * c1);
+    size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        quint64 k = 0;
+        std::memcpy(&k, text.data() + i, 8);
+        h ^= rotateLeft(k * c1, 31) * c2;
+        h = rotateLeft(h, 27) * 5 + 0x52dce729;
+    }
+    quint64 k = 0;
+    std::memcpy(&k, text.data() + i, text.size() - i);
+    h ^= rotateLeft((k ^ (text.size() - i)) * c2, 33) * c1;
+    return finalMix(h);
+}
+
+// Splits the chunks of a file into lines. Lines inside a chunk are handed over in place (the
+// chunk buffers carry padding); only a line that spans chunks is copied, and one longer than
+// maxLineBytes is skipped without being held.
+class LineSplitter
+{
+public:
+    template<typename OnLine>
+    void feed(const char *begin, const char *end, OnLine &&onLine)
+    {
+        const char *const chunkBegin = begin;
+        const char *lineEnd = static_cast<const char *>(std::memchr(begin, '\n', size_t(end - begin)));
+        if (lineEnd && (m_skipping || m_size)) {
+            keep(begin, size_t(lineEnd - begin));
+            if (!m_skipping)
+                onLine(m_data.get(), m_size);
+            m_size = 0;
+            m_skipping = false;
+            begin = lineEnd + 1;
+            lineEnd = static_cast<const char *>(std::memchr(begin, '\n', size_t(end - begin)));
+        }
+        while (lineEnd) {
+            onLine(begin, size_t(lineEnd - begin));
+            begin = lineEnd + 1;
+            lineEnd = static_cast<const char *>(std::memchr(begin, '\n', size_t(end - begin)));
+        }
+        const qint64 fedBefore = std::exchange(m_fed, m_fed + (end - chunkBegin));
+        if (begin > chunkBegin) {
+            m_consumed = fedBefore + (begin - chunkBegin);
+            const qsizetype length = std::min<qsizetype>(64, begin - chunkBegin);
+            m_lastLineEnd = QByteArray(begin - length, length);
+        }
+        keep(begin, size_t(end - begin));
+    }
+
+    // Bytes up to and including the last line feed fed.
+    qint64 consumed() const { return m_consumed; }
+    // Up to 64 bytes that end with the last line feed fed, as far as its chunk holds them.
+    const QByteArray &lastLineEnd() const { return m_lastLineEnd; }
+    // The unfinished last line, unless it is being skipped; padded.
+    std::optional<std::pair<const char *, size_t>> partial() const
+    {
+        if (m_skipping || m_size == 0)
+            return std::nullopt;
+        return std::pair<const char *, size_t>(m_data.get(), m_size);
+    }
+
+private:
+    void keep(const char *bytes, size_t count)
+    {
+        if (m_skipping || count == 0)
+            return;
+        if (m_size + count > maxLineBytes) {
+            m_skipping = true;
+            m_size = 0;
+            return;
+        }
+        if (m_size + count > m_capacity) {
+            m_capacity = std::min(std::max(m_size + count, m_capacity * 2), maxLineBytes);
+            auto larger = std::make_unique_for_overwrite<char[]>(m_capacity + TranscriptLineParser::padding);
+            if (m_size)
+                std::memcpy(larger.get(), m_data.get(), m_size);
+            m_data = std::move(larger);
+        }
+        std::memcpy(m_data.get() + m_size, bytes, count);
+        m_size += count;
+    }
+
+    std::unique_ptr<char[]> m_data;
+    size_t m_size = 0;
+    size_t m_capacity = 0;
+    bool m_skipping = false;
+    qint64 m_fed = 0;
+    qint64 m_consumed = 0;
+    QByteArray m_lastLineEnd;
+};
+
+// Feeds the file from its current position, at most `limit` bytes, to the splitter; false when
+// reading fails or the cycle is asked to stop.
+template<typename OnLine>
+TranscriptProgress::Result readLines(RegularFile &file, qint64 limit, TranscriptReadContext &context,
+                                     LineSplitter &splitter, OnLine &&onLine)
+{
+    ChunkReader reader(file, limit, context.buffers());
+    for (;;) {
+        if (context.stopRequested())
+            return TranscriptProgress::Result::stopped;
+        const ChunkReader::Chunk chunk = reader.next();
+        if (chunk.size < 0)
+            return TranscriptProgress::Result::unreadable;
+        if (chunk.size == 0)
+            return TranscriptProgress::Result::read;
+        context.bytesRead += chunk.size;
+        splitter.feed(chunk.data, chunk.data + chunk.size, onLine);
+        reader.release();
+    }
+}
+
+} // namespace
 
 qint64 UsageEntry::total() const
 {
     return saturatingAdd(saturatingAdd(saturatingAdd(input, output), cacheCreate), cacheRead);
 }
 
-qint64 contextWindowForModel(const QString &model)
+qint64 contextWindow(const QString &model, qint64 contextAndOutput)
 {
-    // The first family contained in the lower-cased name decides; every family has the same
-    // window today, but each keeps its own row so that a new size changes one number.
-    struct FamilyWindow
-    {
-        const char *family;
-        qint64 window;
-    };
-    static constexpr FamilyWindow windows[] = {{"opus", 200000}, {"sonnet", 200000}, {"haiku", 200000}};
-    constexpr qint64 defaultWindow = 200000;
-    const QString name = model.toLower();
-    for (const FamilyWindow &row : windows) {
-        if (name.contains(QLatin1StringView(row.family)))
-            return row.window;
-    }
-    return defaultWindow;
+    constexpr qint64 standardWindow = 200000;
+    constexpr qint64 extendedWindow = 1000000;
+    // A 200k model cannot hold more than 200k, so a larger context proves the extended window.
+    if (model.contains(QLatin1String("[1m]"), Qt::CaseInsensitive) || contextAndOutput > standardWindow)
+        return extendedWindow;
+    // Every model family (opus, sonnet, haiku) has the standard window today; a family with
+    // another one gets its row here.
+    return standardWindow;
 }
 
-struct UsageDeduplicator::Parser
+QList<LineFilter> supportedLineFilters()
 {
+    QList<LineFilter> filters{LineFilter::portable};
+#if defined(__x86_64__)
+    filters.append(LineFilter::sse2);
+    if (__builtin_cpu_supports("avx2"))
+        filters.append(LineFilter::avx2);
+    if (__builtin_cpu_supports("avx512bw"))
+        filters.append(LineFilter::avx512);
+#endif
+    return filters;
+}
+
+LineFilter fastestLineFilter()
+{
+    static const LineFilter fastest = supportedLineFilters().constLast();
+    return fastest;
+}
+
+struct TranscriptLineParser::State
+{
+    explicit State(LineFilter filter)
+        : mayHoldUsageKey(lineFilterFunction(filter))
+    {
+    }
+    const LineFilterFunction mayHoldUsageKey;
     simdjson::dom::parser json{maxLineBytes};
     std::string scratch;
     std::string lastModelUtf8;
     QString lastModel;
 };
 
-UsageDeduplicator::UsageDeduplicator()
-    : m_parser(std::make_unique<Parser>())
+TranscriptLineParser::TranscriptLineParser(LineFilter filter)
+    : m_state(std::make_unique<State>(filter))
 {
+    Q_ASSERT(supportedLineFilters().contains(filter));
 }
 
-UsageDeduplicator::~UsageDeduplicator() = default;
+TranscriptLineParser::~TranscriptLineParser() = default;
 
-void UsageDeduplicator::addPaddedLine(const char *line, size_t size)
+std::optional<UsageLine> TranscriptLineParser::usage(const char *line, size_t size)
 {
-    if (size == 0 || !mayHoldUsageKey(line, size))
-        return;
+    if (size == 0 || !m_state->mayHoldUsageKey(line, size))
+        return std::nullopt;
     simdjson::dom::element document;
-    if (jsondocument::parse(m_parser->json, line, size, m_parser->scratch).get(document))
-        return;
     simdjson::dom::object top;
     simdjson::dom::object message;
     simdjson::dom::object usage;
-    if (document.get_object().get(top))
-        return;
+    if (jsondocument::parse(m_state->json, line, size, m_state->scratch).get(document)
+        || document.get_object().get(top))
+        return std::nullopt;
     const auto messageValue = jsondocument::member(top, "message");
     if (!messageValue || messageValue->get_object().get(message))
-        return;
-    const auto usageValue_ = jsondocument::member(message, "usage");
-    if (!usageValue_ || usageValue_->get_object().get(usage))
-        return;
+        return std::nullopt;
+    const auto usageMember = jsondocument::member(message, "usage");
+    if (!usageMember || usageMember->get_object().get(usage))
+        return std::nullopt;
 
-    UsageEntry entry;
+    UsageLine result;
+    UsageEntry &entry = result.entry;
     entry.input = usageValue(usage, "input_tokens");
     entry.output = usageValue(usage, "output_tokens");
     entry.cacheCreate = usageValue(usage, "cache_creation_input_tokens");
     entry.cacheRead = usageValue(usage, "cache_read_input_tokens");
+    bool sidechain = false;
+    if (const auto flag = jsondocument::member(top, "isSidechain"); flag && !flag->get_bool().get(sidechain))
+        entry.sidechain = sidechain;
     std::string_view text;
     if (const auto model = jsondocument::member(message, "model"); model && !model->get_string().get(text)) {
         // Consecutive entries nearly always name the same model: share one string between them.
-        if (text != m_parser->lastModelUtf8) {
-            m_parser->lastModelUtf8.assign(text);
-            m_parser->lastModel = QString::fromUtf8(text.data(), qsizetype(text.size()));
+        if (text != m_state->lastModelUtf8) {
+            m_state->lastModelUtf8.assign(text);
+            m_state->lastModel = QString::fromUtf8(text.data(), qsizetype(text.size()));
         }
-        entry.model = m_parser->lastModel;
+        entry.model = m_state->lastModel;
     }
-
-    const auto id = jsondocument::member(message, "id");
-    if (!id || id->get_string().get(text)) {
-        // No usable id: the entry stands alone and can never be merged.
-        m_entries.push_back(std::move(entry));
-        return;
+    if (const auto id = jsondocument::member(message, "id"); id && !id->get_string().get(text)) {
+        result.hasId = true;
+        result.idDigest = digest(text, 0x9e3779b97f4a7c15ULL);
+        result.idCheck = quint32(digest(text, 0x2545f4914f6cdd1dULL));
     }
-    const auto [position, inserted] = m_positions.try_emplace(std::string(text), m_entries.size());
-    if (inserted)
-        m_entries.push_back(std::move(entry));
-    else
-        m_entries[position->second] = std::move(entry);
+    return result;
 }
 
-QList<UsageEntry> deduplicate(QByteArrayView data)
+std::optional<QString> TranscriptLineParser::sessionId(const char *line, size_t size)
+{
+    simdjson::dom::element document;
+    simdjson::dom::object top;
+    std::string_view text;
+    if (size == 0 || jsondocument::parse(m_state->json, line, size, m_state->scratch).get(document)
+        || document.get_object().get(top))
+        return std::nullopt;
+    const auto id = jsondocument::member(top, "sessionId");
+    if (!id || id->get_string().get(text))
+        return std::nullopt;
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+quint32 UsageLedger::internModel(const QString &model)
+{
+    if (model.isEmpty())
+        return 0;
+    if (!m_models.isEmpty() && m_models.constLast() == model) // the same model as the entry before
+        return quint32(m_models.size());
+    const auto found = m_modelIndex.constFind(model);
+    if (found != m_modelIndex.constEnd())
+        return *found;
+    // Past 2^30 names (never in a real file) further ones read as empty.
+    if (m_models.size() + 1 >= qsizetype(hasIdFlag))
+        return 0;
+    m_models.append(model);
+    const quint32 index = quint32(m_models.size());
+    m_modelIndex.insert(model, index);
+    return index;
+}
+
+size_t UsageLedger::findSlot(quint64 digest, quint32 check) const
+{
+    Q_ASSERT(!m_index.empty());
+    const size_t mask = m_index.size() - 1;
+    for (size_t slot = size_t(digest) & mask;; slot = (slot + 1) & mask) {
+        const quint32 held = m_index[slot];
+        if (held == 0)
+            return slot;
+        const Stored &entry = m_entries[held - 1];
+        if (entry.idDigest == digest && entry.idCheck == check)
+            return slot;
+    }
+}
+
+void UsageLedger::growIndex()
+{
+    std::vector<quint32> old = std::exchange(m_index, std::vector<quint32>(std::max<size_t>(16, m_index.size() * 2)));
+    for (const quint32 held : old) {
+        if (held != 0) {
+            const Stored &entry = m_entries[held - 1];
+            m_index[findSlot(entry.idDigest, entry.idCheck)] = held;
+        }
+    }
+}
+
+void UsageLedger::add(const UsageLine &line)
+{
+    const UsageEntry &e = line.entry;
+    Stored stored{e.input, e.output, e.cacheCreate, e.cacheRead, line.idDigest, line.idCheck,
+                  internModel(e.model) | (line.hasId ? hasIdFlag : 0) | (e.sidechain ? sidechainFlag : 0)};
+    m_undo = {};
+    if (line.hasId) {
+        // Grown at three quarters full: 4 bytes a slot keep the index at 5 to 11 bytes per id.
+        if (size_t(m_indexed + 1) * 4 > m_index.size() * 3)
+            growIndex();
+        const size_t slot = findSlot(line.idDigest, line.idCheck);
+        if (m_index[slot] != 0) {
+            const qsizetype position = m_index[slot] - 1;
+            m_undo = {Undo::replaced, position, slot, m_entries[size_t(position)]};
+            m_entries[size_t(position)] = stored;
+            return;
+        }
+        // Positions are kept in 32 bits: past 4 billion entries (never in a real file) ids stop merging.
+        if (m_entries.size() < std::numeric_limits<quint32>::max()) {
+            m_index[slot] = quint32(m_entries.size() + 1);
+            ++m_indexed;
+            m_undo = {Undo::appended, size(), slot, {}};
+        }
+    } else {
+        m_undo = {Undo::appended, size(), std::numeric_limits<size_t>::max(), {}};
+    }
+    m_entries.push_back(stored);
+}
+
+void UsageLedger::undoLastAdd()
+{
+    switch (m_undo.kind) {
+    case Undo::none:
+        return;
+    case Undo::replaced:
+        m_entries[size_t(m_undo.position)] = m_undo.previous;
+        break;
+    case Undo::appended:
+        Q_ASSERT(m_undo.position == size() - 1);
+        m_entries.pop_back();
+        // The newest key sits at the end of its probe chain: emptying its slot breaks no other.
+        if (m_undo.slot != std::numeric_limits<size_t>::max()) {
+            m_index[m_undo.slot] = 0;
+            --m_indexed;
+        }
+        break;
+    }
+    m_undo = {};
+}
+
+void UsageLedger::clear()
+{
+    *this = UsageLedger();
+}
+
+QString UsageLedger::modelName(quint32 modelAndFlags) const
+{
+    const quint32 index = modelAndFlags & (hasIdFlag - 1);
+    return index == 0 ? QString() : m_models[index - 1];
+}
+
+UsageEntry UsageLedger::entry(qsizetype position) const
+{
+    Q_ASSERT(position >= 0 && position < size());
+    const Stored &s = m_entries[size_t(position)];
+    return {s.input, s.output, s.cacheCreate, s.cacheRead, modelName(s.modelAndFlags),
+            (s.modelAndFlags & sidechainFlag) != 0};
+}
+
+QList<UsageEntry> UsageLedger::entries() const
+{
+    QList<UsageEntry> list;
+    list.reserve(size());
+    for (qsizetype i = 0; i < size(); ++i)
+        list.append(entry(i));
+    return list;
+}
+
+qint64 UsageLedger::totalTokens() const
+{
+    qint64 total = 0;
+    for (const Stored &s : m_entries)
+        total = saturatingAdd(total, UsageEntry{s.input, s.output, s.cacheCreate, s.cacheRead, {}, false}.total());
+    return total;
+}
+
+std::optional<UsageEntry> UsageLedger::lastMainContext() const
+{
+    std::optional<UsageEntry> last;
+    for (qsizetype i = size(); i-- > 0;) {
+        const Stored &s = m_entries[size_t(i)];
+        if ((s.modelAndFlags & sidechainFlag) || !(s.input > 0 || s.cacheRead > 0 || s.cacheCreate > 0))
+            continue;
+        if (!last)
+            last = entry(i);
+        else
+            last->model = modelName(s.modelAndFlags);
+        if (!last->model.isEmpty())
+            break;
+    }
+    return last;
+}
+
+TranscriptReadContext::TranscriptReadContext(const std::atomic<bool> *stop, LineFilter filter)
+    : m_stop(stop)
+    , m_parser(filter)
+{
+}
+
+TranscriptReadContext::~TranscriptReadContext() = default;
+
+const ChunkBuffers &TranscriptReadContext::buffers()
+{
+    if (!m_buffers)
+        m_buffers = std::make_unique<ChunkBuffers>(TranscriptLineParser::padding);
+    return *m_buffers;
+}
+
+void TranscriptProgress::reset()
+{
+    m_offset = 0;
+    m_guard.clear();
+    m_tentative = false;
+    m_ledger.clear();
+}
+
+bool TranscriptProgress::unchangedBeforeOffset(RegularFile &file) const
+{
+    if (m_guard.isEmpty())
+        return true;
+    QByteArray bytes(m_guard.size(), Qt::Uninitialized);
+    return file.seek(m_offset - m_guard.size()) && file.read(bytes.data(), bytes.size()) == bytes.size()
+        && bytes == m_guard;
+}
+
+TranscriptProgress::Result TranscriptProgress::update(const QString &path, TranscriptReadContext &context)
+{
+    if (m_status && !m_tentative) {
+        const std::optional<FileStatus> status = fileStatus(path);
+        if (status && *status == *m_status)
+            return Result::read;
+    }
+    RegularFile file(path);
+    if (!file.isOpen()) {
+        reset();
+        m_device = m_inode = -1;
+        return Result::unreadable;
+    }
+    const Result result = update(file, context);
+    // Bytes appended after the open change the size, so the next stat tells them apart.
+    if (result == Result::read)
+        m_status = file.status();
+    return result;
+}
+
+TranscriptProgress::Result TranscriptProgress::update(RegularFile &file, TranscriptReadContext &context)
+{
+    // An append always grows a file: the same size at another time means it was rewritten.
+    const bool rewritten = m_status && file.size() == m_status->size && file.status().modified != m_status->modified;
+    m_status.reset();
+    const qint64 size = file.size();
+    if (rewritten || file.device() != m_device || file.inode() != m_inode || size < m_offset
+        || !unchangedBeforeOffset(file)) {
+        if (m_offset > 0)
+            qCDebug(lcStats) << "transcript replaced, shrunk or rewritten; reading it whole again";
+        reset();
+        m_device = file.device();
+        m_inode = file.inode();
+    }
+    Q_ASSERT(m_offset <= size);
+    if (m_tentative) {
+        m_ledger.undoLastAdd();
+        m_tentative = false;
+    }
+    if (size == m_offset)
+        return Result::read;
+    if (!file.seek(m_offset)) {
+        reset();
+        return Result::unreadable;
+    }
+
+    LineSplitter splitter;
+    const Result result = readLines(file, size - m_offset, context, splitter, [&](const char *line, size_t length) {
+        if (const std::optional<UsageLine> usage = context.parser().usage(line, length))
+            m_ledger.add(*usage);
+    });
+    if (result != Result::read) {
+        qCDebug(lcStats) << "transcript read" << (result == Result::stopped ? "stopped" : "failed") << "at"
+                         << m_offset;
+        reset();
+        m_device = m_inode = -1;
+        return result;
+    }
+    // The unfinished last line counts now if it parses, and is read again next time.
+    if (const auto partial = splitter.partial()) {
+        if (const std::optional<UsageLine> usage = context.parser().usage(partial->first, partial->second)) {
+            m_ledger.add(*usage);
+            m_tentative = true;
+        }
+    }
+    // The bytes just before the offset are kept to notice a file rewritten in place.
+    if (splitter.consumed() > 0) {
+        m_offset += splitter.consumed();
+        m_guard = splitter.lastLineEnd();
+    }
+    return Result::read;
+}
+
+QList<UsageEntry> deduplicate(QByteArrayView data, LineFilter filter)
 {
     const size_t size = size_t(data.size());
-    const auto padded = std::make_unique<char[]>(size + UsageDeduplicator::padding);
+    const auto padded = std::make_unique_for_overwrite<char[]>(size + TranscriptLineParser::padding);
     if (size)
         std::memcpy(padded.get(), data.data(), size);
-    UsageDeduplicator deduplicator;
+    std::memset(padded.get() + size, 0, TranscriptLineParser::padding);
+    TranscriptLineParser parser(filter);
+    UsageLedger ledger;
     const char *begin = padded.get();
     const char *end = begin + size;
     while (begin < end) {
         const char *lineEnd = static_cast<const char *>(std::memchr(begin, '\n', size_t(end - begin)));
         if (!lineEnd)
             lineEnd = end;
-        deduplicator.addPaddedLine(begin, size_t(lineEnd - begin));
+        if (const std::optional<UsageLine> usage = parser.usage(begin, size_t(lineEnd - begin)))
+            ledger.add(*usage);
         begin = lineEnd + 1;
     }
-    return QList<UsageEntry>(deduplicator.entries().begin(), deduplicator.entries().end());
+    return ledger.entries();
 }
 
-namespace {
-
-// The bytes of a line that spans chunks, kept with readable padding behind them.
-class LineBuffer
-{
-public:
-    const char *data() const { return m_data.get(); }
-    size_t size() const { return m_size; }
-    bool isEmpty() const { return m_size == 0; }
-    void clear() { m_size = 0; }
-
-    void append(const char *bytes, size_t count)
-    {
-        if (m_size + count > m_capacity) {
-            m_capacity = std::max(m_size + count, m_capacity * 2);
-            auto larger = std::make_unique<char[]>(m_capacity + UsageDeduplicator::padding);
-            if (m_size)
-                std::memcpy(larger.get(), m_data.get(), m_size);
-            m_data = std::move(larger);
-        }
-        if (count)
-            std::memcpy(m_data.get() + m_size, bytes, count);
-        m_size += count;
-    }
-
-private:
-    std::unique_ptr<char[]> m_data;
-    size_t m_size = 0;
-    size_t m_capacity = 0;
-};
-
-} // namespace
-
-std::optional<std::vector<UsageEntry>> deduplicateFile(const QString &path, qint64 *bytesRead)
+std::optional<QString> firstSessionId(const QString &path, TranscriptReadContext &context)
 {
     RegularFile file(path);
     if (!file.isOpen())
         return std::nullopt;
-
-    UsageDeduplicator deduplicator;
-    LineBuffer partial;        // the unfinished line at the end of the chunks so far
-    bool skippingLine = false; // inside a line longer than maxLineBytes
-    const auto keepPartial = [&](const char *bytes, size_t count) {
-        if (skippingLine)
-            return;
-        if (partial.size() + count > maxLineBytes) {
-            skippingLine = true;
-            partial.clear();
-        } else {
-            partial.append(bytes, count);
-        }
-    };
-
-    ChunkReader reader(file, UsageDeduplicator::padding);
-    for (;;) {
+    std::optional<QString> found;
+    LineSplitter splitter;
+    // Reads chunk by chunk and stops at the first chunk that completes a line naming a session.
+    ChunkReader reader(file, file.size(), context.buffers());
+    while (!found && !context.stopRequested()) {
         const ChunkReader::Chunk chunk = reader.next();
-        if (chunk.size < 0)
-            return std::nullopt;
-        if (chunk.size == 0)
+        if (chunk.size <= 0)
             break;
-        if (bytesRead)
-            *bytesRead += chunk.size;
-        const char *begin = chunk.data;
-        const char *end = chunk.data + chunk.size;
-        const char *lineEnd = static_cast<const char *>(std::memchr(begin, '\n', size_t(end - begin)));
-        if (lineEnd && (skippingLine || !partial.isEmpty())) {
-            keepPartial(begin, size_t(lineEnd - begin));
-            if (!skippingLine)
-                deduplicator.addPaddedLine(partial.data(), partial.size());
-            partial.clear();
-            skippingLine = false;
-            begin = lineEnd + 1;
-            lineEnd = static_cast<const char *>(std::memchr(begin, '\n', size_t(end - begin)));
-        }
-        // Lines inside the chunk are parsed in place: the chunk buffer has padding behind it.
-        while (lineEnd) {
-            deduplicator.addPaddedLine(begin, size_t(lineEnd - begin));
-            begin = lineEnd + 1;
-            lineEnd = static_cast<const char *>(std::memchr(begin, '\n', size_t(end - begin)));
-        }
-        keepPartial(begin, size_t(end - begin));
+        context.bytesRead += chunk.size;
+        splitter.feed(chunk.data, chunk.data + chunk.size, [&](const char *line, size_t length) {
+            if (!found)
+                found = context.parser().sessionId(line, length);
+        });
         reader.release();
     }
-    // A last line without a line feed still counts if it parses (it does not when truncated).
-    if (!skippingLine)
-        deduplicator.addPaddedLine(partial.data(), partial.size());
-    return deduplicator.takeEntries();
+    if (!found && !context.stopRequested()) {
+        if (const auto partial = splitter.partial())
+            found = context.parser().sessionId(partial->first, partial->second);
+    }
+    return found;
 }
