@@ -129,7 +129,7 @@ int benchPlan(int argc, char **argv)
     const QString claudeDir =
         claudeDataDirectory(QString::fromLocal8Bit(home), qEnvironmentVariable("CLAUDE_CONFIG_DIR"));
     environment.credentials = std::make_shared<FileCredentialStore>(claudeDir + QStringLiteral("/.credentials.json"));
-    environment.isClaudeCodeRunning = [claudeDir] { return !findActiveSessions(claudeDir).isEmpty(); };
+    environment.isClaudeCodeRunning = [claudeDir] { return hasLiveSession(claudeDir); };
     environment.sleep = [realSleep = environment.sleep, waitScale](std::chrono::milliseconds wait,
                                                                     std::stop_token stop) {
         realSleep(std::chrono::milliseconds(std::llround(double(wait.count()) * waitScale)), std::move(stop));

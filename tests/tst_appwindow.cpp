@@ -24,8 +24,8 @@ struct Sources
     Sources()
     {
         PlanFetcherEnvironment env = PlanFetcherEnvironment::system();
-        env.credentials = std::make_shared<FileCredentialStore>(home.filePath(".claude/.credentials.json"));
-        reader = std::make_unique<ClaudeStatsReader>(home.filePath(".claude"));
+        env.credentials = std::make_shared<FileCredentialStore>(home.filePath(QStringLiteral(".claude/.credentials.json")));
+        reader = std::make_unique<ClaudeStatsReader>(home.filePath(QStringLiteral(".claude")));
         fetcher = std::make_unique<PlanUsageFetcher>(env);
     }
 };

@@ -63,7 +63,7 @@ int main(int argc, char **argv)
     const QString claudeDir = claudeDataDirectory();
     ClaudeStatsReader statsReader(claudeDir);
     PlanFetcherEnvironment fetcherEnvironment = PlanFetcherEnvironment::system();
-    fetcherEnvironment.isClaudeCodeRunning = [claudeDir] { return !findActiveSessions(claudeDir).isEmpty(); };
+    fetcherEnvironment.isClaudeCodeRunning = [claudeDir] { return hasLiveSession(claudeDir); };
     PlanUsageFetcher planFetcher(fetcherEnvironment);
 
     PanelWindow panel(statsReader, planFetcher);
