@@ -289,10 +289,11 @@ private:
     long long m_bytes = 0;
 };
 
-bool writeText(const QString &path, const std::string &text)
+// Writes (or, with QIODevice::Append, appends) the whole text.
+bool writeText(const QString &path, const std::string &text, QIODevice::OpenMode mode = QIODevice::WriteOnly)
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(text.data(), qint64(text.size())) == qint64(text.size());
+    return file.open(mode) && file.write(text.data(), qint64(text.size())) == qint64(text.size());
 }
 
 } // namespace
@@ -503,12 +504,6 @@ bool writeRecord(const QString &claudeDir, const ActiveSession &session)
     return writeText(claudeDir + QLatin1String("/sessions/") + session.sessionId + QLatin1String(".json"), record);
 }
 
-bool appendText(const QString &path, const std::string &text)
-{
-    QFile file(path);
-    return file.open(QIODevice::Append) && file.write(text.data(), qint64(text.size())) == qint64(text.size());
-}
-
 } // namespace
 
 // The cost of live refresh: a cycle that picks up one appended line against a full read of the
@@ -538,7 +533,7 @@ int benchTail(int argc, char **argv)
         return 1;
     }
     writer.write(transcript, sizeMb << 20, session.sessionId.toStdString());
-    appendText(transcript, "\n"); // ends the generator's cut-short last line
+    writeText(transcript, "\n", QIODevice::Append); // ends the generator's cut-short last line
 
     std::vector<double> full;
     for (long long i = 0; i < std::min(repeat, 5LL); ++i) {
@@ -553,7 +548,7 @@ int benchTail(int argc, char **argv)
     qint64 appendedBytesRead = 0;
     StatsSnapshot last;
     for (long long i = 0; i < repeat; ++i) {
-        appendText(transcript, writer.assistant(session.sessionId.toStdString(), 3, 100 + i, 120000));
+        writeText(transcript, writer.assistant(session.sessionId.toStdString(), 3, 100 + i, 120000), QIODevice::Append);
         QElapsedTimer timer;
         timer.start();
         last = collectStats(claudeDir, cache);

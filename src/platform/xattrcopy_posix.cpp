@@ -9,14 +9,43 @@
 
 namespace {
 
-// The names, NUL-separated as the kernel lists them; absent on an error.
+// The three calls differ only in their extra arguments: macOS takes a position and an options
+// argument, both 0 for ordinary attributes.
+ssize_t listNames(int fd, char *buffer, size_t size)
+{
+#ifdef __APPLE__
+    return ::flistxattr(fd, buffer, size, 0);
+#else
+    return ::flistxattr(fd, buffer, size);
+#endif
+}
+
+ssize_t getValue(int fd, const char *name, void *buffer, size_t size)
+{
+#ifdef __APPLE__
+    return ::fgetxattr(fd, name, buffer, size, 0, 0);
+#else
+    return ::fgetxattr(fd, name, buffer, size);
+#endif
+}
+
+int setValue(int fd, const char *name, const void *value, size_t size)
+{
+#ifdef __APPLE__
+    return ::fsetxattr(fd, name, value, size, 0, 0);
+#else
+    return ::fsetxattr(fd, name, value, size, 0);
+#endif
+}
+
+// The names, NUL-separated as the system lists them; absent on an error.
 std::optional<QList<QByteArray>> attributeNames(int fd)
 {
-    const ssize_t size = ::flistxattr(fd, nullptr, 0);
+    const ssize_t size = listNames(fd, nullptr, 0);
     if (size < 0)
         return std::nullopt;
     QByteArray names(size, Qt::Uninitialized);
-    const ssize_t read = ::flistxattr(fd, names.data(), size_t(names.size()));
+    const ssize_t read = listNames(fd, names.data(), size_t(names.size()));
     if (read < 0)
         return std::nullopt;
     names.truncate(read);
@@ -27,11 +56,11 @@ std::optional<QList<QByteArray>> attributeNames(int fd)
 
 std::optional<QByteArray> attributeValue(int fd, const QByteArray &name)
 {
-    const ssize_t size = ::fgetxattr(fd, name.constData(), nullptr, 0);
+    const ssize_t size = getValue(fd, name.constData(), nullptr, 0);
     if (size < 0)
         return std::nullopt;
     QByteArray value(size, Qt::Uninitialized);
-    const ssize_t read = ::fgetxattr(fd, name.constData(), value.data(), size_t(value.size()));
+    const ssize_t read = getValue(fd, name.constData(), value.data(), size_t(value.size()));
     if (read < 0)
         return std::nullopt;
     value.truncate(read);
@@ -53,7 +82,7 @@ bool copyExtendedAttributes(int from, int to)
         // and an unprivileged process could not write it.
         if (attributeValue(to, name) == value)
             continue;
-        if (::fsetxattr(to, name.constData(), value->constData(), size_t(value->size()), 0) != 0)
+        if (setValue(to, name.constData(), value->constData(), size_t(value->size())) != 0)
             return false;
     }
     return true;
