@@ -102,7 +102,7 @@ std::optional<PanelArea> areaNamed(const QByteArray &name)
 }
 
 // "http:500", "rate-limited:15", "transport:Connection refused", ... as the fetcher would publish it.
-std::optional<PlanFailure> failureNamed(const QByteArray &spec, const QDateTime &now)
+std::optional<PlanFailure> failureNamed(const QByteArray &argument, const QDateTime &now)
 {
     static const std::pair<const char *, PlanFailureReason> reasons[] = {
         {"no-token", PlanFailureReason::noToken},         {"refresh-failed", PlanFailureReason::tokenRefreshFailed},
@@ -110,9 +110,9 @@ std::optional<PlanFailure> failureNamed(const QByteArray &spec, const QDateTime 
         {"rate-limited", PlanFailureReason::rateLimited}, {"bad-reply", PlanFailureReason::badReply},
         {"http", PlanFailureReason::httpStatus},          {"timed-out", PlanFailureReason::timedOut},
         {"transport", PlanFailureReason::transport}};
-    const qsizetype colon = spec.indexOf(':');
-    const QByteArray name = colon < 0 ? spec : spec.left(colon);
-    const QByteArray detail = colon < 0 ? QByteArray() : spec.mid(colon + 1);
+    const qsizetype colon = argument.indexOf(':');
+    const QByteArray name = colon < 0 ? argument : argument.left(colon);
+    const QByteArray detail = colon < 0 ? QByteArray() : argument.mid(colon + 1);
     for (const auto &[text, reason] : reasons) {
         if (name != text)
             continue;
