@@ -1,3 +1,3 @@
 add_executable(fuzz_deduplicate fuzz_deduplicate.cpp)
-target_link_libraries(fuzz_deduplicate PRIVATE glimmerox_stats glimmerox_warnings)
+target_link_libraries(fuzz_deduplicate PRIVATE glimmerox_stats glimmerox_warnings glimmerox_strict)
 target_link_options(fuzz_deduplicate PRIVATE -fsanitize=fuzzer)
