@@ -7,7 +7,6 @@
 #include <QSaveFile>
 #include <QTemporaryFile>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,34 +22,16 @@ QString existingTarget(const QString &path)
 // Our temporary files beside `target`: its name, ".glimmerox-" and six characters.
 QString temporaryPrefix(const QString &target) { return target + QStringLiteral(".glimmerox-"); }
 
-// Closes a descriptor on every way out.
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd) : m_fd(fd) { }
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Q_DISABLE_COPY_MOVE(Descriptor)
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 } // namespace
 
 bool replaceFileAtomically(const QString &path, const QByteArray &bytes)
 {
     const QString target = existingTarget(path);
-    const std::optional<QByteArray> nativeTarget = encodedPath(target);
-    if (target.isEmpty() || !nativeTarget)
+    if (target.isEmpty())
         return false;
-    const Descriptor original(::open(nativeTarget->constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    const RegularFile original(target);
     struct stat originalInfo {};
-    if (original.get() < 0 || ::fstat(original.get(), &originalInfo) != 0 || !S_ISREG(originalInfo.st_mode))
+    if (!original.isOpen() || ::fstat(original.handle(), &originalInfo) != 0)
         return false;
 
     // QSaveFile keeps the permissions, writes to the link's target and leaves the original
@@ -66,7 +47,7 @@ bool replaceFileAtomically(const QString &path, const QByteArray &bytes)
             || ::fchown(fd, originalInfo.st_uid, originalInfo.st_gid) == 0);
     // A change of owner may clear the set-id bits; the permissions are set again after it.
     if (!ownerKept || ::fchmod(fd, originalInfo.st_mode & 07777) != 0
-        || !copyExtendedAttributes(original.get(), fd)) {
+        || !copyExtendedAttributes(original.handle(), fd)) {
         file.cancelWriting();
         file.commit();
         return false;

@@ -43,13 +43,15 @@ public:
     Q_DISABLE_COPY_MOVE(RegularFile)
 
     bool isOpen() const { return m_fd >= 0; }
+    // The descriptor, for the few calls that need one (owner, attributes); -1 when not open.
+    int handle() const { return m_fd; }
     // The size when the file was opened.
-    qint64 size() const { return m_size; }
+    qint64 size() const { return m_status.size; }
     // Device and inode: the same pair means the same file, whatever path reached it.
-    qint64 device() const { return m_device; }
-    qint64 inode() const { return m_inode; }
+    qint64 device() const { return m_status.device; }
+    qint64 inode() const { return m_status.inode; }
     // The status when the file was opened.
-    FileStatus status() const;
+    FileStatus status() const { return m_status; }
 
     // Reads up to `capacity` bytes; returns the count, 0 at the end, -1 on an error.
     qint64 read(char *buffer, qint64 capacity);
@@ -58,11 +60,7 @@ public:
 
 private:
     int m_fd = -1;
-    qint64 m_size = 0;
-    qint64 m_device = 0;
-    qint64 m_inode = 0;
-    qint64 m_modifiedSeconds = 0;
-    qint64 m_modifiedNanoseconds = 0;
+    FileStatus m_status;
 };
 
 // The path as the file system takes it; absent when it holds a NUL character, which would
@@ -76,9 +74,6 @@ std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxSize);
 // The names in a directory in the order the file system lists them, hidden ones included;
 // absent when the directory cannot be listed.
 std::optional<QStringList> listDirectory(const QString &path);
-
-// Content modification time of the file at path (links followed); absent when it cannot be read.
-std::optional<FileTime> modificationTime(const QString &path);
 
 // Absent when the path cannot be reached.
 std::optional<FileStatus> fileStatus(const QString &path);

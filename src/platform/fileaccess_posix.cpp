@@ -12,14 +12,15 @@
 
 namespace {
 
-FileTime modificationTime(const struct stat &info)
+FileStatus statusOf(const struct stat &info)
 {
 #ifdef __APPLE__
     const timespec &time = info.st_mtimespec;
 #else
     const timespec &time = info.st_mtim;
 #endif
-    return {qint64(time.tv_sec), qint64(time.tv_nsec)};
+    return {qint64(info.st_dev), qint64(info.st_ino), qint64(info.st_size),
+            FileTime{qint64(time.tv_sec), qint64(time.tv_nsec)}, S_ISREG(info.st_mode)};
 }
 
 } // namespace
@@ -48,17 +49,7 @@ RegularFile::RegularFile(const QString &path)
         return;
     }
     m_fd = fd;
-    m_size = info.st_size;
-    m_device = qint64(info.st_dev);
-    m_inode = qint64(info.st_ino);
-    const FileTime modified = modificationTime(info);
-    m_modifiedSeconds = modified.seconds;
-    m_modifiedNanoseconds = modified.nanoseconds;
-}
-
-FileStatus RegularFile::status() const
-{
-    return {m_device, m_inode, m_size, {m_modifiedSeconds, m_modifiedNanoseconds}, isOpen()};
+    m_status = statusOf(info);
 }
 
 RegularFile::~RegularFile()
@@ -133,14 +124,7 @@ std::optional<FileStatus> fileStatus(const QString &path)
     struct stat info;
     if (!name || ::stat(name->constData(), &info) != 0)
         return std::nullopt;
-    return FileStatus{qint64(info.st_dev), qint64(info.st_ino), qint64(info.st_size), modificationTime(info),
-                      S_ISREG(info.st_mode)};
-}
-
-std::optional<FileTime> modificationTime(const QString &path)
-{
-    const std::optional<FileStatus> status = fileStatus(path);
-    return status ? std::optional<FileTime>(status->modified) : std::nullopt;
+    return statusOf(info);
 }
 
 bool isProcessRunning(qint64 pid)
