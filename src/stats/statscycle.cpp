@@ -17,6 +17,15 @@ namespace {
 constexpr qsizetype otherSessionsWithContext = 8;
 constexpr qint64 tailBytes = qint64(256) << 10;
 
+// The context figures, model and window of a session whose last main-conversation call is `last`.
+void takeLastContext(SessionStats &stats, const UsageEntry &last)
+{
+    stats.lastContextTokens = last.context();
+    stats.lastOutputTokens = last.output;
+    stats.model = last.model;
+    stats.contextWindowSize = contextWindow(stats.model, saturatingAdd(stats.lastContextTokens, stats.lastOutputTokens));
+}
+
 // The last context of a transcript from its final bytes alone: the last complete line that is a
 // main-conversation call with context. Absent when the tail holds none.
 std::optional<qint64> tailContextPercent(const QString &path, TranscriptReadContext &context)
@@ -50,12 +59,8 @@ std::optional<qint64> tailContextPercent(const QString &path, TranscriptReadCont
             break;
         const auto usage = context.parser().usage(begin + lineStart, size_t(lineEnd - 1 - lineStart));
         if (usage && !usage->entry.sidechain && usage->entry.bearsContext()) {
-            const UsageEntry &entry = usage->entry;
-            const qint64 used = saturatingAdd(entry.context(), entry.output);
             SessionStats stats;
-            stats.lastContextTokens = entry.context();
-            stats.lastOutputTokens = entry.output;
-            stats.contextWindowSize = contextWindow(entry.model, used);
+            takeLastContext(stats, usage->entry);
             return stats.contextPercent();
         }
         lineEnd = lineStart;
@@ -200,13 +205,8 @@ SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles 
 
     const UsageLedger &ledger = main.ledger();
     stats.totalTokens = ledger.totalTokens();
-    if (const std::optional<UsageEntry> last = ledger.lastMainContext()) {
-        stats.lastContextTokens = last->context();
-        stats.lastOutputTokens = last->output;
-        stats.model = last->model;
-    }
-    stats.contextWindowSize =
-        contextWindow(stats.model, saturatingAdd(stats.lastContextTokens, stats.lastOutputTokens));
+    if (const std::optional<UsageEntry> last = ledger.lastMainContext())
+        takeLastContext(stats, *last);
 
     // A subagent file that is the main transcript itself, or one already counted, through a link
     // or under a second name, counts once.
