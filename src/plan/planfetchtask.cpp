@@ -42,11 +42,8 @@ PlanFetchTask::PlanFetchTask(PlanFetcherEnvironment environment, std::stop_token
                              std::function<void(PlanFetchUpdate)> publish)
     : m_environment(std::move(environment)), m_stop(std::move(stop)), m_publish(std::move(publish))
 {
-    // An environment left partly empty falls back to the real clock and the real wait.
-    if (!m_environment.now)
-        m_environment.now = [] { return QDateTime::currentDateTimeUtc(); };
-    if (!m_environment.sleep)
-        m_environment.sleep = &PlanFetchTask::sleepFor;
+    // The fetcher fills in the clock and the wait where its environment left them empty.
+    Q_ASSERT(m_environment.now && m_environment.sleep);
     Q_ASSERT(m_publish);
 }
 

@@ -9,6 +9,13 @@
 
 namespace {
 
+// The "resets_at" instant of a window or limit entry; absent when missing or unreadable.
+std::optional<QDateTime> resetInstant(const QJsonObject &object)
+{
+    const QJsonValue reset = object.value(QLatin1String("resets_at"));
+    return PlanUsageFetcher::parseDate(reset.isString() ? std::optional(reset.toString()) : std::nullopt);
+}
+
 // One quota window of the report: utilisation and reset instant, each absent when unreadable.
 // Returns whether the window is there at all (an object).
 bool readWindow(const QJsonObject &report, const QString &name, std::optional<double> &utilization,
@@ -21,8 +28,7 @@ bool readWindow(const QJsonObject &report, const QString &name, std::optional<do
     const QJsonValue value = object.value(QLatin1String("utilization"));
     if (value.isDouble())
         utilization = value.toDouble();
-    const QJsonValue reset = object.value(QLatin1String("resets_at"));
-    resetsAt = PlanUsageFetcher::parseDate(reset.isString() ? std::optional(reset.toString()) : std::nullopt);
+    resetsAt = resetInstant(object);
     return true;
 }
 
@@ -41,9 +47,7 @@ void applyWeeklyLimits(const QJsonObject &report, PlanUsage &usage)
         if (usage.weeklyUtilization && percent.toDouble() <= *usage.weeklyUtilization)
             continue;
         usage.weeklyUtilization = percent.toDouble();
-        const QJsonValue reset = limit.value(QLatin1String("resets_at"));
-        usage.weeklyResetsAt =
-            PlanUsageFetcher::parseDate(reset.isString() ? std::optional(reset.toString()) : std::nullopt);
+        usage.weeklyResetsAt = resetInstant(limit);
         const QJsonValue scopeName = limit.value(QLatin1String("scope"))
                                          .toObject()
                                          .value(QLatin1String("model"))

@@ -46,8 +46,11 @@ PlanUsageFetcher::PlanUsageFetcher(PlanFetcherEnvironment environment, QObject *
       m_environment(std::move(environment)),
       m_schedule(m_environment.now ? m_environment.now() : QDateTime::currentDateTimeUtc())
 {
+    // An environment left partly empty falls back to the real clock and the real wait.
     if (!m_environment.now)
         m_environment.now = [] { return QDateTime::currentDateTimeUtc(); };
+    if (!m_environment.sleep)
+        m_environment.sleep = &PlanFetchTask::sleepFor;
     Q_ASSERT(m_environment.tickInterval.count() > 0);
     m_steadyClock.start();
     m_tickTimer.setInterval(m_environment.tickInterval);
