@@ -2,7 +2,6 @@
 
 #include <QtNumeric>
 
-#include <limits>
 
 namespace {
 
@@ -70,11 +69,7 @@ PanelContent computePanelContent(const PanelInputs &in)
     } else {
         const SessionStats &stats = in.sessionStats;
         content.mainKind = MainStripKind::number;
-        qint64 sum = 0;
-        // Corrupt transcripts can carry absurd counts; saturate instead of overflowing.
-        if (qAddOverflow(stats.lastContextTokens, stats.lastOutputTokens, &sum))
-            sum = stats.lastContextTokens > 0 ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
-        const qint64 value = weekly ? stats.totalTokens : sum;
+        const qint64 value = weekly ? stats.totalTokens : stats.contextAndOutput();
         QString label = weekly ? totalLabel : sessionLabel;
         // Long sessions pass eight digits; thousands keep the figure moving instead of freezing at 99999999.
         if (value > mainDisplayLimit) {

@@ -115,7 +115,7 @@ QString mainSessionTooltip(const PanelInputs &in)
     const SessionStats &s = in.sessionStats;
     if (s == SessionStats{})
         return QStringLiteral("No Claude Code session found");
-    const qint64 shown = in.state.alternateView ? s.totalTokens : s.lastContextTokens + s.lastOutputTokens;
+    const qint64 shown = in.state.alternateView ? s.totalTokens : s.contextAndOutput();
     const QString what = in.state.alternateView ? QStringLiteral("Total tokens of the conversation")
                                                 : QStringLiteral("Last call's context plus its output");
     return joined({QStringLiteral("%1: %2 tokens%3")

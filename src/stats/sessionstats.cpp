@@ -58,6 +58,11 @@ quint64 magnitude(qint64 value)
 
 } // namespace
 
+qint64 SessionStats::contextAndOutput() const
+{
+    return saturatingAdd(lastContextTokens, lastOutputTokens);
+}
+
 qint64 SessionStats::contextPercent() const
 {
     if (contextWindowSize <= 0)

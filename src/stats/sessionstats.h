@@ -19,6 +19,8 @@ struct SessionStats
     QString cwd;
     QString model;
 
+    // The last call's context plus its output, held at the 64-bit limits: what the panel shows.
+    qint64 contextAndOutput() const;
     // Context fill in whole per cent, truncated, capped at 100; 0 for a window of 0 or less.
     qint64 contextPercent() const;
 

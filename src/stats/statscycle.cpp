@@ -23,7 +23,7 @@ void takeLastContext(SessionStats &stats, const UsageEntry &last)
     stats.lastContextTokens = last.context();
     stats.lastOutputTokens = last.output;
     stats.model = last.model;
-    stats.contextWindowSize = contextWindow(stats.model, saturatingAdd(stats.lastContextTokens, stats.lastOutputTokens));
+    stats.contextWindowSize = contextWindow(stats.model, stats.contextAndOutput());
 }
 
 // The last context of a transcript from its final bytes alone: the last complete line that is a
