@@ -1,5 +1,7 @@
 #include "usagealerts.h"
 
+#include "displaytext.h"
+
 #include <QLocale>
 #include <QObject>
 
@@ -106,7 +108,7 @@ AlertText alertText(const UsageAlert &alert)
     case UsageAlert::Subject::context:
         return {QObject::tr("Context %1 % full").arg(alert.percent),
                 QObject::tr("The Claude Code session in %1 has used %2 % of its context window.")
-                    .arg(alert.project.isEmpty() ? QObject::tr("an unnamed folder") : alert.project)
+                    .arg(alert.project.isEmpty() ? QObject::tr("an unnamed folder") : sanitizedDisplayText(alert.project))
                     .arg(alert.percent)};
     case UsageAlert::Subject::fiveHour:
     case UsageAlert::Subject::weekly:
