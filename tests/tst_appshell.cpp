@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -23,6 +24,9 @@ private slots:
     void commandLine();
     void preferredPlatform_data();
     void preferredPlatform();
+    void hasDisplay_data();
+    void hasDisplay();
+    void startWithoutDisplay();
     void secondLaunchActivatesTheFirst();
     void hideIntoTheTrayAndBack();
     void startAtLogin();
@@ -67,6 +71,58 @@ void TestAppShell::preferredPlatform()
     for (const QString &variable : environment.split(u' '))
         variables.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
     QCOMPARE(::preferredPlatform(variables).value_or(QByteArray()), expected);
+}
+
+void TestAppShell::hasDisplay_data()
+{
+    QTest::addColumn<QString>("environment");
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<bool>("expected");
+    QTest::addRow("nothing set") << "" << "" << false;
+    QTest::addRow("X11") << "DISPLAY=:0" << "" << true;
+    QTest::addRow("Wayland") << "WAYLAND_DISPLAY=wayland-0" << "" << true;
+    QTest::addRow("xcb chosen, only Wayland there") << "QT_QPA_PLATFORM=xcb WAYLAND_DISPLAY=wayland-0" << "" << false;
+    QTest::addRow("wayland-egl chosen, only X11 there") << "QT_QPA_PLATFORM=wayland-egl DISPLAY=:0" << "" << false;
+    QTest::addRow("a fallback list with one that finds its display")
+        << "QT_QPA_PLATFORM=wayland;xcb DISPLAY=:0" << "" << true;
+    QTest::addRow("offscreen needs none") << "QT_QPA_PLATFORM=offscreen" << "" << true;
+    QTest::addRow("minimal with options needs none") << "QT_QPA_PLATFORM=minimal:enable_fonts" << "" << true;
+    QTest::addRow("-platform wins over the variable") << "QT_QPA_PLATFORM=offscreen" << "-platform xcb" << false;
+    QTest::addRow("-platform offscreen") << "" << "-platform offscreen" << true;
+}
+
+void TestAppShell::hasDisplay()
+{
+#if defined(Q_OS_MACOS) || defined(Q_OS_WIN)
+    QSKIP("this system always has its window server");
+#endif
+    QFETCH(QString, environment);
+    QFETCH(QString, arguments);
+    QFETCH(bool, expected);
+    QProcessEnvironment variables;
+    for (const QString &variable : environment.split(u' ', Qt::SkipEmptyParts))
+        variables.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
+    QCOMPARE(::hasDisplay(variables, QStringList{QStringLiteral("glimmerox")} + arguments.split(u' ', Qt::SkipEmptyParts)),
+             expected);
+}
+
+void TestAppShell::startWithoutDisplay()
+{
+#if defined(Q_OS_MACOS) || defined(Q_OS_WIN)
+    QSKIP("this system always has its window server");
+#endif
+    // Qt's own answer would be an abort with a core dump and a paragraph of advice.
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(GLIMMEROX_EXECUTABLE), {});
+    QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 1);
+    QCOMPARE(program.readAllStandardError(), QByteArray(noDisplayMessage));
+    QCOMPARE(program.readAllStandardOutput(), QByteArray());
 }
 
 void TestAppShell::secondLaunchActivatesTheFirst()

@@ -1,4 +1,5 @@
 #include "aboutbox.h"
+#include "appidentity.h"
 #include "appmenu.h"
 #include "claudedatadir.h"
 #include "claudestatsreader.h"
@@ -47,11 +48,15 @@ int main(int argc, char **argv)
     }
     if (const std::optional<QByteArray> platform = preferredPlatform(QProcessEnvironment::systemEnvironment()))
         qputenv("QT_QPA_PLATFORM", *platform);
+    if (!hasDisplay(QProcessEnvironment::systemEnvironment(), argumentList(argc, argv))) {
+        std::fputs(noDisplayMessage, stderr);
+        return 1;
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Glimmerox"));
     QApplication::setApplicationVersion(QStringLiteral(GLIMMEROX_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("glimmerox"));
+    QApplication::setDesktopFileName(desktopFileId());
     QApplication::setWindowIcon(applicationIcon());
     QApplication::setQuitOnLastWindowClosed(true);
 
