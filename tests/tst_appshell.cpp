@@ -8,12 +8,18 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 class TestAppShell : public QObject
 {
@@ -27,7 +33,10 @@ private slots:
     void hasDisplay_data();
     void hasDisplay();
     void startWithoutDisplay();
-    void secondLaunchActivatesTheFirst();
+    void singleInstance_data();
+    void singleInstance();
+    void userServerName_data();
+    void userServerName();
     void hideIntoTheTrayAndBack();
     void startAtLogin();
 };
@@ -125,18 +134,95 @@ void TestAppShell::startWithoutDisplay()
     QCOMPARE(program.readAllStandardOutput(), QByteArray());
 }
 
-void TestAppShell::secondLaunchActivatesTheFirst()
+void TestAppShell::singleInstance_data()
 {
+    QTest::addColumn<QString>("occupant"); // what holds the socket's name when the panel starts
+    QTest::addColumn<bool>("starts");
+    QTest::addRow("a running Glimmerox is asked to the front") << "glimmerox" << false;
+    QTest::addRow("a file left behind is taken over") << "file" << true;
+    QTest::addRow("a listener that never answers is taken over") << "silent" << true;
+    QTest::addRow("a listener answering something else is taken over") << "stranger" << true;
+}
+
+void TestAppShell::singleInstance()
+{
+    QFETCH(QString, occupant);
+    QFETCH(bool, starts);
     QTemporaryDir runtime;
     const QString name = runtime.filePath(QStringLiteral("glimmerox.socket"));
-    // A socket file left by an instance that crashed does not stop the next launch.
-    QVERIFY(QFile(name).open(QIODevice::WriteOnly));
     SingleInstance first(name);
-    QVERIFY(first.claim());
-    QSignalSpy activations(&first, &SingleInstance::activationRequested);
-    SingleInstance second(name);
-    QVERIFY(!second.claim());
-    QVERIFY(activations.wait());
+    QSignalSpy firstActivations(&first, &SingleInstance::activationRequested);
+    QLocalServer foreign;
+    if (occupant == u"glimmerox")
+        QVERIFY(first.claim());
+    else if (occupant == u"file")
+        QVERIFY(QFile(name).open(QIODevice::WriteOnly));
+    else
+        QVERIFY(foreign.listen(name));
+    if (occupant == u"stranger") {
+        connect(&foreign, &QLocalServer::newConnection, this, [&foreign] {
+            foreign.nextPendingConnection()->write("SSH-2.0-OpenSSH_9.2\r\n");
+        });
+    }
+
+    SingleInstance launch(name);
+    QCOMPARE(launch.claim(), starts);
+    if (!starts) {
+        QTRY_COMPARE(firstActivations.size(), 1);
+        return;
+    }
+    // Whoever started now answers the next launch.
+    QSignalSpy activations(&launch, &SingleInstance::activationRequested);
+    SingleInstance later(name);
+    QVERIFY(!later.claim());
+    QTRY_COMPARE(activations.size(), 1);
+}
+
+void TestAppShell::userServerName_data()
+{
+    QTest::addColumn<int>("runtimeMode"); // 0: XDG_RUNTIME_DIR unset, -1: a link to a private folder
+    QTest::addColumn<int>("fallbackMode"); // 0: <temp>/glimmerox-<uid> does not exist yet
+    QTest::addColumn<QString>("expected"); // which folder holds the socket
+    QTest::addRow("the private runtime folder") << 0700 << 0 << "runtime";
+    QTest::addRow("a runtime folder others may enter is not used") << 0755 << 0 << "fallback";
+    QTest::addRow("a link at the runtime folder's place is not followed") << -1 << 0 << "fallback";
+    QTest::addRow("no runtime folder, an existing private fallback") << 0 << 0700 << "fallback";
+    QTest::addRow("a fallback others may enter leaves no socket at all") << 0 << 0777 << "none";
+}
+
+void TestAppShell::userServerName()
+{
+    QFETCH(int, runtimeMode);
+    QFETCH(int, fallbackMode);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    const QString runtime = dir.filePath(QStringLiteral("runtime"));
+    const QString temp = dir.filePath(QStringLiteral("tmp"));
+    QVERIFY(QDir().mkpath(temp));
+    QString runtimeVariable;
+    if (runtimeMode != 0) {
+        QVERIFY(QDir().mkdir(runtime));
+        runtimeVariable = runtime;
+    }
+    if (runtimeMode > 0)
+        QVERIFY(::chmod(QFile::encodeName(runtime).constData(), mode_t(runtimeMode)) == 0);
+    if (runtimeMode < 0) {
+        QVERIFY(::chmod(QFile::encodeName(runtime).constData(), 0700) == 0);
+        runtimeVariable = dir.filePath(QStringLiteral("link"));
+        QVERIFY(QFile::link(runtime, runtimeVariable));
+    }
+    const QString fallback = QStringLiteral("%1/glimmerox-%2").arg(temp).arg(::geteuid());
+    if (fallbackMode != 0) {
+        QVERIFY(QDir().mkdir(fallback));
+        QVERIFY(::chmod(QFile::encodeName(fallback).constData(), mode_t(fallbackMode)) == 0);
+    }
+
+    const QString name = SingleInstance::userServerName(runtimeVariable, temp);
+    const QString folder = expected == u"runtime" ? runtime : expected == u"fallback" ? fallback : QString();
+    QCOMPARE(name, folder.isEmpty() ? QString() : folder + QStringLiteral("/glimmerox.socket"));
+    struct stat info;
+    if (expected == u"fallback")
+        QVERIFY(::stat(QFile::encodeName(fallback).constData(), &info) == 0 && (info.st_mode & 07777) == 0700);
 }
 
 void TestAppShell::hideIntoTheTrayAndBack()

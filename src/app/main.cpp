@@ -14,6 +14,7 @@
 #include "usagenotifications.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QIcon>
 
 #include <cstdio>
@@ -60,7 +61,7 @@ int main(int argc, char **argv)
     QApplication::setWindowIcon(applicationIcon());
     QApplication::setQuitOnLastWindowClosed(true);
 
-    SingleInstance instance(SingleInstance::userServerName());
+    SingleInstance instance(SingleInstance::userServerName(qEnvironmentVariable("XDG_RUNTIME_DIR"), QDir::tempPath()));
     if (!instance.claim())
         return 0;
 
