@@ -5,11 +5,13 @@
 #include "singleinstance.h"
 #include "startatlogin.h"
 #include "startup.h"
+#include "xdgautostartentry.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
@@ -18,6 +20,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +42,7 @@ private slots:
     void userServerName_data();
     void userServerName();
     void hideIntoTheTrayAndBack();
+    void startAtLogin_data();
     void startAtLogin();
 };
 
@@ -262,34 +267,90 @@ void TestAppShell::hideIntoTheTrayAndBack()
     QVERIFY(!tray.trayIcon());
 }
 
+void TestAppShell::startAtLogin_data()
+{
+    // The entry's file before: "" none, "ours" as Glimmerox writes it, "link" a symbolic link to
+    // an entry of ours. After: a part of the file, "none" for no file, "link" for the link as it was.
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<bool>("checkedBefore");
+    QTest::addColumn<bool>("fullDisk");
+    QTest::addColumn<bool>("checkedAfter");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<bool>("message");
+    QTest::addRow("ticking writes an entry with the program quoted")
+        << "" << false << false << true << "\nExec=\"/opt/My Tools/glimmerox\"\n" << false;
+    QTest::addRow("unticking removes an entry as Glimmerox wrote it") << "ours" << true << false << false << "none"
+                                                                      << false;
+    QTest::addRow("unticking an edited entry hides it and keeps the user's lines")
+        << "[Desktop Entry]\nExec=glimmerox --quiet\n\n[Extra]\nKey=1\n" << true << false << false
+        << "[Desktop Entry]\nExec=glimmerox --quiet\nHidden=true\n\n[Extra]\nKey=1\n" << false;
+    QTest::addRow("an entry the user hid shows as off; ticking unhides it")
+        << "[Desktop Entry]\nExec=glimmerox --quiet\nHidden = true\n" << false << false << true
+        << "[Desktop Entry]\nExec=glimmerox --quiet\nHidden=false\n" << false;
+    QTest::addRow("an entry turned off for GNOME shows as off; ticking turns it on")
+        << "[Desktop Entry]\nExec=glimmerox\nX-GNOME-Autostart-enabled=false\n" << false << false << true
+        << "[Desktop Entry]\nExec=glimmerox\nX-GNOME-Autostart-enabled=true\n" << false;
+    QTest::addRow("a symbolic link is neither read nor written through")
+        << "link" << false << false << false << "link" << true;
+    QTest::addRow("a short write on a full disk leaves it unticked") << "" << false << true << false << "none" << true;
+}
+
 void TestAppShell::startAtLogin()
 {
-#ifdef Q_OS_MACOS
-    QSKIP("the login item belongs to the application bundle");
-#else
+    QFETCH(QString, before);
+    QFETCH(bool, checkedBefore);
+    QFETCH(bool, fullDisk);
+    QFETCH(bool, checkedAfter);
+    QFETCH(QString, after);
+    QFETCH(bool, message);
     QCOMPARE(autostartEntryPath(QStringLiteral("relative/config"), QStringLiteral("/home/ana")),
-             QStringLiteral("/home/ana/.config/autostart/glimmerox.desktop"));
+             QStringLiteral("/home/ana/.config/autostart/org.glimmerox.Glimmerox.desktop"));
 
     QTemporaryDir config;
-    const StartAtLogin setting(config.filePath(QStringLiteral("autostart/glimmerox.desktop")),
-                               QStringLiteral("/opt/My Tools/glimmerox"));
-    QAction *action = createStartAtLoginAction(setting, this);
-    QVERIFY(!action->isChecked());
-    action->trigger();
-    QFile entry(setting.entryPath());
-    QVERIFY(entry.open(QIODevice::ReadOnly));
-    QVERIFY(entry.readAll().contains("\nExec=\"/opt/My Tools/glimmerox\"\n"));
-    action->trigger();
-    QVERIFY(!setting.isEnabled());
+    const auto entry = std::make_shared<XdgAutostartEntry>(config.filePath(QStringLiteral("autostart/x.desktop")),
+                                                           QStringLiteral("/opt/My Tools/glimmerox"));
+    QVERIFY(QDir().mkpath(config.filePath(QStringLiteral("autostart"))));
+    const QString target = config.filePath(QStringLiteral("elsewhere.desktop"));
+    const auto writeFile = [](const QString &path, const QByteArray &content) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+    };
+    if (before == u"link")
+        QVERIFY(writeFile(target, entry->defaultEntry()) && QFile::link(target, entry->entryPath()));
+    else if (!before.isEmpty())
+        QVERIFY(writeFile(entry->entryPath(), before == u"ours" ? entry->defaultEntry() : before.toUtf8()));
 
-    // Where the entry cannot be written, the check mark stays off.
-    const QString blocker = config.filePath(QStringLiteral("blocked"));
-    QVERIFY(QFile(blocker).open(QIODevice::WriteOnly));
-    QAction *failing = createStartAtLoginAction(
-        StartAtLogin(blocker + QStringLiteral("/autostart/glimmerox.desktop"), QStringLiteral("glimmerox")), this);
-    failing->trigger();
-    QVERIFY(!failing->isChecked());
-#endif
+    QStringList reported;
+    QAction *action = createStartAtLoginAction(entry, this, [&](const QString &reason) { reported << reason; });
+    QCOMPARE(action->isChecked(), checkedBefore);
+    {
+        // A file may grow no larger than a few bytes, as on a disk that is full.
+        struct rlimit limit;
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &limit) == 0);
+        const struct rlimit saved = limit;
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        limit.rlim_cur = fullDisk ? 16 : limit.rlim_cur;
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
+        action->trigger();
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &saved) == 0);
+        std::signal(SIGXFSZ, oldHandler);
+    }
+    QCOMPARE(action->isChecked(), checkedAfter);
+    QCOMPARE(entry->isEnabled(), checkedAfter);
+    QCOMPARE(reported.size(), message ? 1 : 0);
+    QFile file(entry->entryPath());
+    if (after == u"none") {
+        QVERIFY(!QFileInfo::exists(entry->entryPath()));
+        QCOMPARE(QDir(config.filePath(QStringLiteral("autostart"))).entryList(QDir::Files | QDir::Hidden), QStringList());
+    } else if (after == u"link") {
+        QCOMPARE(QFileInfo(entry->entryPath()).symLinkTarget(), target);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), entry->defaultEntry());
+    } else {
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        QVERIFY2(content.contains(after.toUtf8()), content.constData());
+    }
 }
 
 QTEST_MAIN(TestAppShell)

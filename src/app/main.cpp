@@ -12,10 +12,12 @@
 #include "startatlogin.h"
 #include "startup.h"
 #include "usagenotifications.h"
+#include "windowbehaviour.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
+#include <QMessageBox>
 
 #include <cstdio>
 
@@ -74,7 +76,15 @@ int main(int argc, char **argv)
 
     PanelWindow panel(statsReader, planFetcher);
     QObject::connect(&panel, &PanelWindow::aboutRequested, &panel, [&panel] { showAboutBox(&panel); });
-    panel.addMenuAction(createStartAtLoginAction(StartAtLogin::forCurrentUser(), &panel));
+    if (std::shared_ptr<LoginItem> loginItem = loginItemForCurrentUser()) {
+        panel.addMenuAction(createStartAtLoginAction(std::move(loginItem), &panel, [&panel](const QString &reason) {
+            auto *box = new QMessageBox(QMessageBox::Warning, QObject::tr("Start at Login"),
+                                        QObject::tr("Start at Login could not be changed."), QMessageBox::Ok, &panel);
+            box->setInformativeText(reason);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        }));
+    }
 
     auto *tray = new PanelTray(panel);
     const auto updateTray = [&] { tray->setFigures(statsReader.sessionStats(), planFetcher.planUsage()); };
@@ -87,8 +97,8 @@ int main(int argc, char **argv)
     notifications.follow(statsReader, planFetcher);
 
     installApplicationMenu(panel);
+    keepPlatformWindowBehaviour(panel);
     panel.show();
-    applyPlatformWindowBehaviour(panel);
     panel.raise();
     panel.activateWindow();
     return app.exec();
