@@ -42,6 +42,8 @@ private slots:
     void userServerName_data();
     void userServerName();
     void hideIntoTheTrayAndBack();
+    void autostartEntryPath_data();
+    void autostartEntryPath();
     void startAtLogin_data();
     void startAtLogin();
 };
@@ -267,6 +269,34 @@ void TestAppShell::hideIntoTheTrayAndBack()
     QVERIFY(!tray.trayIcon());
 }
 
+void TestAppShell::autostartEntryPath_data()
+{
+    QTest::addColumn<QString>("configHome"); // the variable; "HOME" stands for the fixture's folder
+    QTest::addColumn<QString>("existing");   // entries already in <fixture>/.config/autostart
+    QTest::addColumn<QString>("expected");   // relative to the fixture
+    QTest::addRow("a relative variable means ~/.config") << "relative/config" << ""
+                                                         << ".config/autostart/org.glimmerox.Glimmerox.desktop";
+    QTest::addRow("an absolute variable is used") << "HOME/cfg" << "" << "cfg/autostart/org.glimmerox.Glimmerox.desktop";
+    QTest::addRow("an entry under the earlier name stays in use")
+        << "" << "glimmerox.desktop" << ".config/autostart/glimmerox.desktop";
+    QTest::addRow("the current name wins when both exist") << "" << "glimmerox.desktop org.glimmerox.Glimmerox.desktop"
+                                                          << ".config/autostart/org.glimmerox.Glimmerox.desktop";
+}
+
+void TestAppShell::autostartEntryPath()
+{
+    QFETCH(QString, configHome);
+    QFETCH(QString, existing);
+    QFETCH(QString, expected);
+    QTemporaryDir home;
+    const QString folder = home.filePath(QStringLiteral(".config/autostart"));
+    QVERIFY(QDir().mkpath(folder));
+    for (const QString &name : existing.split(u' ', Qt::SkipEmptyParts))
+        QVERIFY(QFile(folder + u'/' + name).open(QIODevice::WriteOnly));
+    configHome.replace(QStringLiteral("HOME"), home.path());
+    QCOMPARE(::autostartEntryPath(configHome, home.path()), home.filePath(expected));
+}
+
 void TestAppShell::startAtLogin_data()
 {
     // The entry's file before: "" none, "ours" as Glimmerox writes it, "link" a symbolic link to
@@ -303,9 +333,6 @@ void TestAppShell::startAtLogin()
     QFETCH(bool, checkedAfter);
     QFETCH(QString, after);
     QFETCH(bool, message);
-    QCOMPARE(autostartEntryPath(QStringLiteral("relative/config"), QStringLiteral("/home/ana")),
-             QStringLiteral("/home/ana/.config/autostart/org.glimmerox.Glimmerox.desktop"));
-
     QTemporaryDir config;
     const auto entry = std::make_shared<XdgAutostartEntry>(config.filePath(QStringLiteral("autostart/x.desktop")),
                                                            QStringLiteral("/opt/My Tools/glimmerox"));

@@ -115,7 +115,14 @@ QString autostartEntryPath(const QString &configHomeVariable, const QString &hom
 {
     const QString configHome = QDir::isAbsolutePath(configHomeVariable) ? configHomeVariable
                                                                        : homeDir + QStringLiteral("/.config");
-    return QDir::cleanPath(configHome + QStringLiteral("/autostart/") + desktopFileId() + QStringLiteral(".desktop"));
+    const QString folder = QDir::cleanPath(configHome + QStringLiteral("/autostart"));
+    // Before the program had its desktop file id the entry was glimmerox.desktop; while only
+    // that one exists it is the one the desktop starts, so it stays the one shown and changed.
+    const QString current = folder + u'/' + desktopFileId() + QStringLiteral(".desktop");
+    const QFileInfo earlier(folder + QStringLiteral("/glimmerox.desktop"));
+    const bool onlyEarlier = (earlier.exists() || earlier.isSymLink()) && !QFileInfo(current).exists()
+        && !QFileInfo(current).isSymLink();
+    return onlyEarlier ? earlier.filePath() : current;
 }
 
 XdgAutostartEntry::XdgAutostartEntry(QString entryPath, QString executable)

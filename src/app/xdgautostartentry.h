@@ -30,7 +30,8 @@ private:
 };
 
 // Where a free desktop looks for the user's autostart entry: $XDG_CONFIG_HOME/autostart, where
-// the variable holds an absolute path, otherwise ~/.config/autostart.
+// the variable holds an absolute path, otherwise ~/.config/autostart; the file is named after
+// the desktop file id, unless only an entry under the earlier name glimmerox.desktop is there.
 QString autostartEntryPath(const QString &configHomeVariable, const QString &homeDir);
 
 // The value of `key` in the [Desktop Entry] group of a desktop file, absent when not there.
