@@ -1,5 +1,8 @@
 glimmerox_add_test(tst_usagealerts SOURCES tst_usagealerts.cpp LIBS glimmerox_app)
 glimmerox_add_test(tst_appshell SOURCES tst_appshell.cpp LIBS glimmerox_app)
+# The shell test also starts the program itself, to see how it ends without a display.
+target_compile_definitions(tst_appshell PRIVATE GLIMMEROX_EXECUTABLE="$<TARGET_FILE:glimmerox>")
+add_dependencies(tst_appshell glimmerox)
 if(NOT APPLE)
     glimmerox_add_test(tst_notifications SOURCES tst_notifications.cpp LIBS glimmerox_app Qt6::DBus)
 endif()

@@ -14,13 +14,15 @@ class NotificationServer : public QObject
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 
 public:
-    QStringList calls; // "app name|icon|summary"
+    QStringList capabilities;
+    QStringList calls; // "app name|icon|summary|body"
 
 public slots:
-    uint Notify(const QString &appName, uint, const QString &icon, const QString &summary, const QString &,
+    QStringList GetCapabilities() { return capabilities; }
+    uint Notify(const QString &appName, uint, const QString &icon, const QString &summary, const QString &body,
                 const QStringList &, const QVariantMap &, int)
     {
-        calls << appName + u'|' + icon + u'|' + summary;
+        calls << QStringList{appName, icon, summary, body}.join(u'|');
         return uint(calls.size());
     }
 };
@@ -30,11 +32,25 @@ class TestNotifications : public QObject
     Q_OBJECT
 
 private slots:
+    void notificationsOnAPrivateBus_data();
     void notificationsOnAPrivateBus();
 };
 
+void TestNotifications::notificationsOnAPrivateBus_data()
+{
+    QTest::addColumn<QStringList>("capabilities");
+    QTest::addColumn<QString>("body"); // the session alert's body names this folder
+    QTest::addRow("a service reading markup gets the folder escaped")
+        << QStringList{QStringLiteral("body"), QStringLiteral("body-markup")}
+        << QStringLiteral("R&amp;D &lt;b&gt;x");
+    QTest::addRow("a plain-text service gets it as it is") << QStringList{QStringLiteral("body")}
+                                                           << QStringLiteral("R&D <b>x");
+}
+
 void TestNotifications::notificationsOnAPrivateBus()
 {
+    QFETCH(QStringList, capabilities);
+    QFETCH(QString, body);
     const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
     if (daemon.isEmpty())
         QSKIP("dbus-daemon is not installed");
@@ -53,12 +69,15 @@ void TestNotifications::notificationsOnAPrivateBus()
         QVERIFY(bus.waitForReadyRead(10000));
     const QString address = QString::fromUtf8(bus.readLine().trimmed());
 
+    // Connections are named per row: a name already in use would return the last row's bus.
+    const QString row = QString::fromLatin1(QTest::currentDataTag());
     // A bus without a server: nothing happens, and nothing is kept for later.
-    FreedesktopNotifier notifier(QDBusConnection::connectToBus(address, QStringLiteral("panel")));
+    FreedesktopNotifier notifier(QDBusConnection::connectToBus(address, QStringLiteral("panel ") + row));
     notifier.notify(QStringLiteral("dropped"), {});
 
-    QDBusConnection serverBus = QDBusConnection::connectToBus(address, QStringLiteral("server"));
+    QDBusConnection serverBus = QDBusConnection::connectToBus(address, QStringLiteral("server ") + row);
     NotificationServer server;
+    server.capabilities = capabilities;
     QVERIFY(serverBus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &server,
                                      QDBusConnection::ExportAllSlots));
     QVERIFY(serverBus.registerService(QStringLiteral("org.freedesktop.Notifications")));
@@ -72,12 +91,15 @@ void TestNotifications::notificationsOnAPrivateBus()
     }
     SessionStats stats;
     stats.sessionId = QStringLiteral("s1");
+    stats.cwd = QStringLiteral("/home/ana/R&D <b>x");
     for (qint64 tokens : {20000, 170000}) {
         stats.lastContextTokens = tokens;
         notifications.observe(stats);
     }
     QTRY_COMPARE(server.calls.size(), 2);
     QVERIFY2(server.calls.at(0).startsWith(QStringLiteral("Glimmerox|glimmerox|")), qPrintable(server.calls.at(0)));
+    QVERIFY2(server.calls.at(1).contains(QStringLiteral(" in ") + body + QStringLiteral(" has")),
+             qPrintable(server.calls.at(1)));
     QVERIFY2(server.calls.at(0).contains(QStringLiteral("96 %")), qPrintable(server.calls.at(0)));
     QVERIFY2(server.calls.at(1).contains(QStringLiteral("85 %")), qPrintable(server.calls.at(1)));
     bus.terminate();

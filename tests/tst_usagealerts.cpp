@@ -35,8 +35,14 @@ void TestUsageAlerts::alerts_data()
         << list("5h 50 @1,7d 50 @100,5h 96 @1,7d 90 @100,7d 5 @268") << list("5h 95,7d 80,7d reset");
     QTest::addRow("each session's first figures are its own baseline")
         << list("s1 85,s2 50,s1 90,s2 85,s1 96") << list("s2 80,s1 95");
-    QTest::addRow("compacting does not announce the same threshold again")
-        << list("s1 10,s1 85,s1 20,s1 90") << list("s1 80");
+    QTest::addRow("a compaction below 70 %% re-arms both thresholds")
+        << list("s1 10,s1 96,s1 20,s1 90,s1 97") << list("s1 95,s1 80,s1 95");
+    QTest::addRow("wavering between 70 %% and a threshold stays quiet")
+        << list("s1 10,s1 85,s1 75,s1 85,s1 96,s1 70,s1 96,s1 69,s1 81") << list("s1 80,s1 95,s1 80");
+    QTest::addRow("a baseline above 80 %% is re-armed by a compaction too")
+        << list("s1 85,s1 50,s1 85") << list("s1 80");
+    QTest::addRow("a window figure falling below 70 %% re-arms it without losing the reset")
+        << list("5h 50 @1,5h 85 @1,5h 40 @1,5h 85 @1,5h 5 @6") << list("5h 80,5h 80,5h reset");
 }
 
 void TestUsageAlerts::alerts()

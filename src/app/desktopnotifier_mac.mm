@@ -5,10 +5,36 @@
 #import <Foundation/Foundation.h>
 #import <UserNotifications/UserNotifications.h>
 
+// Without a delegate that says otherwise, the centre keeps quiet about notifications that
+// arrive while their application is the active one, which the panel often is.
+@interface GlimmeroxNotificationDelegate : NSObject <UNUserNotificationCenterDelegate>
+@end
+
+@implementation GlimmeroxNotificationDelegate
+
+- (void)userNotificationCenter:(UNUserNotificationCenter *)center
+       willPresentNotification:(UNNotification *)notification
+         withCompletionHandler:(void (^)(UNNotificationPresentationOptions options))completionHandler
+{
+    (void)center;
+    (void)notification;
+    if (@available(macOS 11.0, *))
+        completionHandler(UNNotificationPresentationOptionBanner | UNNotificationPresentationOptionList
+                          | UNNotificationPresentationOptionSound);
+    else {
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wdeprecated-declarations"
+        completionHandler(UNNotificationPresentationOptionAlert | UNNotificationPresentationOptionSound);
+#pragma clang diagnostic pop
+    }
+}
+
+@end
+
 namespace {
 
 // Posts through the user notification centre. The centre exists only for a bundled application;
-// run outside a bundle (a bare build) notifications are dropped.
+// run outside a bundle (a bare build) notifications are dropped. Built with ARC.
 class NotificationCentreNotifier : public DesktopNotifier
 {
 public:
@@ -16,12 +42,21 @@ public:
     {
         if (!available())
             return;
-        [[UNUserNotificationCenter currentNotificationCenter]
-            requestAuthorizationWithOptions:(UNAuthorizationOptionAlert | UNAuthorizationOptionSound)
-                          completionHandler:^(BOOL granted, NSError *error) {
-                              if (!granted || error)
-                                  qCDebug(lcApp) << "notifications not allowed";
-                          }];
+        UNUserNotificationCenter *centre = [UNUserNotificationCenter currentNotificationCenter];
+        // The centre holds its delegate weakly; this object keeps it alive.
+        m_delegate = [[GlimmeroxNotificationDelegate alloc] init];
+        centre.delegate = m_delegate;
+        [centre requestAuthorizationWithOptions:(UNAuthorizationOptionAlert | UNAuthorizationOptionSound)
+                              completionHandler:^(BOOL granted, NSError *error) {
+                                  if (!granted || error)
+                                      qCDebug(lcApp) << "notifications not allowed";
+                              }];
+    }
+
+    ~NotificationCentreNotifier() override
+    {
+        if (m_delegate && [UNUserNotificationCenter currentNotificationCenter].delegate == m_delegate)
+            [UNUserNotificationCenter currentNotificationCenter].delegate = nil;
     }
 
     void notify(const QString &summary, const QString &body) override
@@ -30,7 +65,7 @@ public:
             qCDebug(lcApp) << "not a bundled application; notification dropped:" << summary;
             return;
         }
-        UNMutableNotificationContent *content = [[[UNMutableNotificationContent alloc] init] autorelease];
+        UNMutableNotificationContent *content = [[UNMutableNotificationContent alloc] init];
         content.title = summary.toNSString();
         content.body = body.toNSString();
         UNNotificationRequest *request =
@@ -39,12 +74,15 @@ public:
             addNotificationRequest:request
              withCompletionHandler:^(NSError *error) {
                  if (error)
-                     qCDebug(lcApp) << "the notification centre refused a notification";
+                     qCDebug(lcApp) << "the notification centre refused a notification:"
+                                    << QString::fromNSString(error.localizedDescription);
              }];
     }
 
 private:
     static bool available() { return NSBundle.mainBundle.bundleIdentifier != nil; }
+
+    GlimmeroxNotificationDelegate *m_delegate = nil;
 };
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "aboutbox.h"
+#include "appidentity.h"
 #include "appmenu.h"
 #include "claudedatadir.h"
 #include "claudestatsreader.h"
@@ -11,9 +12,12 @@
 #include "startatlogin.h"
 #include "startup.h"
 #include "usagenotifications.h"
+#include "windowbehaviour.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QIcon>
+#include <QMessageBox>
 
 #include <cstdio>
 
@@ -47,15 +51,19 @@ int main(int argc, char **argv)
     }
     if (const std::optional<QByteArray> platform = preferredPlatform(QProcessEnvironment::systemEnvironment()))
         qputenv("QT_QPA_PLATFORM", *platform);
+    if (!hasDisplay(QProcessEnvironment::systemEnvironment(), argumentList(argc, argv))) {
+        std::fputs(noDisplayMessage, stderr);
+        return 1;
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Glimmerox"));
     QApplication::setApplicationVersion(QStringLiteral(GLIMMEROX_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("glimmerox"));
+    QApplication::setDesktopFileName(desktopFileId());
     QApplication::setWindowIcon(applicationIcon());
     QApplication::setQuitOnLastWindowClosed(true);
 
-    SingleInstance instance(SingleInstance::userServerName());
+    SingleInstance instance(SingleInstance::userServerName(qEnvironmentVariable("XDG_RUNTIME_DIR"), QDir::tempPath()));
     if (!instance.claim())
         return 0;
 
@@ -68,7 +76,15 @@ int main(int argc, char **argv)
 
     PanelWindow panel(statsReader, planFetcher);
     QObject::connect(&panel, &PanelWindow::aboutRequested, &panel, [&panel] { showAboutBox(&panel); });
-    panel.addMenuAction(createStartAtLoginAction(StartAtLogin::forCurrentUser(), &panel));
+    if (std::shared_ptr<LoginItem> loginItem = loginItemForCurrentUser()) {
+        panel.addMenuAction(createStartAtLoginAction(std::move(loginItem), &panel, [&panel](const QString &reason) {
+            auto *box = new QMessageBox(QMessageBox::Warning, QObject::tr("Start at Login"),
+                                        QObject::tr("Start at Login could not be changed."), QMessageBox::Ok, &panel);
+            box->setInformativeText(reason);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        }));
+    }
 
     auto *tray = new PanelTray(panel);
     const auto updateTray = [&] { tray->setFigures(statsReader.sessionStats(), planFetcher.planUsage()); };
@@ -81,8 +97,8 @@ int main(int argc, char **argv)
     notifications.follow(statsReader, planFetcher);
 
     installApplicationMenu(panel);
+    keepPlatformWindowBehaviour(panel);
     panel.show();
-    applyPlatformWindowBehaviour(panel);
     panel.raise();
     panel.activateWindow();
     return app.exec();

@@ -2,38 +2,31 @@
 
 #include <QString>
 
+#include <functional>
+#include <memory>
+#include <optional>
+
 class QAction;
 class QObject;
 
-// Whether the panel starts when the user logs in. On Linux and other free desktops this is the
-// file $XDG_CONFIG_HOME/autostart/glimmerox.desktop (~/.config when the variable is unset), the
-// only file Glimmerox ever writes of its own; on macOS it is the application's login item.
-class StartAtLogin
+// Whether the panel starts when the user logs in: an autostart entry on free desktops, the
+// application's login item on macOS.
+class LoginItem
 {
 public:
-    // The current user's, starting this executable.
-    static StartAtLogin forCurrentUser();
+    LoginItem() = default;
+    virtual ~LoginItem() = default;
+    Q_DISABLE_COPY_MOVE(LoginItem)
 
-    bool isEnabled() const;
-    // Adds or removes the entry; false when that failed.
-    bool setEnabled(bool enabled) const;
-
-#ifndef Q_OS_MACOS
-    // An autostart entry at entryPath that runs executable.
-    StartAtLogin(QString entryPath, QString executable);
-    QString entryPath() const { return m_entryPath; }
-
-private:
-    QString m_entryPath;
-    QString m_executable;
-#endif
+    virtual bool isEnabled() const = 0;
+    // Turns it on or off; the reason when that failed.
+    virtual std::optional<QString> setEnabled(bool enabled) = 0;
 };
 
-#ifndef Q_OS_MACOS
-// Where a free desktop looks for the user's autostart entry: $XDG_CONFIG_HOME/autostart, where
-// the variable holds an absolute path, otherwise ~/.config/autostart.
-QString autostartEntryPath(const QString &configHomeVariable, const QString &homeDir);
-#endif
+// The current user's, starting this executable; null where the system has none we know.
+std::unique_ptr<LoginItem> loginItemForCurrentUser();
 
-// The menu's "Start at Login" check item, showing and changing the setting.
-QAction *createStartAtLoginAction(const StartAtLogin &setting, QObject *parent);
+// The menu's "Start at Login" check item, showing and changing the setting. A change that
+// fails leaves the mark showing what is in place and hands the reason to reportFailure.
+QAction *createStartAtLoginAction(std::shared_ptr<LoginItem> item, QObject *parent,
+                                  std::function<void(const QString &)> reportFailure);

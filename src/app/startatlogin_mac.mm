@@ -2,34 +2,44 @@
 
 #include "logging.h"
 
+#include <QObject>
+
 #import <Foundation/Foundation.h>
 #import <ServiceManagement/ServiceManagement.h>
 
+namespace {
+
 // The application itself as its login item (macOS 13 and later); the user sees and can remove
 // it under System Settings, General, Login Items.
-StartAtLogin StartAtLogin::forCurrentUser()
+class MainAppLoginItem : public LoginItem
 {
-    return {};
-}
-
-bool StartAtLogin::isEnabled() const
-{
-    if (@available(macOS 13.0, *))
-        return SMAppService.mainAppService.status == SMAppServiceStatusEnabled;
-    return false;
-}
-
-bool StartAtLogin::setEnabled(bool enabled) const
-{
-    if (@available(macOS 13.0, *)) {
-        NSError *error = nil;
-        const BOOL done = enabled ? [SMAppService.mainAppService registerAndReturnError:&error]
-                                  : [SMAppService.mainAppService unregisterAndReturnError:&error];
-        if (!done)
-            qCInfo(lcApp) << "the login item could not be changed:"
-                          << QString::fromNSString(error.localizedDescription);
-        return done;
+public:
+    bool isEnabled() const override
+    {
+        if (@available(macOS 13.0, *))
+            return SMAppService.mainAppService.status == SMAppServiceStatusEnabled;
+        return false;
     }
-    qCInfo(lcApp) << "login items need macOS 13 or later";
-    return false;
+
+    std::optional<QString> setEnabled(bool enabled) override
+    {
+        if (@available(macOS 13.0, *)) {
+            NSError *error = nil;
+            const BOOL done = enabled ? [SMAppService.mainAppService registerAndReturnError:&error]
+                                      : [SMAppService.mainAppService unregisterAndReturnError:&error];
+            if (done)
+                return std::nullopt;
+            const QString reason = QString::fromNSString(error.localizedDescription);
+            qCInfo(lcApp) << "the login item could not be changed:" << reason;
+            return reason;
+        }
+        return QObject::tr("Login items need macOS 13 or later.");
+    }
+};
+
+} // namespace
+
+std::unique_ptr<LoginItem> loginItemForCurrentUser()
+{
+    return std::make_unique<MainAppLoginItem>();
 }

@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QObject>
 
+#include <algorithm>
+
 StartupRequest parseCommandLine(const QStringList &arguments, const QString &version)
 {
     QCommandLineParser parser;
@@ -38,4 +40,29 @@ std::optional<QByteArray> preferredPlatform(const QProcessEnvironment &environme
     if (isSet(QStringLiteral("WAYLAND_DISPLAY")) && isSet(QStringLiteral("DISPLAY")))
         return QByteArrayLiteral("xcb");
     return std::nullopt;
+}
+
+bool hasDisplay(const QProcessEnvironment &environment, const QStringList &arguments)
+{
+#if defined(Q_OS_MACOS) || defined(Q_OS_WIN)
+    return true; // the window server is always there
+#endif
+    const auto isSet = [&](const QString &name) { return !environment.value(name).isEmpty(); };
+    QString platforms = environment.value(QStringLiteral("QT_QPA_PLATFORM"));
+    for (qsizetype i = 1; i + 1 < arguments.size(); ++i) {
+        if (arguments.at(i) == u"-platform" || arguments.at(i) == u"--platform")
+            platforms = arguments.at(i + 1);
+    }
+    const QStringList candidates = platforms.split(u';', Qt::SkipEmptyParts);
+    if (candidates.isEmpty())
+        return isSet(QStringLiteral("DISPLAY")) || isSet(QStringLiteral("WAYLAND_DISPLAY"));
+    // Qt tries the listed platforms in turn; one that finds its display is enough.
+    return std::any_of(candidates.cbegin(), candidates.cend(), [&](const QString &candidate) {
+        const QString name = candidate.section(u':', 0, 0).trimmed(); // "xcb:option=value"
+        if (name == u"xcb")
+            return isSet(QStringLiteral("DISPLAY"));
+        if (name.startsWith(u"wayland"))
+            return isSet(QStringLiteral("WAYLAND_DISPLAY"));
+        return true;
+    });
 }

@@ -24,3 +24,12 @@ StartupRequest parseCommandLine(const QStringList &arguments, const QString &ver
 // runs on xcb, because a Wayland window can neither keep itself on top nor place itself; a
 // platform the user chose (QT_QPA_PLATFORM) always wins.
 std::optional<QByteArray> preferredPlatform(const QProcessEnvironment &environment);
+
+// Whether the platform plugin Qt is going to load finds a display to talk to: xcb needs DISPLAY,
+// wayland WAYLAND_DISPLAY, Qt's own choice either; offscreen, minimal and the like need none. A
+// platform named by -platform wins over QT_QPA_PLATFORM, as it does in Qt. Asked before the
+// application object exists, because Qt aborts when its platform finds no display.
+bool hasDisplay(const QProcessEnvironment &environment, const QStringList &arguments);
+
+// What is printed on standard error, before exiting 1, when hasDisplay() is false.
+inline constexpr char noDisplayMessage[] = "glimmerox: no display found; set DISPLAY or WAYLAND_DISPLAY\n";

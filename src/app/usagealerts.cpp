@@ -1,7 +1,11 @@
 #include "usagealerts.h"
 
+#include "displaytext.h"
+
 #include <QLocale>
 #include <QObject>
+
+#include <algorithm>
 
 namespace {
 
@@ -13,6 +17,12 @@ int levelOf(qint64 percent)
         if (percent >= threshold)
             level = threshold;
     return level;
+}
+
+// The level a figure leaves in place: below the re-arm mark everything may be announced again.
+int keptLevel(int level, qint64 percent)
+{
+    return percent < UsageAlerts::rearmBelow ? 0 : level;
 }
 
 // The service sends the same reset instant with a little jitter from report to report; a new
@@ -39,18 +49,19 @@ QList<UsageAlert> UsageAlerts::observeWindow(Window &window, UsageAlert::Subject
     if (!percent)
         return {};
     Q_ASSERT(*percent >= 0 && *percent <= 100); // the plan figures are held to 0..100
+    const int level = levelOf(*percent);
     if (!window.seen) {
-        window = {true, resetsAt, levelOf(*percent)};
+        window = {true, resetsAt, level, level > 0};
         return {};
     }
     QList<UsageAlert> alerts;
     if (startsNewPeriod(window.period, resetsAt)) {
-        if (window.level >= thresholds[0])
+        if (window.reachedInPeriod)
             alerts.append({subject, 0, *percent, resetsAt, {}});
-        window.period = resetsAt;
-        window.level = 0;
+        window = {true, resetsAt, 0, false};
     }
-    const int level = levelOf(*percent);
+    window.level = keptLevel(window.level, *percent);
+    window.reachedInPeriod = window.reachedInPeriod || level > 0;
     if (level > window.level) {
         window.level = level;
         alerts.append({subject, level, *percent, resetsAt, {}});
@@ -75,9 +86,10 @@ QList<UsageAlert> UsageAlerts::observe(const SessionStats &stats)
         m_sessionLevels.insert(stats.sessionId, level);
         return {};
     }
-    if (level <= *known)
+    const int kept = keptLevel(*known, percent);
+    m_sessionLevels[stats.sessionId] = std::max(kept, level);
+    if (level <= kept)
         return {};
-    m_sessionLevels[stats.sessionId] = level;
     return {{UsageAlert::Subject::context, level, percent, std::nullopt, projectName(stats.cwd)}};
 }
 
@@ -96,7 +108,7 @@ AlertText alertText(const UsageAlert &alert)
     case UsageAlert::Subject::context:
         return {QObject::tr("Context %1 % full").arg(alert.percent),
                 QObject::tr("The Claude Code session in %1 has used %2 % of its context window.")
-                    .arg(alert.project.isEmpty() ? QObject::tr("an unnamed folder") : alert.project)
+                    .arg(alert.project.isEmpty() ? QObject::tr("an unnamed folder") : sanitizedDisplayText(alert.project))
                     .arg(alert.percent)};
     case UsageAlert::Subject::fiveHour:
     case UsageAlert::Subject::weekly:

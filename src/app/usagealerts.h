@@ -25,14 +25,16 @@ struct UsageAlert
 };
 
 // Decides when the figures deserve a notification: the 5-hour and 7-day figures and the shown
-// session's context fill, each on first reaching 80 % and 95 % within one window period (told
-// apart by its reset instant) or one session, and a window resetting after it had reached 80 %.
-// The first figures of each window and session only set the baseline, so a restart never repeats
-// a notification. Nothing is kept on disk.
+// session's context fill, each on reaching 80 % and 95 %, and a window resetting after it had
+// reached 80 %. A threshold is announced once until its figure falls below 70 % (a compaction,
+// a new window period) and so re-arms it; the gap keeps a figure wavering around a threshold
+// quiet. The first figures of each window and session only set the baseline, so a restart never
+// repeats a notification. Nothing is kept on disk.
 class UsageAlerts
 {
 public:
     static constexpr int thresholds[] = {80, 95};
+    static constexpr int rearmBelow = 70;
 
     QList<UsageAlert> observe(const PlanUsage &usage);
     QList<UsageAlert> observe(const SessionStats &stats);
@@ -41,15 +43,16 @@ private:
     struct Window
     {
         bool seen = false;
-        std::optional<QDateTime> period; // reset instant of the period the level belongs to
-        int level = 0;                   // highest threshold reached in that period
+        std::optional<QDateTime> period; // reset instant of the current period
+        int level = 0;                   // highest threshold announced (or in the baseline) since armed
+        bool reachedInPeriod = false;    // the period has been at 80 % or more: its reset is news
     };
     static QList<UsageAlert> observeWindow(Window &window, UsageAlert::Subject subject,
                                            std::optional<qint64> percent, const std::optional<QDateTime> &resetsAt);
 
     Window m_fiveHour;
     Window m_weekly;
-    QHash<QString, int> m_sessionLevels; // session id → highest threshold reached
+    QHash<QString, int> m_sessionLevels; // session id → highest threshold announced since armed
 };
 
 // The notification's summary and body for an alert.

@@ -6,9 +6,6 @@
 #include <QMenu>
 #include <QMenuBar>
 
-#ifdef Q_OS_MACOS
-void applyMacWindowBehaviour(QWidget &window); // macwindow.mm
-
 void installApplicationMenu(PanelWindow &panel)
 {
     // A parentless menu bar is the application's main menu. Qt files the About and Quit roles
@@ -22,18 +19,3 @@ void installApplicationMenu(PanelWindow &panel)
     window->addAction(panel.bringToFrontAction());
     QObject::connect(&panel, &QObject::destroyed, bar, &QObject::deleteLater);
 }
-
-void applyPlatformWindowBehaviour(PanelWindow &panel)
-{
-    applyMacWindowBehaviour(panel);
-}
-#else
-void applyX11WindowBehaviour(QWidget &window); // x11window.cpp, or nothing without X11
-
-void installApplicationMenu(PanelWindow &) {}
-
-void applyPlatformWindowBehaviour(PanelWindow &panel)
-{
-    applyX11WindowBehaviour(panel);
-}
-#endif

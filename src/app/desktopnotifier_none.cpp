@@ -1,0 +1,22 @@
+#include "desktopnotifier.h"
+
+#include "logging.h"
+
+namespace {
+
+// A system without a notification service Glimmerox knows: alerts go to the log only.
+class LogOnlyNotifier : public DesktopNotifier
+{
+public:
+    void notify(const QString &summary, const QString &) override
+    {
+        qCDebug(lcApp) << "no notification service here; notification dropped:" << summary;
+    }
+};
+
+} // namespace
+
+std::unique_ptr<DesktopNotifier> systemNotifier()
+{
+    return std::make_unique<LogOnlyNotifier>();
+}

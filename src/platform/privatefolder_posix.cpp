@@ -1,0 +1,46 @@
+#include "privatefolder.h"
+
+#include "fileaccess.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Empty when `path` is a private folder of the current user, otherwise why not.
+QString privacyProblem(const QString &path)
+{
+    const std::optional<QByteArray> name = encodedPath(path);
+    struct stat info;
+    if (!name || ::lstat(name->constData(), &info) != 0)
+        return QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(name ? errno : EINVAL)));
+    if (!S_ISDIR(info.st_mode))
+        return QStringLiteral("%1 is not a folder").arg(path);
+    if (info.st_uid != ::geteuid())
+        return QStringLiteral("%1 belongs to user %2").arg(path).arg(info.st_uid);
+    if ((info.st_mode & 07777) != 0700)
+        return QStringLiteral("%1 has mode %2, not 0700").arg(path).arg(info.st_mode & 07777, 4, 8, QLatin1Char('0'));
+    return {};
+}
+
+} // namespace
+
+PrivateFolder privateRuntimeFolder(const QString &runtimeDirVariable, const QString &tempDir)
+{
+    QString runtimeProblem = QStringLiteral("XDG_RUNTIME_DIR is not set");
+    if (!runtimeDirVariable.isEmpty()) {
+        runtimeProblem = privacyProblem(runtimeDirVariable);
+        if (runtimeProblem.isEmpty())
+            return {runtimeDirVariable, {}};
+    }
+    const QString fallback = QStringLiteral("%1/glimmerox-%2").arg(tempDir).arg(::geteuid());
+    if (const std::optional<QByteArray> name = encodedPath(fallback); name && ::mkdir(name->constData(), 0700) != 0
+        && errno != EEXIST)
+        return {{}, QStringLiteral("%1; cannot make %2: %3")
+                        .arg(runtimeProblem, fallback, QString::fromLocal8Bit(std::strerror(errno)))};
+    if (const QString problem = privacyProblem(fallback); !problem.isEmpty())
+        return {{}, runtimeProblem + QStringLiteral("; ") + problem};
+    return {fallback, {}};
+}
