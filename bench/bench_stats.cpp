@@ -345,9 +345,9 @@ int benchGenerate(int argc, char **argv)
     const long long pid = getppid();
     const long long startedAtMs = 1733400000000 + seed;
     const ActiveSession shown{pid, QString::fromStdString(writer.uuid()), QStringLiteral("/home/ana/work/app"),
-                              QDateTime::fromMSecsSinceEpoch(startedAtMs, Qt::UTC), {}};
+                              QDateTime::fromMSecsSinceEpoch(startedAtMs, Qt::UTC), {}, {}};
     const ActiveSession older{pid, QString::fromStdString(writer.uuid()), QStringLiteral("/home/ana/work/old.site"),
-                              QDateTime::fromMSecsSinceEpoch(startedAtMs - 3600000, Qt::UTC), {}};
+                              QDateTime::fromMSecsSinceEpoch(startedAtMs - 3600000, Qt::UTC), {}, {}};
 
     const QString sessionsDir = claudeDir + QLatin1String("/sessions");
     const QString subagentDir = claudeDir + QLatin1String("/projects/") + projectFolderName(shown.cwd) + u'/'
@@ -523,7 +523,7 @@ int benchTail(int argc, char **argv)
     TranscriptWriter writer{7};
     const qint64 pid = QCoreApplication::applicationPid();
     const ActiveSession session{pid, QString::fromStdString(writer.uuid()), QStringLiteral("/home/ana/work/app"),
-                                QDateTime::fromMSecsSinceEpoch(1, Qt::UTC), {}};
+                                QDateTime::fromMSecsSinceEpoch(1, Qt::UTC), {}, {}};
 
     // One long transcript, grown by one assistant line per measured cycle.
     const QString claudeDir = home + QLatin1String("/.claude");
