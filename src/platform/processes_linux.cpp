@@ -62,8 +62,9 @@ std::optional<qint64> processStartTime(qint64 pid)
     if (pid <= 0 || pid > std::numeric_limits<qint32>::max())
         return std::nullopt;
     const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+    // Fixed while the system runs: read once, not once per session record.
+    static const std::optional<qint64> boot = bootTime();
     const std::optional<qint64> ticks = startTicks(pid);
-    const std::optional<qint64> boot = ticks ? bootTime() : std::nullopt;
     if (!ticks || !boot || ticksPerSecond <= 0)
         return std::nullopt;
     return *boot * 1000 + *ticks * 1000 / ticksPerSecond;
