@@ -141,7 +141,7 @@ int benchPanel(int argc, char **argv)
     const QDateTime now = QDateTime::currentDateTimeUtc();
     PanelInputs inputs;
     inputs.sessionStats = {48211077, 152301, 2488, 200000, QStringLiteral("bench"),
-                           QStringLiteral("/home/ana/glimmerox"), QStringLiteral("claude-opus-4-6")};
+                           QStringLiteral("/home/ana/glimmerox"), QStringLiteral("claude-opus-4-6"), {}, 0};
     inputs.activeSessions = {ActiveSession{}, ActiveSession{}};
     inputs.now = now;
     const auto stateOf = [&](DisplayMode mode, bool alternate) {

@@ -97,6 +97,15 @@ long long optionValue(int argc, char **argv, const char *option, long long fallb
     return fallback;
 }
 
+bool hasFlag(int argc, char **argv, const char *flag)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], flag) == 0)
+            return true;
+    }
+    return false;
+}
+
 // ---- synthetic data directory ------------------------------------------------------------
 
 // Writes transcripts shaped like Claude Code's: streamed assistant messages whose id repeats on
@@ -307,15 +316,16 @@ int benchStats(int argc, char **argv)
         std::fprintf(stderr, "usage: glimmerox-bench stats HOME [--repeat N]\n");
         return 2;
     }
-    // The data directory as the app finds it, with HOME in place of the home directory.
-    const QString claudeDir = claudeDataDirectory(QFile::decodeName(argv[1]), qEnvironmentVariable("CLAUDE_CONFIG_DIR"));
+    // The data directories as the app finds them, with HOME in place of the home directory.
+    const QStringList claudeDirs =
+        knownDataDirectories(QFile::decodeName(argv[1]), qEnvironmentVariable("CLAUDE_CONFIG_DIR"));
 
     StatsSnapshot snapshot;
     std::vector<double> seconds;
     for (long long cycle = 0; cycle < repeat; ++cycle) {
         QElapsedTimer timer;
         timer.start();
-        snapshot = collectStats(claudeDir);
+        snapshot = collectStats(claudeDirs);
         seconds.push_back(double(timer.nsecsElapsed()) / 1e9);
     }
     const Timing timing = summarize(seconds);
@@ -327,6 +337,38 @@ int benchStats(int argc, char **argv)
     return 0;
 }
 
+// The reader's cycle as the app runs it: one kept cache, the first cycle and then the steady
+// ones on an unchanged data directory.
+int benchCycles(int argc, char **argv)
+{
+    const std::unique_ptr<QCoreApplication> application = ensureApplication(argc, argv);
+    bool ok = true;
+    const long long repeat = optionValue(argc, argv, "--repeat", 9, &ok);
+    if (argc < 2 || argv[1][0] == '-' || !ok || repeat < 1) {
+        std::fprintf(stderr, "usage: glimmerox-bench cycles HOME [--repeat N]\n");
+        return 2;
+    }
+    const QStringList claudeDirs =
+        knownDataDirectories(QFile::decodeName(argv[1]), qEnvironmentVariable("CLAUDE_CONFIG_DIR"));
+    StatsCache cache;
+    QElapsedTimer timer;
+    timer.start();
+    StatsSnapshot snapshot = collectStats(claudeDirs, cache);
+    const double firstMs = double(timer.nsecsElapsed()) / 1e6;
+    std::vector<double> steady;
+    for (long long cycle = 0; cycle < repeat; ++cycle) {
+        timer.restart();
+        snapshot = collectStats(claudeDirs, cache);
+        steady.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    const Timing timing = summarize(steady);
+    std::printf("{\"firstCycleMs\":%.3f,\"steadyCycleMs\":{\"min\":%.3f,\"median\":%.3f},\"steadyBytesRead\":%lld,"
+                "\"activeSessions\":%lld}\n",
+                firstMs, timing.min, timing.median, static_cast<long long>(snapshot.bytesRead),
+                static_cast<long long>(snapshot.activeSessions.size()));
+    return 0;
+}
+
 int benchGenerate(int argc, char **argv)
 {
     const std::unique_ptr<QCoreApplication> application = ensureApplication(argc, argv);
@@ -334,8 +376,12 @@ int benchGenerate(int argc, char **argv)
     const long long sizeMb = optionValue(argc, argv, "--size-mb", -1, &ok);
     const long long subagents = optionValue(argc, argv, "--subagents", 0, &ok);
     const long long seed = optionValue(argc, argv, "--seed", 1, &ok);
-    if (argc < 2 || argv[1][0] == '-' || !ok || sizeMb < 0 || subagents < 0) {
-        std::fprintf(stderr, "usage: glimmerox-bench generate DIR --size-mb M [--subagents K] [--seed S]\n");
+    const long long idleSessions = optionValue(argc, argv, "--idle-sessions", 0, &ok);
+    const long long projectFolders = optionValue(argc, argv, "--project-folders", 0, &ok);
+    const bool shortened = hasFlag(argc, argv, "--shortened");
+    if (argc < 2 || argv[1][0] == '-' || !ok || sizeMb < 0 || subagents < 0 || idleSessions < 0 || projectFolders < 0) {
+        std::fprintf(stderr, "usage: glimmerox-bench generate DIR --size-mb M [--subagents K] [--seed S] "
+                             "[--idle-sessions N [--shortened]] [--project-folders F]\n");
         return 2;
     }
     const QString claudeDir = QFile::decodeName(argv[1]) + QLatin1String("/.claude");
@@ -345,9 +391,9 @@ int benchGenerate(int argc, char **argv)
     const long long pid = getppid();
     const long long startedAtMs = 1733400000000 + seed;
     const ActiveSession shown{pid, QString::fromStdString(writer.uuid()), QStringLiteral("/home/ana/work/app"),
-                              QDateTime::fromMSecsSinceEpoch(startedAtMs, Qt::UTC), {}};
+                              QDateTime::fromMSecsSinceEpoch(startedAtMs, Qt::UTC), {}, {}};
     const ActiveSession older{pid, QString::fromStdString(writer.uuid()), QStringLiteral("/home/ana/work/old.site"),
-                              QDateTime::fromMSecsSinceEpoch(startedAtMs - 3600000, Qt::UTC), {}};
+                              QDateTime::fromMSecsSinceEpoch(startedAtMs - 3600000, Qt::UTC), {}, {}};
 
     const QString sessionsDir = claudeDir + QLatin1String("/sessions");
     const QString subagentDir = claudeDir + QLatin1String("/projects/") + projectFolderName(shown.cwd) + u'/'
@@ -381,11 +427,43 @@ int benchGenerate(int argc, char **argv)
     times.actime = times.modtime = ::time(nullptr) - 3600;
     ::utime(QFile::encodeName(olderPath).constData(), &times);
 
+    // Idle live sessions with small transcripts two hours old, in folders named after their
+    // working directory or, with --shortened, in folders Claude Code shortened (a long working
+    // directory cut to 200 characters and a hash), which only a search of projects/ finds.
+    for (long long i = 0; i < idleSessions; ++i) {
+        const QString cwd = shortened ? QStringLiteral("/home/ana/work/") + QString(220, u'x') + QStringLiteral("/idle-")
+                + QString::number(i)
+                                      : QStringLiteral("/home/ana/work/idle-") + QString::number(i);
+        const ActiveSession idle{pid, QString::fromStdString(writer.uuid()), cwd,
+                                 QDateTime::fromMSecsSinceEpoch(startedAtMs - 7200000, Qt::UTC), {}, {}};
+        const QString folder = shortened ? projectFolderName(cwd).left(200) + u'-'
+                + QString::number(qHash(cwd), 16)
+                                         : projectFolderName(cwd);
+        const QString path = claudeDir + QLatin1String("/projects/") + folder + u'/' + idle.sessionId
+            + QLatin1String(".jsonl");
+        QDir().mkpath(QFileInfo(path).path());
+        writeText(sessionsDir + u'/' + idle.sessionId + QLatin1String(".json"),
+                  "{\"pid\":" + std::to_string(pid) + ",\"sessionId\":\"" + idle.sessionId.toStdString()
+                      + "\",\"cwd\":\"" + cwd.toStdString() + "\",\"startedAt\":"
+                      + std::to_string(idle.startedAt.toMSecsSinceEpoch()) + "}");
+        writer.write(path, 16 << 10, idle.sessionId.toStdString());
+        times.actime = times.modtime = ::time(nullptr) - 7200;
+        ::utime(QFile::encodeName(path).constData(), &times);
+    }
+    // Project folders of sessions long gone, one small transcript each.
+    for (long long i = 0; i < projectFolders; ++i) {
+        const QString folder = claudeDir + QLatin1String("/projects/-home-ana-archive-") + QString::number(i);
+        QDir().mkpath(folder);
+        writer.write(folder + u'/' + QString::fromStdString(writer.uuid()) + QLatin1String(".jsonl"), 1024, writer.uuid());
+    }
+
     // Sessions in the order the directory lists them, as the reader will publish them.
     QList<ActiveSession> listed;
-    for (const QString &name : QDir(sessionsDir).entryList(QDir::Files, QDir::Unsorted))
-        listed.append(name.startsWith(shown.sessionId) ? shown : older);
-    const SessionStats stats{total, expected.lastContext, expected.lastOutput, 200000, shown.sessionId, shown.cwd, {}};
+    for (const QString &name : QDir(sessionsDir).entryList(QDir::Files, QDir::Unsorted)) {
+        if (name.startsWith(shown.sessionId) || name.startsWith(older.sessionId))
+            listed.append(name.startsWith(shown.sessionId) ? shown : older);
+    }
+    const SessionStats stats{total, expected.lastContext, expected.lastOutput, 200000, shown.sessionId, shown.cwd, {}, {}, 0};
     std::printf("{\"activeSessions\":%s,\"sessionStats\":%s,\"bytesWritten\":%lld}\n",
                 sessionsJson(listed).c_str(), statsJson(stats).c_str(), writer.bytesWritten());
     return 0;
@@ -515,48 +593,78 @@ int benchTail(int argc, char **argv)
     const long long sizeMb = optionValue(argc, argv, "--size-mb", 100, &ok);
     const long long repeat = optionValue(argc, argv, "--repeat", 9, &ok);
     const long long subagentFiles = optionValue(argc, argv, "--subagent-files", 10000, &ok);
-    if (argc < 2 || argv[1][0] == '-' || !ok || sizeMb < 1 || repeat < 1 || subagentFiles < 1) {
-        std::fprintf(stderr, "usage: glimmerox-bench tail HOME [--size-mb M] [--repeat N] [--subagent-files K]\n");
+    const long long sessionCount = optionValue(argc, argv, "--sessions", 1, &ok);
+    if (argc < 2 || argv[1][0] == '-' || !ok || sizeMb < 1 || repeat < 1 || subagentFiles < 1 || sessionCount < 1) {
+        std::fprintf(stderr, "usage: glimmerox-bench tail HOME [--size-mb M] [--repeat N] [--subagent-files K] "
+                             "[--sessions K]\n");
         return 2;
     }
     const QString home = QFile::decodeName(argv[1]);
     TranscriptWriter writer{7};
     const qint64 pid = QCoreApplication::applicationPid();
-    const ActiveSession session{pid, QString::fromStdString(writer.uuid()), QStringLiteral("/home/ana/work/app"),
-                                QDateTime::fromMSecsSinceEpoch(1, Qt::UTC), {}};
 
-    // One long transcript, grown by one assistant line per measured cycle.
+    // Long transcripts of live sessions, grown in turn by one assistant line per measured cycle.
     const QString claudeDir = home + QLatin1String("/.claude");
-    const QString transcript = transcriptPath(claudeDir, session);
-    if (!QDir().mkpath(QFileInfo(transcript).path()) || !writeRecord(claudeDir, session)) {
-        std::fprintf(stderr, "cannot create %s\n", qPrintable(claudeDir));
-        return 1;
+    QList<ActiveSession> sessions;
+    QStringList transcripts;
+    for (long long i = 0; i < sessionCount; ++i) {
+        const ActiveSession session{pid, QString::fromStdString(writer.uuid()),
+                                    QStringLiteral("/home/ana/work/app") + QString::number(i),
+                                    QDateTime::fromMSecsSinceEpoch(1, Qt::UTC), {}, {}};
+        const QString transcript = transcriptPath(claudeDir, session);
+        if (!QDir().mkpath(QFileInfo(transcript).path()) || !writeRecord(claudeDir, session)) {
+            std::fprintf(stderr, "cannot create %s\n", qPrintable(claudeDir));
+            return 1;
+        }
+        writer.write(transcript, sizeMb << 20, session.sessionId.toStdString());
+        writeText(transcript, "\n", QIODevice::Append); // ends the generator's cut-short last line
+        sessions.append(session);
+        transcripts.append(transcript);
     }
-    writer.write(transcript, sizeMb << 20, session.sessionId.toStdString());
-    writeText(transcript, "\n", QIODevice::Append); // ends the generator's cut-short last line
+    // The n-th append, to each session in turn.
+    const auto append = [&](long long i) {
+        const std::string line =
+            writer.assistant(sessions.at(i % sessionCount).sessionId.toStdString(), 3, 100 + i, 120000);
+        writeText(transcripts.at(i % sessionCount), line, QIODevice::Append);
+        // Appends this close together can share a file time; a second apart, as in a real session,
+        // the appended transcript is the newest and so the one shown.
+        struct utimbuf times;
+        times.actime = times.modtime = ::time(nullptr) + 10 + i;
+        ::utime(QFile::encodeName(transcripts.at(i % sessionCount)).constData(), &times);
+        return qint64(line.size());
+    };
 
     std::vector<double> full;
     for (long long i = 0; i < std::min(repeat, 5LL); ++i) {
         QElapsedTimer timer;
         timer.start();
-        collectStats(claudeDir);
+        collectStats({claudeDir});
         full.push_back(milliseconds(timer));
     }
+    // Every session shown once, so each has been read whole before the measured cycles.
     StatsCache cache;
-    collectStats(claudeDir, cache);
+    collectStats({claudeDir}, cache);
+    for (long long i = 0; i < sessionCount; ++i) {
+        append(i);
+        collectStats({claudeDir}, cache);
+    }
     std::vector<double> appended;
     qint64 appendedBytesRead = 0;
+    qint64 mostBeyondAppended = 0; // bytes read beyond the appended ones, the most of any cycle
     StatsSnapshot last;
     for (long long i = 0; i < repeat; ++i) {
-        writeText(transcript, writer.assistant(session.sessionId.toStdString(), 3, 100 + i, 120000), QIODevice::Append);
+        const qint64 appendedBytes = append(sessionCount + i);
         QElapsedTimer timer;
         timer.start();
-        last = collectStats(claudeDir, cache);
+        last = collectStats({claudeDir}, cache);
         appended.push_back(milliseconds(timer));
         appendedBytesRead = last.bytesRead;
+        mostBeyondAppended = std::max(mostBeyondAppended, last.bytesRead - appendedBytes);
     }
-    const bool matchesFullRead = last.sessionStats == collectStats(claudeDir).sessionStats
-        && last.sessionStats.lastOutputTokens == 100 + repeat - 1;
+    const bool matchesFullRead = last.sessionStats == collectStats({claudeDir}).sessionStats
+        && last.sessionStats.lastOutputTokens == 100 + sessionCount + repeat - 1;
+    const QString transcript = transcripts.constFirst();
+    const ActiveSession session = sessions.constFirst();
 
     // Many small subagent transcripts: a full cycle against opening and reading each file.
     const QString manyDir = home + QLatin1String("/many/.claude");
@@ -581,7 +689,7 @@ int benchTail(int argc, char **argv)
     for (long long pass = 0; pass < 3; ++pass) {
         QElapsedTimer timer;
         timer.start();
-        manyTotal = collectStats(manyDir).sessionStats.totalTokens;
+        manyTotal = collectStats({manyDir}).sessionStats.totalTokens;
         manyCycle.push_back(milliseconds(timer));
         timer.restart();
         const std::optional<QStringList> names = listDirectory(subagentDir);
@@ -599,13 +707,14 @@ int benchTail(int argc, char **argv)
     const double peakBeforeLedger = peakResidentMiB();
     const double bytesPerId = ledgerBytesPerId();
 
-    std::printf("{\"transcriptBytes\":%lld,\"appendedCycleMs\":%s,\"fullCycleMs\":%s,\"speedup\":%.1f,"
-                "\"appendedBytesRead\":%lld,\"matchesFullRead\":%s,"
+    std::printf("{\"transcriptBytes\":%lld,\"sessions\":%lld,\"appendedCycleMs\":%s,\"fullCycleMs\":%s,\"speedup\":%.1f,"
+                "\"appendedBytesRead\":%lld,\"bytesReadPerAppendedCycle\":%lld,\"matchesFullRead\":%s,"
                 "\"subagentFiles\":{\"files\":%lld,\"totalTokens\":%lld,\"cycleMs\":%s,\"plainReadMs\":%s,"
                 "\"ratio\":%.2f},\"peakResidentMiB\":%.1f,\"ledgerBytesPerId\":%.1f}\n",
-                static_cast<long long>(QFileInfo(transcript).size()), timingJson(appended).c_str(),
+                static_cast<long long>(QFileInfo(transcript).size()), sessionCount, timingJson(appended).c_str(),
                 timingJson(full).c_str(), summarize(full).median / std::max(1e-9, summarize(appended).median),
-                static_cast<long long>(appendedBytesRead), matchesFullRead ? "true" : "false", subagentFiles,
+                static_cast<long long>(appendedBytesRead), static_cast<long long>(mostBeyondAppended),
+                matchesFullRead ? "true" : "false", subagentFiles,
                 static_cast<long long>(manyTotal), timingJson(manyCycle).c_str(), timingJson(plainRead).c_str(),
                 ratio, peakBeforeLedger, bytesPerId);
     return 0;

@@ -14,8 +14,10 @@ struct Command
 
 constexpr Command commands[] = {
     {"stats", benchStats, "stats HOME [--repeat N]"},
-    {"tail", benchTail, "tail HOME [--size-mb M] [--repeat N] [--subagent-files K]"},
-    {"generate", benchGenerate, "generate DIR --size-mb M [--subagents K] [--seed S]"},
+    {"cycles", benchCycles, "cycles HOME [--repeat N]"},
+    {"tail", benchTail, "tail HOME [--size-mb M] [--repeat N] [--subagent-files K] [--sessions K]"},
+    {"generate", benchGenerate, "generate DIR --size-mb M [--subagents K] [--seed S] [--idle-sessions N [--shortened]] "
+                                "[--project-folders F]"},
     {"scan", benchScan, "scan FILE... [--repeat N]"},
     {"segments", benchSegments, "segments"},
     {"plan", benchPlan, "plan HOME --usage-url URL --token-url URL [--wait-scale F]"},

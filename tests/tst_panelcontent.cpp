@@ -1,6 +1,7 @@
 #include "panelcontent.h"
 #include "paneltooltip.h"
 
+#include <QDir>
 #include <QLocale>
 #include <QTest>
 
@@ -59,13 +60,22 @@ struct Inputs
     Inputs(DisplayMode mode, bool alternate) { in.state = {mode, alternate}, in.now = now; }
     Inputs &tokens(qint64 context, qint64 output, qint64 total)
     {
-        in.sessionStats = {total, context, output, 200000, u"id-1"_s, u"/home/ana/glimmerox"_s, u"claude-opus-4-6"_s};
+        in.sessionStats = {total, context, output, 200000, u"id-1"_s, u"/home/ana/glimmerox"_s, u"claude-opus-4-6"_s, {}, 1};
         return *this;
     }
     Inputs &sessions(int count)
     {
         for (int i = 0; i < count; ++i)
-            in.activeSessions.append({100 + i, u"id-%1"_s.arg(i + 1), u"/home/ana/p%1"_s.arg(i + 1), now, 10 * i});
+            in.activeSessions.append({100 + i, u"id-%1"_s.arg(i + 1), u"/home/ana/p%1"_s.arg(i + 1), now, 10 * i, {}});
+        return *this;
+    }
+    // The sessions and the shown one in data directories .claude and .claude-1, .claude-2, ...
+    Inputs &dataDirectories()
+    {
+        in.sessionStats.claudeDir = QDir::homePath() + u"/.claude"_s;
+        in.sessionStats.dataDirectoryCount = 2;
+        for (int i = 0; i < in.activeSessions.size(); ++i)
+            in.activeSessions[i].claudeDir = QDir::homePath() + (i ? u"/.claude-%1"_s.arg(i) : u"/.claude"_s);
         return *this;
     }
     Inputs &plan(const PlanUsage &usage) { return in.planUsage = usage, *this; }
@@ -175,6 +185,9 @@ void TestPanelContent::tooltips_data()
     QTest::addRow("active: every live session with its context")
         << PanelInputs(Inputs(session).tokens(1, 1, 2).sessions(2)) << PanelArea::active
         << QStringList{u"2 Claude Code sessions"_s, u"p1: 0 % context (shown)"_s, u"p2: 10 % context"_s};
+    QTest::addRow("several data directories are named")
+        << PanelInputs(Inputs(session).tokens(1, 1, 2).sessions(2).dataDirectories()) << PanelArea::active
+        << QStringList{u"p1 (~/.claude): 0 % context (shown)"_s, u"p2 (~/.claude-1): 10 % context"_s};
     QTest::addRow("7-DAY key: use and pace")
         << PanelInputs(withReport) << PanelArea::sevenDay << QStringList{u"key 7"_s, u"10 % used"_s, u"lasts until reset"_s};
 

@@ -12,6 +12,8 @@ private slots:
     void parseSessionRecord_data();
     void parseSessionRecord();
     void keepsLiveSessionsInListingOrder();
+    void staleRecords_data();
+    void staleRecords();
     void skipsWhatIsNotARecord();
 };
 
@@ -85,6 +87,34 @@ void TestSessionRecords::keepsLiveSessionsInListingOrder()
     QCOMPARE(found, expected);
 }
 
+// A record is Claude Code's only if its process started no more than 60 s after the record was
+// last written; otherwise the pid went to another process after a crash left the record.
+void TestSessionRecords::staleRecords_data()
+{
+    QTest::addColumn<bool>("exited");
+    QTest::addColumn<qint64>("ageSeconds"); // the record's modification time before now, 0 for as written
+    QTest::addColumn<bool>("live");
+    QTest::addRow("written after the process started") << false << qint64(0) << true;
+    QTest::addRow("written 30 s before the process started") << false << qint64(30) << true;
+    QTest::addRow("written an hour before the process started") << false << qint64(3600) << false;
+    QTest::addRow("process exited") << true << qint64(0) << false;
+}
+
+void TestSessionRecords::staleRecords()
+{
+    QFETCH(bool, exited);
+    QFETCH(qint64, ageSeconds);
+    QFETCH(bool, live);
+    StatsHome home;
+    home.writeSession(QStringLiteral("r"), session(exited ? exitedPid() : QCoreApplication::applicationPid(),
+                                                   QStringLiteral("r")));
+    const QString record = home.sessionsDir() + QLatin1String("/r.json");
+    if (ageSeconds > 0)
+        QVERIFY(setModificationTime(record, QDateTime::currentDateTimeUtc().addSecs(-ageSeconds)));
+    QCOMPARE(findActiveSessions(home.claudeDir()).size(), live ? 1 : 0);
+    QCOMPARE(hasLiveSession(home.claudeDir()), live);
+}
+
 // Only regular files named *.json of at most 1 MiB are read; nothing else may block or count.
 void TestSessionRecords::skipsWhatIsNotARecord()
 {
@@ -103,10 +133,12 @@ void TestSessionRecords::skipsWhatIsNotARecord()
     QVERIFY(QFile::link(home.sessionsDir() + QLatin1String("/a.json"),
                         home.sessionsDir() + QLatin1String("/link-to-a.json")));
 
+    ActiveSession expected = live;
+    expected.claudeDir = home.claudeDir();
     const QList<ActiveSession> sessions = findActiveSessions(home.claudeDir());
     QCOMPARE(sessions.size(), 2); // a.json and the link to it
-    QCOMPARE(sessions.first(), live);
-    QCOMPARE(sessions.last(), live);
+    QCOMPARE(sessions.first(), expected);
+    QCOMPARE(sessions.last(), expected);
 }
 
 QTEST_GUILESS_MAIN(TestSessionRecords)

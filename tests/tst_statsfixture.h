@@ -145,5 +145,5 @@ private:
 
 inline ActiveSession session(qint64 pid, const QString &id, const QString &cwd = QStringLiteral("/home/ana/app"))
 {
-    return {pid, id, cwd, QDateTime::fromMSecsSinceEpoch(1733400000000, Qt::UTC), {}};
+    return {pid, id, cwd, QDateTime::fromMSecsSinceEpoch(1733400000000, Qt::UTC), {}, {}};
 }

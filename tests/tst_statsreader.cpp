@@ -1,16 +1,22 @@
+#include "claudedatadir.h"
 #include "claudestatsreader.h"
 #include "sessionrecords.h"
 #include "statscycle.h"
 #include "tst_statsfixture.h"
 
 #include <QCoreApplication>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 #include <QThreadPool>
 
+#include <atomic>
 #include <limits>
 #include <memory>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 class TestStatsReader : public QObject
 {
@@ -22,10 +28,18 @@ private slots:
     void sessionChoice_data();
     void sessionChoice();
     void newestTranscriptOnDisk();
+    void otherSessionContext_data();
+    void otherSessionContext();
+    void knownDataDirectories_data();
+    void knownDataDirectories();
+    void sessionsOfSeveralDataDirectories();
+    void sessionsShownInTurnCostTheirAppends();
     void noLiveSession();
     void publishesInOrderOnTheMainThread();
     void followsAGrowingTranscript();
+    void showsADataDirectoryCreatedLater();
     void destroyedReaderIsNeverTouched();
+    void oneCycleAtATime();
 };
 
 void TestStatsReader::contextPercent_data()
@@ -35,7 +49,11 @@ void TestStatsReader::contextPercent_data()
     QTest::addColumn<SessionStats>("stats");
     QTest::addColumn<qint64>("percent");
     const auto stats = [](qint64 context, qint64 output, qint64 window) {
-        return SessionStats{0, context, output, window, {}, {}, {}};
+        SessionStats stats;
+        stats.lastContextTokens = context;
+        stats.lastOutputTokens = output;
+        stats.contextWindowSize = window;
+        return stats;
     };
     QTest::addRow("context plus output") << stats(150000, 10000, 200000) << qint64(80);
     QTest::addRow("capped at 100") << stats(250000, 0, 200000) << qint64(100);
@@ -81,8 +99,7 @@ void TestStatsReader::sessionChoice()
     QCOMPARE(chooseSession(times).value_or(-1), shown);
 }
 
-// Real files: times differing by a millisecond decide, whatever the listing order; only the
-// chosen transcript is read whole, the others' last context comes from their tails.
+// Real files: times differing by a millisecond decide, whatever the listing order.
 void TestStatsReader::newestTranscriptOnDisk()
 {
     StatsHome home;
@@ -94,33 +111,147 @@ void TestStatsReader::newestTranscriptOnDisk()
     home.writeSession(QStringLiteral("1"), older);
     home.writeSession(QStringLiteral("2"), newer);
     home.writeSession(QStringLiteral("3"), missing);
-    const QByteArray olderLines = usageLine("a", 30000, 10000) + usageLine("b", 90000, 0, 0, 0, "x", true);
-    home.writeTranscript(older, olderLines + QByteArray(300 << 10, '\n'), ten.addMSecs(1));
+    home.writeTranscript(older, usageLine("a", 30000, 10000), ten.addMSecs(1));
     home.writeTranscript(newer, usageLine("b", 50, 2, 0, 0, "claude-opus-4-6"), ten.addMSecs(2));
 
-    const StatsSnapshot snapshot = collectStats(home.claudeDir());
+    const StatsSnapshot snapshot = collectStats({home.claudeDir()});
     QCOMPARE(snapshot.sessionStats, (SessionStats{52, 50, 2, 200000, QStringLiteral("newer"), QStringLiteral("/x"),
-                                                  QStringLiteral("claude-opus-4-6")}));
-    QCOMPARE(snapshot.bytesRead, QFileInfo(home.transcriptPath(newer)).size() + (256 << 10));
+                                                  QStringLiteral("claude-opus-4-6"), home.claudeDir(), 1}));
     for (const ActiveSession &listed : snapshot.activeSessions) {
-        const std::optional<qint64> expected =
-            listed.sessionId == QLatin1String("newer") ? std::optional<qint64>(0) : std::nullopt;
-        QCOMPARE(listed.contextPercent, expected); // the older one's call lies beyond its tail
+        const std::optional<qint64> expected = listed.sessionId == QLatin1String("newer") ? std::optional<qint64>(0)
+            : listed.sessionId == QLatin1String("older")                                 ? std::optional<qint64>(20)
+                                                                                         : std::nullopt;
+        QCOMPARE(listed.contextPercent, expected);
     }
-    home.writeTranscript(older, olderLines, ten.addMSecs(1));
-    for (const ActiveSession &listed : collectStats(home.claudeDir()).activeSessions) {
-        if (listed.sessionId == QLatin1String("older"))
-            QCOMPARE(listed.contextPercent, 20);
+}
+
+// Another live session's context comes from the end of its transcript, read backwards in
+// growing pieces up to 4 MiB; an unfinished last line never counts.
+void TestStatsReader::otherSessionContext_data()
+{
+    QTest::addColumn<QByteArray>("transcript");
+    QTest::addColumn<std::optional<qint64>>("percent");
+    const QByteArray call = usageLine("a", 30000, 10000);
+    const auto user = [](qint64 bytes) { return "{\"type\":\"user\",\"t\":\"" + QByteArray(bytes, 'u') + "\"}\n"; };
+    QTest::addRow("call last") << call << std::optional<qint64>(20);
+    QTest::addRow("a call cut by the first piece") << call + user((64 << 10) - 300) << std::optional<qint64>(20);
+    QTest::addRow("a 300 KiB user message after the call") << call + user(300 << 10) << std::optional<qint64>(20);
+    QTest::addRow("a 3.9 MiB user message after the call") << call + user((4 << 20) - 100000) << std::optional<qint64>(20);
+    QTest::addRow("call beyond 4 MiB") << call + user(4 << 20) << std::optional<qint64>();
+    QTest::addRow("unfinished last line") << call + usageLine("b", 90000, 10000).chopped(1) << std::optional<qint64>(20);
+    QTest::addRow("sidechain call only") << usageLine("a", 30000, 0, 0, 0, {}, true) << std::optional<qint64>();
+}
+
+void TestStatsReader::otherSessionContext()
+{
+    QFETCH(QByteArray, transcript);
+    QFETCH(std::optional<qint64>, percent);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("t.jsonl"));
+    QVERIFY(writeFile(path, transcript));
+    TranscriptReadContext context;
+    QCOMPARE(tailContextPercent(path, context), percent);
+    QVERIFY(context.bytesRead <= transcript.size());
+}
+
+void TestStatsReader::knownDataDirectories_data()
+{
+    QTest::addColumn<QString>("configDir");
+    QTest::addColumn<QStringList>("extras");
+    QTest::addColumn<QStringList>("known"); // relative to the home directory
+    QTest::addRow("home only") << QString() << QStringList() << QStringList{QStringLiteral("/.claude")};
+    QTest::addRow("variable and extras in order")
+        << QStringLiteral("/work") << QStringList{QStringLiteral("/extra"), QString()} << QStringList{QStringLiteral("/.claude"), QStringLiteral("/work"), QStringLiteral("/extra")};
+    QTest::addRow("the same folder under other names")
+        << QStringLiteral("/.claude/") << QStringList{QStringLiteral("/sub/../.claude"), QStringLiteral("/link"), QStringLiteral("/work"), QStringLiteral("/work/.")}
+        << QStringList{QStringLiteral("/.claude"), QStringLiteral("/work")};
+}
+
+void TestStatsReader::knownDataDirectories()
+{
+    QFETCH(QString, configDir);
+    QFETCH(QStringList, extras);
+    QFETCH(QStringList, known);
+    QTemporaryDir home;
+    QVERIFY(QDir(home.path()).mkpath(QStringLiteral(".claude")) && QFile::link(home.filePath(QStringLiteral(".claude")), home.filePath(QStringLiteral("link"))));
+    const auto inHome = [&](const QString &path) { return path.isEmpty() ? path : home.path() + path; };
+    QStringList extraPaths;
+    for (const QString &extra : extras)
+        extraPaths.append(inHome(extra));
+    QStringList expected;
+    for (const QString &path : known)
+        expected.append(inHome(path));
+    QCOMPARE(::knownDataDirectories(home.path(), inHome(configDir), extraPaths), expected);
+}
+
+// The sessions of two data directories side by side: all listed, the newest transcript of either
+// shown, each carrying its directory.
+void TestStatsReader::sessionsOfSeveralDataDirectories()
+{
+    StatsHome personal;
+    StatsHome work;
+    const qint64 live = QCoreApplication::applicationPid();
+    const ActiveSession a = session(live, QStringLiteral("a"));
+    const ActiveSession b = session(live, QStringLiteral("b"));
+    personal.writeSession(QStringLiteral("a"), a);
+    work.writeSession(QStringLiteral("b"), b);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    personal.writeTranscript(a, usageLine("x", 10, 1), now.addSecs(-60));
+    work.writeTranscript(b, usageLine("y", 20, 2), now);
+
+    const StatsSnapshot snapshot = collectStats({personal.claudeDir(), work.claudeDir()});
+    QCOMPARE(snapshot.activeSessions.size(), 2);
+    QCOMPARE(snapshot.activeSessions.at(0).claudeDir, personal.claudeDir());
+    QCOMPARE(snapshot.activeSessions.at(1).claudeDir, work.claudeDir());
+    QCOMPARE(snapshot.sessionStats.sessionId, QStringLiteral("b"));
+    QCOMPARE(snapshot.sessionStats.claudeDir, work.claudeDir());
+    QCOMPARE(snapshot.sessionStats.dataDirectoryCount, 2);
+    QCOMPARE(snapshot.sessionStats.totalTokens, 22);
+}
+
+// Two live sessions written in turn, each shown while newest, cost only their appended bytes and
+// the samples that check them, however long they are; so does a session whose folder Claude Code
+// shortened, once found.
+void TestStatsReader::sessionsShownInTurnCostTheirAppends()
+{
+    StatsHome home;
+    const qint64 live = QCoreApplication::applicationPid();
+    const ActiveSession a = session(live, QStringLiteral("a"), QStringLiteral("/home/ana/one"));
+    const ActiveSession b = session(live, QStringLiteral("b"), QStringLiteral("/home/ana/two"));
+    home.writeSession(QStringLiteral("a"), a);
+    home.writeSession(QStringLiteral("b"), b);
+    QByteArray lines;
+    for (int i = 0; i < 2000; ++i)
+        lines += usageLine("m" + QByteArray::number(i), 100, 10);
+    home.writeTranscript(a, lines);
+    const QString shortened = home.claudeDir() + QLatin1String("/projects/-home-ana-t-1a2b/b.jsonl");
+    QVERIFY(writeFile(shortened, lines));
+
+    StatsCache cache;
+    QCOMPARE(collectStats({home.claudeDir()}, cache).sessionStats.totalTokens, 2000 * 110);
+    QDateTime time = QDateTime::currentDateTimeUtc();
+    for (int turn = 0; turn < 6; ++turn) {
+        const ActiveSession &written = turn % 2 ? a : b;
+        const QString path = turn % 2 ? home.transcriptPath(a) : shortened;
+        const QByteArray appended = usageLine("n" + QByteArray::number(turn), 1000, turn);
+        QVERIFY(writeFile(path, appended, QIODevice::Append));
+        time = time.addSecs(1);
+        QVERIFY(setModificationTime(path, time));
+        const StatsSnapshot snapshot = collectStats({home.claudeDir()}, cache);
+        QCOMPARE(snapshot.sessionStats.sessionId, written.sessionId);
+        QCOMPARE(snapshot.sessionStats.lastOutputTokens, turn);
+        if (turn >= 2) // each has been shown once since it was first read whole
+            QVERIFY2(snapshot.bytesRead < appended.size() + (64 << 10), qPrintable(QString::number(snapshot.bytesRead)));
     }
 }
 
 void TestStatsReader::noLiveSession()
 {
     StatsHome home;
-    QVERIFY(!hasLiveSession(home.claudeDir()) && collectStats(home.claudeDir()).activeSessions.isEmpty());
+    QVERIFY(!hasLiveSession(home.claudeDir()) && collectStats({home.claudeDir()}).activeSessions.isEmpty());
     home.writeSession(QStringLiteral("gone"), session(exitedPid(), QStringLiteral("gone")));
     QVERIFY(!hasLiveSession(home.claudeDir()));
-    const StatsSnapshot snapshot = collectStats(home.claudeDir());
+    const StatsSnapshot snapshot = collectStats({home.claudeDir()});
     QVERIFY(snapshot.activeSessions.isEmpty());
     QCOMPARE(snapshot.sessionStats, SessionStats());
     home.writeSession(QStringLiteral("live"), session(QCoreApplication::applicationPid(), QStringLiteral("s")));
@@ -135,8 +266,9 @@ void TestStatsReader::publishesInOrderOnTheMainThread()
     ActiveSession live = session(QCoreApplication::applicationPid(), QStringLiteral("s"));
     home.writeSession(QStringLiteral("s"), live);
     home.writeTranscript(live, usageLine("a", 100, 20));
-    const SessionStats expected{120, 100, 20, 200000, live.sessionId, live.cwd, {}};
+    const SessionStats expected{120, 100, 20, 200000, live.sessionId, live.cwd, {}, home.claudeDir(), 1};
     live.contextPercent = 0;
+    live.claudeDir = home.claudeDir();
 
     ClaudeStatsReader reader(home.claudeDir());
     QStringList events;
@@ -177,6 +309,22 @@ void TestStatsReader::followsAGrowingTranscript()
     QTRY_COMPARE(reader.sessionStats().totalTokens, 1137);
 }
 
+// A data directory that does not exist at launch is watched through its nearest existing parent,
+// and so is the folder where a new session's transcript will appear: both show well before the
+// one-minute cycle.
+void TestStatsReader::showsADataDirectoryCreatedLater()
+{
+    StatsHome home;
+    ClaudeStatsReader reader(home.claudeDir());
+    QSignalSpy cycles(&reader, &ClaudeStatsReader::activeSessionsChanged);
+    QVERIFY(cycles.wait());
+    const ActiveSession live = session(QCoreApplication::applicationPid(), QStringLiteral("s"));
+    home.writeSession(QStringLiteral("s"), live);
+    QTRY_COMPARE_WITH_TIMEOUT(reader.activeSessions().size(), 1, 3000);
+    home.writeTranscript(live, usageLine("a", 100, 20));
+    QTRY_COMPARE_WITH_TIMEOUT(reader.sessionStats().totalTokens, 120, 3000);
+}
+
 // A reader destroyed while its cycles run is never called back (the sanitizer build would catch
 // a use after free), and the cycle stops without reading on.
 void TestStatsReader::destroyedReaderIsNeverTouched()
@@ -192,6 +340,42 @@ void TestStatsReader::destroyedReaderIsNeverTouched()
     QVERIFY(QThreadPool::globalInstance()->waitForDone(30000));
     QCoreApplication::processEvents();
     QCOMPARE(spy.size(), 0);
+}
+
+// refresh() while a cycle runs never starts a second one beside it (they share one cache): it
+// asks for one more cycle after it, however often it is called. The cycle runs below the
+// priority of the main thread.
+void TestStatsReader::oneCycleAtATime()
+{
+    QTemporaryDir home;
+    QSemaphore release;
+    std::atomic<int> running{0};
+    std::atomic<int> mostRunning{0};
+    std::atomic<int> calls{0};
+    std::atomic<int> cycleNice{0};
+    ClaudeStatsReader reader(home.path(), {}, [&] {
+        mostRunning = std::max(mostRunning.load(), ++running);
+#ifdef Q_OS_LINUX // a nice value per thread
+        cycleNice = ::getpriority(PRIO_PROCESS, id_t(::syscall(SYS_gettid)));
+#endif
+        if (++calls == 1)
+            release.tryAcquire(1, 10000); // holds the first cycle until the test lets it go
+        --running;
+        return QStringList();
+    });
+    QTRY_COMPARE(calls.load(), 1);
+    for (int i = 0; i < 5; ++i)
+        reader.refresh();
+    release.release();
+    QSignalSpy cycles(&reader, &ClaudeStatsReader::sessionStatsChanged);
+    QTRY_COMPARE(cycles.size(), 2);
+    QVERIFY(QThreadPool::globalInstance()->waitForDone(10000));
+    QCoreApplication::processEvents();
+    QCOMPARE(calls.load(), 2); // the first and the one asked for while it ran
+    QCOMPARE(mostRunning.load(), 1);
+#ifdef Q_OS_LINUX
+    QVERIFY(cycleNice.load() > ::getpriority(PRIO_PROCESS, 0));
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestStatsReader)

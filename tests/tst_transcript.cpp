@@ -34,6 +34,8 @@ private slots:
     void deduplicate();
     void usageKeyAtEveryOffset();
     void appendedPiecesMatchFullRead();
+    void rewriteBehindTheOffset_data();
+    void rewriteBehindTheOffset();
     void readSessionTokens_data();
     void readSessionTokens();
     void findsTheTranscriptFolder_data();
@@ -159,7 +161,8 @@ void TestTranscript::appendedPiecesMatchFullRead()
         QCOMPARE(progress.update(path, context), TranscriptProgress::Result::read);
         QCOMPARE(progress.ledger().entries(), ::deduplicate(data.first(cut)));
     }
-    QVERIFY(context.bytesRead < data.size() + 24000); // only unfinished lines are read again
+    // Only unfinished lines are read again, besides the 4 KiB samples that check the kept offset.
+    QVERIFY(context.bytesRead < data.size() + 24000 + cuts.size() * 3 * 4096);
 
     // Rewritten in place at the same size, shortened in place, replaced by another file.
     const QList<QByteArray> rewrites{QByteArray(data).replace("\"m1\"", "\"m2\""), data.first(split),
@@ -175,6 +178,58 @@ void TestTranscript::appendedPiecesMatchFullRead()
     }
 }
 
+// Rewrites that keep the inode and the last bytes before the offset: the samples of the first
+// 4 KiB and of the 4 KiB before the offset tell them at once; one that keeps those too (and the
+// size and time) is caught by the full read every ten minutes.
+void TestTranscript::rewriteBehindTheOffset_data()
+{
+    QTest::addColumn<QByteArray>("rewritten");
+    QTest::addColumn<bool>("statusPutBack"); // same size, modification time restored
+
+    QByteArray before;
+    for (int i = 0; i < 400; ++i)
+        before += usageLine("m" + QByteArray::number(i), 10 + i, 1);
+    const QByteArray grown = usageLine("new", 5, 5);
+    const auto changed = [&](const char *from, const char *to) { return QByteArray(before).replace(from, to); };
+    QTest::addRow("first line changed, then grown") << changed("\"input_tokens\":10,", "\"input_tokens\":90,") + grown
+                                                    << false;
+    QTest::addRow("regrown with the 64 bytes before the offset alike")
+        << changed("\"input_tokens\":409,", "\"input_tokens\":901,") + grown << false;
+    QTest::addRow("middle changed, size and time put back")
+        << changed("\"input_tokens\":210,", "\"input_tokens\":912,") << true;
+}
+
+void TestTranscript::rewriteBehindTheOffset()
+{
+    QFETCH(QByteArray, rewritten);
+    QFETCH(bool, statusPutBack);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("t.jsonl"));
+    QByteArray before;
+    for (int i = 0; i < 400; ++i)
+        before += usageLine("m" + QByteArray::number(i), 10 + i, 1);
+    QVERIFY(writeFile(path, before));
+    TranscriptProgress progress;
+    TranscriptReadContext context;
+    context.clockMs = 0;
+    QCOMPARE(progress.update(path, context), TranscriptProgress::Result::read);
+    const FileTime written = fileStatus(path)->modified;
+
+    QVERIFY(writeFile(path, rewritten)); // truncated and written again: the same inode
+    if (statusPutBack) {
+        const timespec times[2] = {{time_t(written.seconds), long(written.nanoseconds)},
+                                   {time_t(written.seconds), long(written.nanoseconds)}};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+    }
+    context.clockMs = 9 * 60000;
+    QCOMPARE(progress.update(path, context), TranscriptProgress::Result::read);
+    if (!statusPutBack)
+        QCOMPARE(progress.ledger().entries(), ::deduplicate(rewritten));
+    context.clockMs = 10 * 60000;
+    QCOMPARE(progress.update(path, context), TranscriptProgress::Result::read);
+    QCOMPARE(progress.ledger().entries(), ::deduplicate(rewritten));
+}
+
 void TestTranscript::readSessionTokens_data()
 {
     QTest::addColumn<QByteArray>("transcript"); // "-" leaves the main transcript out
@@ -185,7 +240,7 @@ void TestTranscript::readSessionTokens_data()
     const QByteArray opus = "claude-opus-4-6";
     const auto stats = [](qint64 total, qint64 context, qint64 output, qint64 window, const char *model) {
         return SessionStats{total, context, output, window, QStringLiteral("s1"), QStringLiteral("/home/ana/my_repo"),
-                            QString::fromUtf8(model)};
+                            QString::fromUtf8(model), {}, 0};
     };
     QTest::addRow("three lines of the worked example")
         << usageLine("m1", 10, 5) + usageLine("m2", 20, 7, 0, 100, opus) + usageLine("m1", 10, 50) << QByteArray()

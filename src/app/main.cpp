@@ -69,7 +69,7 @@ int main(int argc, char **argv)
 
     // Both sources exist, and have started their own timers, before the event loop runs.
     const QString claudeDir = claudeDataDirectory();
-    ClaudeStatsReader statsReader(claudeDir);
+    ClaudeStatsReader statsReader; // every known data directory
     PlanFetcherEnvironment fetcherEnvironment = PlanFetcherEnvironment::system();
     fetcherEnvironment.isClaudeCodeRunning = [claudeDir] { return hasLiveSession(claudeDir); };
     PlanUsageFetcher planFetcher(fetcherEnvironment);

@@ -1,5 +1,6 @@
 #include "paneltooltip.h"
 
+#include <QDir>
 #include <QLocale>
 
 #include <algorithm>
@@ -100,6 +101,17 @@ QString joined(std::initializer_list<QString> lines)
     return kept.join(QLatin1Char('\n'));
 }
 
+// " (~/.claude-work)" after a session's name while sessions of more than one Claude Code data
+// directory (one per account) are read; nothing otherwise.
+QString dataDirectoryNote(const PanelInputs &in, const QString &claudeDir)
+{
+    if (in.sessionStats.dataDirectoryCount < 2 || claudeDir.isEmpty())
+        return {};
+    const QString home = QDir::homePath();
+    const bool inHome = claudeDir.startsWith(home + u'/');
+    return QStringLiteral(" (%1)").arg(inHome ? u'~' + claudeDir.mid(home.size()) : claudeDir);
+}
+
 QString sessionName(const SessionStats &stats)
 {
     QString name = projectName(stats.cwd);
@@ -121,7 +133,8 @@ QString mainSessionTooltip(const PanelInputs &in)
     return joined({QStringLiteral("%1: %2 tokens%3")
                        .arg(what, tokens(shown),
                             shown > mainDisplayLimit ? QStringLiteral(" (shown in thousands)") : QString()),
-                   sessionName(s).isEmpty() ? QString() : QStringLiteral("Session: %1").arg(sessionName(s)),
+                   sessionName(s).isEmpty() ? QString()
+                                            : QStringLiteral("Session: %1%2").arg(sessionName(s), dataDirectoryNote(in, s.claudeDir)),
                    QStringLiteral("Context: %1 of %2 tokens (%3 %)")
                        .arg(tokens(s.lastContextTokens), tokens(s.contextWindowSize))
                        .arg(s.contextPercent()),
@@ -169,7 +182,9 @@ QString activeTooltip(const PanelInputs &in)
         const QString context = session.contextPercent ? QStringLiteral("%1 % context").arg(*session.contextPercent)
                                                        : QStringLiteral("context not read");
         const bool shown = !session.sessionId.isEmpty() && session.sessionId == in.sessionStats.sessionId;
-        lines << QStringLiteral("\u2022 %1: %2%3").arg(name, context, shown ? QStringLiteral(" (shown)") : QString());
+        lines << QStringLiteral("\u2022 %1%2: %3%4")
+                     .arg(name, dataDirectoryNote(in, session.claudeDir), context,
+                          shown ? QStringLiteral(" (shown)") : QString());
     }
     return lines.join(QLatin1Char('\n'));
 }

@@ -1,7 +1,10 @@
 #include "claudedatadir.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QtGlobal>
+
+#include <set>
 
 QString claudeDataDirectory(const QString &homeDir, const QString &configDirVariable)
 {
@@ -13,4 +16,23 @@ QString claudeDataDirectory(const QString &homeDir, const QString &configDirVari
 QString claudeDataDirectory()
 {
     return claudeDataDirectory(QDir::homePath(), qEnvironmentVariable("CLAUDE_CONFIG_DIR"));
+}
+
+QStringList knownDataDirectories(const QString &homeDir, const QString &configDirVariable, const QStringList &extras)
+{
+    QStringList candidates{homeDir + QLatin1String("/.claude")};
+    candidates.append(configDirVariable);
+    candidates += extras;
+    QStringList known;
+    std::set<QString> seen;
+    for (const QString &candidate : std::as_const(candidates)) {
+        if (candidate.isEmpty())
+            continue;
+        const QString path = QDir::cleanPath(candidate);
+        // A folder that does not exist yet has no links to resolve.
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        if (seen.insert(canonical.isEmpty() ? path : canonical).second)
+            known.append(path);
+    }
+    return known;
 }

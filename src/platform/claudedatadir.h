@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // Claude Code's data directory: the folder named by CLAUDE_CONFIG_DIR when that is set and not
 // empty, otherwise .claude in the home directory. Sessions, projects and (on Linux) the
@@ -9,3 +10,10 @@ QString claudeDataDirectory(const QString &homeDir, const QString &configDirVari
 
 // The same for this process: its environment and the user's home directory.
 QString claudeDataDirectory();
+
+// Every data directory Claude Code may be writing to: ~/.claude, CLAUDE_CONFIG_DIR when set, then
+// `extras` (for example those named by recent status-line samples), in that order. Empty entries
+// are dropped, and a folder reached under two names (a trailing "/", "..", a link) is kept once,
+// under its first name. A person with two accounts runs one Claude Code with each.
+QStringList knownDataDirectories(const QString &homeDir, const QString &configDirVariable,
+                                 const QStringList &extras = {});

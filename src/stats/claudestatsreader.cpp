@@ -2,13 +2,12 @@
 
 #include "claudedatadir.h"
 #include "logging.h"
-#include "statscycle.h"
+#include "processes.h"
 
-#include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
-#include <QPointer>
-#include <QThread>
 #include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <atomic>
 
@@ -17,26 +16,18 @@ namespace {
 constexpr std::chrono::seconds refreshPeriod{60};
 constexpr std::chrono::milliseconds changeDelay{250};
 
-// Runs the cycle below the priority of the main thread, then hands the pool thread back as it
-// was, since other work shares it.
-class LowPriorityScope
+// The path itself when it exists, otherwise its nearest existing parent: a watch there notices
+// the missing folder or file being created.
+QString nearestExistingPath(QString path)
 {
-public:
-    LowPriorityScope()
-        : m_previous(QThread::currentThread()->priority())
-    {
-        QThread::currentThread()->setPriority(QThread::LowPriority);
+    while (!QFileInfo::exists(path)) {
+        const QString parent = QFileInfo(path).path();
+        if (parent == path)
+            return {};
+        path = parent;
     }
-    ~LowPriorityScope()
-    {
-        QThread::currentThread()->setPriority(
-            m_previous == QThread::InheritPriority ? QThread::NormalPriority : m_previous);
-    }
-    Q_DISABLE_COPY_MOVE(LowPriorityScope)
-
-private:
-    const QThread::Priority m_previous;
-};
+    return path;
+}
 
 } // namespace
 
@@ -49,13 +40,34 @@ struct ClaudeStatsReader::CycleState
 };
 
 ClaudeStatsReader::ClaudeStatsReader(QObject *parent)
-    : ClaudeStatsReader(claudeDataDirectory(), parent)
+    : ClaudeStatsReader(std::function<QStringList()>(), parent)
+{
+}
+
+ClaudeStatsReader::ClaudeStatsReader(std::function<QStringList()> extraDataDirectories, QObject *parent)
+    : ClaudeStatsReader(QDir::homePath(), qEnvironmentVariable("CLAUDE_CONFIG_DIR"), std::move(extraDataDirectories),
+                        parent)
+{
+}
+
+ClaudeStatsReader::ClaudeStatsReader(const QString &homeDir, const QString &configDirVariable,
+                                     std::function<QStringList()> extraDataDirectories, QObject *parent)
+    : ClaudeStatsReader(
+          [homeDir, configDirVariable, extras = std::move(extraDataDirectories)] {
+              return knownDataDirectories(homeDir, configDirVariable, extras ? extras() : QStringList());
+          },
+          parent, nullptr)
 {
 }
 
 ClaudeStatsReader::ClaudeStatsReader(const QString &claudeDir, QObject *parent)
+    : ClaudeStatsReader([claudeDir] { return QStringList{claudeDir}; }, parent, nullptr)
+{
+}
+
+ClaudeStatsReader::ClaudeStatsReader(std::function<QStringList()> dataDirectories, QObject *parent, std::nullptr_t)
     : QObject(parent)
-    , m_claudeDir(claudeDir)
+    , m_dataDirectories(std::move(dataDirectories))
     , m_cycleState(std::make_shared<CycleState>())
 {
     m_changeDelay.setSingleShot(true);
@@ -67,6 +79,7 @@ ClaudeStatsReader::ClaudeStatsReader(const QString &claudeDir, QObject *parent)
     };
     connect(&m_watcher, &QFileSystemWatcher::fileChanged, this, changed);
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, changed);
+    connect(&m_cycle, &QFutureWatcher<StatsSnapshot>::finished, this, &ClaudeStatsReader::finishCycle);
 
     refresh();
     // A member timer: it stops with the reader, so no tick can reach a destroyed reader.
@@ -82,55 +95,48 @@ ClaudeStatsReader::~ClaudeStatsReader()
 
 void ClaudeStatsReader::refresh()
 {
-    if (m_cycleRunning) {
+    // Cycles never overlap: each reads on from where the one before stopped, in one cache.
+    if (m_cycle.isRunning()) {
         m_cycleWanted = true;
         return;
     }
-    m_cycleRunning = true;
-    // The work item never touches the reader: it gets the directory and the shared state by
-    // value and hands its results to the main thread, where the guard is checked first.
-    QPointer<ClaudeStatsReader> guard(this);
-    QThreadPool::globalInstance()->start([guard, claudeDir = m_claudeDir, state = m_cycleState] {
+    // The work item never touches the reader: it gets the directory list and the shared state by
+    // value; m_cycle hands the result back on the main thread and dies with the reader.
+    m_cycle.setFuture(QtConcurrent::run(QThreadPool::globalInstance(),
+                                        [dataDirectories = m_dataDirectories, state = m_cycleState] {
         if (state->stop.load(std::memory_order_relaxed))
-            return;
-        std::shared_ptr<StatsSnapshot> snapshot;
-        {
-            const LowPriorityScope lowPriority;
-            snapshot = std::make_shared<StatsSnapshot>(collectStats(claudeDir, state->cache, &state->stop));
-        }
-        QCoreApplication *application = QCoreApplication::instance();
-        if (!application || snapshot->stopped)
-            return;
-        QMetaObject::invokeMethod(
-            application,
-            [guard, snapshot] {
-                if (guard)
-                    guard->finishCycle(*snapshot);
-            },
-            Qt::QueuedConnection);
-    });
+            return StatsSnapshot{{}, {}, 0, {}, true};
+        // Below the main thread and other programs for the cycle only: the pool thread serves
+        // other work afterwards.
+        const BackgroundThreadPriority lowPriority;
+        return collectStats(dataDirectories(), state->cache, &state->stop);
+    }));
 }
 
-void ClaudeStatsReader::finishCycle(const StatsSnapshot &snapshot)
+void ClaudeStatsReader::finishCycle()
 {
-    m_cycleRunning = false;
-    setActiveSessions(snapshot.activeSessions);
-    setSessionStats(snapshot.sessionStats);
-    watch(snapshot.watchPaths);
+    const StatsSnapshot snapshot = m_cycle.result();
+    if (!snapshot.stopped) {
+        setActiveSessions(snapshot.activeSessions);
+        setSessionStats(snapshot.sessionStats);
+        watch(snapshot.watchPaths);
+    }
     if (m_cycleWanted) {
         m_cycleWanted = false;
         refresh();
     }
 }
 
-// Watches exactly the given paths that exist. A watch that cannot be set (the system's limit is
-// reached) leaves the 60-second cycle to notice changes.
+// Watches the given paths, or for one that does not exist yet its nearest existing parent, so a
+// data directory, sessions folder or project folder created later is noticed at once. A watch
+// that cannot be set (the system's limit is reached) leaves the 60-second cycle to notice changes.
 void ClaudeStatsReader::watch(const QStringList &paths)
 {
     QStringList wanted;
     for (const QString &path : paths) {
-        if (QFileInfo::exists(path))
-            wanted.append(path);
+        const QString existing = nearestExistingPath(path);
+        if (!existing.isEmpty() && !wanted.contains(existing))
+            wanted.append(existing);
     }
     QStringList unwanted;
     for (const QString &path : m_watcher.files() + m_watcher.directories()) {

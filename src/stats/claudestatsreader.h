@@ -2,17 +2,20 @@
 
 #include "sessionstats.h"
 
+#include "statscycle.h"
+
 #include <QFileSystemWatcher>
+#include <QFutureWatcher>
 #include <QList>
 #include <QObject>
+#include <QStringList>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
-struct StatsSnapshot;
-
-// Publishes the running sessions and the token figures of the most recently active one, read
-// from Claude Code's data directory at construction, within a second of a change to the
+// Publishes the running sessions of every known Claude Code data directory and the token figures
+// of the most recently active one, read at construction, within a second of a change to a
 // sessions folder or the shown session's files, and every 60 seconds in any case. Both
 // properties are assigned on the main thread, activeSessions first, on every cycle, and each
 // assignment emits its change signal whether or not the value changed.
@@ -23,16 +26,22 @@ class ClaudeStatsReader : public QObject
     Q_PROPERTY(QList<ActiveSession> activeSessions READ activeSessions NOTIFY activeSessionsChanged)
 
 public:
-    // Reads Claude Code's data directory of the current user (CLAUDE_CONFIG_DIR or ~/.claude).
+    // Reads every data directory of the current user that knownDataDirectories() gives: ~/.claude,
+    // CLAUDE_CONFIG_DIR when set, and those `extraDataDirectories` names (for example the ones
+    // recent status-line samples name). The function is called on the pool thread once per
+    // cycle, so it must be safe to call from there; an empty one names none.
     explicit ClaudeStatsReader(QObject *parent = nullptr);
-    // Reads the given data directory (the folder that plays the role of ~/.claude).
+    explicit ClaudeStatsReader(std::function<QStringList()> extraDataDirectories, QObject *parent = nullptr);
+    // The same with the home directory and the CLAUDE_CONFIG_DIR value given.
+    ClaudeStatsReader(const QString &homeDir, const QString &configDirVariable,
+                      std::function<QStringList()> extraDataDirectories, QObject *parent = nullptr);
+    // Reads the given data directory alone (the folder that plays the role of ~/.claude).
     explicit ClaudeStatsReader(const QString &claudeDir, QObject *parent = nullptr);
     // Asks a running cycle to stop at its next chunk or file; never waits for it.
     ~ClaudeStatsReader() override;
 
     SessionStats sessionStats() const { return m_sessionStats; }
     QList<ActiveSession> activeSessions() const { return m_activeSessions; }
-    QString claudeDir() const { return m_claudeDir; }
 
     // Starts a refresh cycle on the background pool and returns at once. While one runs, the
     // request is remembered and one more cycle follows it: cycles never overlap, since each
@@ -49,16 +58,19 @@ signals:
 private:
     struct CycleState;
 
-    void finishCycle(const StatsSnapshot &snapshot);
+    ClaudeStatsReader(std::function<QStringList()> dataDirectories, QObject *parent, std::nullptr_t);
+    void finishCycle();
     void watch(const QStringList &paths);
     void setActiveSessions(const QList<ActiveSession> &sessions);
     void setSessionStats(const SessionStats &stats);
 
     SessionStats m_sessionStats;
     QList<ActiveSession> m_activeSessions;
-    const QString m_claudeDir;
+    const std::function<QStringList()> m_dataDirectories;
     std::shared_ptr<CycleState> m_cycleState; // shared with the cycle on the pool
-    bool m_cycleRunning = false;
+    // Hands the cycle's result to the main thread; destroyed with the reader, so a cycle that
+    // ends later reaches nothing.
+    QFutureWatcher<StatsSnapshot> m_cycle;
     bool m_cycleWanted = false;
     QTimer m_timer;
     QTimer m_changeDelay; // gathers a burst of file changes into one cycle

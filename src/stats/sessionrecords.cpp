@@ -3,6 +3,7 @@
 #include "fileaccess.h"
 #include "jsondocument.h"
 #include "logging.h"
+#include "processes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -55,7 +56,16 @@ std::optional<ActiveSession> parseSessionRecord(QByteArrayView data)
     if (pid <= 0 || pid > std::numeric_limits<qint32>::max())
         return std::nullopt;
     const double startedAt = startedAtValue->get_double().value_unsafe();
-    return ActiveSession{pid, *sessionId, *cwd, instantFromMilliseconds(startedAt), {}};
+    return ActiveSession{pid, *sessionId, *cwd, instantFromMilliseconds(startedAt), {}, {}};
+}
+
+bool isLiveRecord(qint64 pid, qint64 recordModifiedMs)
+{
+    constexpr qint64 startSlackMs = 60000;
+    if (!isProcessRunning(pid))
+        return false;
+    const std::optional<qint64> started = processStartTime(pid);
+    return !started || *started - recordModifiedMs <= startSlackMs;
 }
 
 namespace {
@@ -73,14 +83,21 @@ void forEachLiveSession(const QString &claudeDir, OnLive &&onLive)
     for (const QString &name : *names) {
         if (!name.endsWith(QLatin1String(".json")))
             continue;
-        const std::optional<QByteArray> data =
-            readRegularFile(sessionsDir + u'/' + name, maxSessionRecordBytes);
+        const QString path = sessionsDir + u'/' + name;
+        const std::optional<FileStatus> status = fileStatus(path);
+        const std::optional<QByteArray> data = status ? readRegularFile(path, maxSessionRecordBytes) : std::nullopt;
         std::optional<ActiveSession> session = data ? parseSessionRecord(*data) : std::nullopt;
         if (!session) {
             qCDebug(lcStats) << "skipping session record" << name;
             continue;
         }
-        if (isProcessRunning(session->pid) && !onLive(std::move(*session)))
+        const qint64 modifiedMs = status->modified.seconds * 1000 + status->modified.nanoseconds / 1000000;
+        if (!isLiveRecord(session->pid, modifiedMs)) {
+            qCDebug(lcStats) << "session record" << name << "names no Claude Code that wrote it";
+            continue;
+        }
+        session->claudeDir = claudeDir;
+        if (!onLive(std::move(*session)))
             return;
     }
 }

@@ -19,9 +19,16 @@ constexpr qint64 maxSessionRecordBytes = qint64(1) << 20;
 std::optional<ActiveSession> parseSessionRecord(QByteArrayView data);
 
 
-// The sessions whose records lie in <claudeDir>/sessions and whose process is running, in the
-// order the directory lists them; empty when the directory cannot be listed.
+// Whether a record written at `recordModifiedMs` (ms since 1970) still describes process `pid`:
+// the process runs and did not start more than 60 s after the record was last written. Claude
+// Code writes its record after its process starts, so a later start means the pid was given to
+// another process after a crash left the record behind. When the start time cannot be read, a
+// running process is enough.
+bool isLiveRecord(qint64 pid, qint64 recordModifiedMs);
+
+// The sessions whose records lie in <claudeDir>/sessions and are live as above, in the order the
+// directory lists them, each carrying `claudeDir`; empty when the directory cannot be listed.
 QList<ActiveSession> findActiveSessions(const QString &claudeDir);
 
-// Whether any record in <claudeDir>/sessions names a running process: stops at the first one.
+// Whether any record in <claudeDir>/sessions is live: stops at the first one.
 bool hasLiveSession(const QString &claudeDir);

@@ -18,6 +18,10 @@ struct SessionStats
     QString sessionId;
     QString cwd;
     QString model;
+    // The data directory the session's record lies in, and how many data directories the cycle
+    // read (set with a shown session only): above 1, the panel names the directory.
+    QString claudeDir;
+    qsizetype dataDirectoryCount = 0;
 
     // The last call's context plus its output, held at the 64-bit limits: what the panel shows.
     qint64 contextAndOutput() const;
@@ -36,6 +40,8 @@ struct ActiveSession
     QDateTime startedAt; // UTC, millisecond precision
     // Context fill of the session's last main-conversation call, when the cycle read it.
     std::optional<qint64> contextPercent;
+    // The data directory whose sessions folder holds the record.
+    QString claudeDir;
 
     friend bool operator==(const ActiveSession &, const ActiveSession &) = default;
 };

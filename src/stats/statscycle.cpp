@@ -6,16 +6,21 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <map>
 #include <set>
 #include <utility>
 
 namespace {
 
-// Other live sessions whose last context is read from the tail of their transcript, and how
-// much of that tail is read at most.
+// Other live sessions whose last context is read from the tail of their transcript; the first
+// and the largest piece of that tail read at once.
 constexpr qsizetype otherSessionsWithContext = 8;
-constexpr qint64 tailBytes = qint64(256) << 10;
+constexpr qint64 firstTailPiece = qint64(64) << 10;
+constexpr qint64 maxTailBytes = qint64(4) << 20;
+// A transcript not found anywhere is looked for again when projects/ changed or this long after.
+constexpr qint64 searchAgainMs = 60000;
 
 // The context figures, model and window of a session whose last main-conversation call is `last`.
 void takeLastContext(SessionStats &stats, const UsageEntry &last)
@@ -26,52 +31,11 @@ void takeLastContext(SessionStats &stats, const UsageEntry &last)
     stats.contextWindowSize = contextWindow(stats.model, stats.contextAndOutput());
 }
 
-// The last context of a transcript from its final bytes alone: the last complete line that is a
-// main-conversation call with context. Absent when the tail holds none.
-std::optional<qint64> tailContextPercent(const QString &path, TranscriptReadContext &context)
-{
-    RegularFile file(path);
-    if (!file.isOpen())
-        return std::nullopt;
-    const qint64 start = std::max<qint64>(0, file.size() - tailBytes);
-    const qint64 length = file.size() - start;
-    QByteArray tail(qsizetype(length) + qsizetype(TranscriptLineParser::padding), '\0');
-    qint64 filled = 0;
-    if (!file.seek(start))
-        return std::nullopt;
-    while (filled < length) {
-        const qint64 count = file.read(tail.data() + filled, length - filled);
-        if (count <= 0)
-            break;
-        filled += count;
-    }
-    context.bytesRead += filled;
-    const char *begin = tail.constData();
-    // Lines end at a line feed; the first one is cut unless the tail is the whole file.
-    qint64 lineEnd = filled;
-    while (lineEnd > 0 && begin[lineEnd - 1] != '\n')
-        --lineEnd; // a last line without its line feed is still being written
-    while (lineEnd > 0) {
-        qint64 lineStart = lineEnd - 1;
-        while (lineStart > 0 && begin[lineStart - 1] != '\n')
-            --lineStart;
-        if (lineStart == 0 && start > 0)
-            break;
-        const auto usage = context.parser().usage(begin + lineStart, size_t(lineEnd - 1 - lineStart));
-        if (usage && !usage->entry.sidechain && usage->entry.bearsContext()) {
-            SessionStats stats;
-            takeLastContext(stats, usage->entry);
-            return stats.contextPercent();
-        }
-        lineEnd = lineStart;
-    }
-    return std::nullopt;
-}
-
 // The agent-*.jsonl files of a project folder that belong to the session: the first line with a
 // string "sessionId" names it. Each file's answer is kept while its size and time stay.
-QStringList agentFilesOf(const QString &sessionId, const QString &projectFolder, StatsCache &cache,
-                         TranscriptReadContext &context, std::set<QString> &seen)
+QStringList agentFilesOf(const QString &sessionId, const QString &projectFolder,
+                         std::unordered_map<QString, StatsCache::AgentOwner> &owners, TranscriptReadContext &context,
+                         std::set<QString> &seen)
 {
     QStringList files;
     const std::optional<QStringList> names = listDirectory(projectFolder);
@@ -87,10 +51,10 @@ QStringList agentFilesOf(const QString &sessionId, const QString &projectFolder,
         if (!status || !status->regular)
             continue;
         seen.insert(path);
-        auto owner = cache.agentOwners.find(path);
-        if (owner == cache.agentOwners.end() || owner->second.status != *status) {
+        auto owner = owners.find(path);
+        if (owner == owners.end() || owner->second.status != *status) {
             const StatsCache::AgentOwner found{*status, firstSessionId(path, context)};
-            owner = cache.agentOwners.insert_or_assign(path, found).first;
+            owner = owners.insert_or_assign(path, found).first;
         }
         if (owner->second.sessionId == sessionId)
             files.append(path);
@@ -98,7 +62,154 @@ QStringList agentFilesOf(const QString &sessionId, const QString &projectFolder,
     return files;
 }
 
+// The transcript locations of the live sessions: remembered ones that still exist, then the
+// folder the working directory names, then one search of projects/ per data directory for the
+// rest. A session never found is searched for again only when projects/ changed or a minute
+// has passed, and at once when its remembered transcript has gone.
+QList<std::optional<SessionFiles>> locateTranscripts(const QList<ActiveSession> &sessions, StatsCache &cache)
+{
+    QList<std::optional<SessionFiles>> found(sessions.size());
+    std::unordered_map<QString, QString> locations;
+    std::map<QString, QList<qsizetype>> unfound; // by data directory
+    std::set<QString> lost;                      // data directories with a transcript gone
+    for (qsizetype i = 0; i < sessions.size(); ++i) {
+        const ActiveSession &session = sessions.at(i);
+        const QString key = session.claudeDir + u'/' + session.sessionId;
+        if (const auto known = cache.transcriptLocations.find(key); known != cache.transcriptLocations.end()) {
+            found[i] = sessionFilesAt(known->second);
+            if (!found[i])
+                lost.insert(session.claudeDir);
+        }
+        if (!found[i])
+            found[i] = TranscriptLocator(session.claudeDir).locate(session);
+        if (found[i])
+            locations.insert_or_assign(key, found[i]->transcript);
+        else if (isPlainFileName(session.sessionId))
+            unfound[session.claudeDir].append(i);
+    }
+    std::unordered_map<QString, StatsCache::ProjectSearch> searches;
+    const qint64 now = cache.clockMs();
+    for (const auto &[claudeDir, indices] : unfound) {
+        const std::optional<FileStatus> projects = fileStatus(claudeDir + QLatin1String("/projects"));
+        const auto last = cache.projectSearches.find(claudeDir);
+        const bool due = lost.count(claudeDir) || last == cache.projectSearches.end()
+            || last->second.projects != projects || now - last->second.atMs >= searchAgainMs;
+        if (!due) {
+            searches.insert(*last);
+            continue;
+        }
+        searches.insert_or_assign(claudeDir, StatsCache::ProjectSearch{projects, now});
+        QStringList ids;
+        for (const qsizetype i : indices)
+            ids.append(sessions.at(i).sessionId);
+        const std::unordered_map<QString, SessionFiles> results = TranscriptLocator(claudeDir).search(ids);
+        for (const qsizetype i : indices) {
+            if (const auto result = results.find(sessions.at(i).sessionId); result != results.end()) {
+                found[i] = result->second;
+                locations.insert_or_assign(claudeDir + u'/' + sessions.at(i).sessionId, result->second.transcript);
+            } else {
+                qCDebug(lcStats) << "no transcript found for session" << sessions.at(i).sessionId;
+            }
+        }
+    }
+    cache.transcriptLocations = std::move(locations);
+    cache.projectSearches = std::move(searches);
+    return found;
+}
+
 } // namespace
+
+std::optional<qint64> tailContextPercent(const QString &path, TranscriptReadContext &context)
+{
+    RegularFile file(path);
+    if (!file.isOpen())
+        return std::nullopt;
+    const qint64 size = file.size();
+    // tail holds the file's bytes [start, size) followed by the parser's padding; the lines
+    // ending after `scanned` have been looked at (-1 until the last line feed is found).
+    QByteArray tail;
+    qint64 start = size;
+    qint64 scanned = -1;
+    for (qint64 piece = firstTailPiece; start > 0 && size - start < maxTailBytes; piece *= 2) {
+        if (context.stopRequested())
+            return std::nullopt;
+        const qint64 from = std::max<qint64>({0, start - piece, size - maxTailBytes});
+        QByteArray grown(qsizetype(size - from) + qsizetype(TranscriptLineParser::padding), '\0');
+        if (!file.seek(from))
+            return std::nullopt;
+        qint64 filled = 0;
+        while (filled < start - from) {
+            const qint64 count = file.read(grown.data() + filled, start - from - filled);
+            if (count <= 0)
+                return std::nullopt;
+            filled += count;
+        }
+        context.bytesRead += filled;
+        std::memcpy(grown.data() + (start - from), tail.constData(), size_t(size - start));
+        tail = std::move(grown);
+        start = from;
+
+        const char *begin = tail.constData() - start; // indexed by file offset
+        // The last line without its line feed is still being written; it never counts.
+        if (scanned < 0) {
+            qint64 end = size;
+            while (end > start && begin[end - 1] != '\n')
+                --end;
+            if (end == start && start > 0)
+                continue; // no line feed among the bytes read so far
+            scanned = end;
+        }
+        qint64 lineEnd = scanned;
+        while (lineEnd > start) {
+            qint64 lineStart = lineEnd - 1;
+            while (lineStart > start && begin[lineStart - 1] != '\n')
+                --lineStart;
+            if (lineStart == start && start > 0)
+                break; // cut by the piece: looked at with the next one
+            const auto usage = context.parser().usage(begin + lineStart, size_t(lineEnd - 1 - lineStart));
+            if (usage && !usage->entry.sidechain && usage->entry.bearsContext()) {
+                SessionStats stats;
+                takeLastContext(stats, usage->entry);
+                return stats.contextPercent();
+            }
+            lineEnd = lineStart;
+        }
+        scanned = lineEnd;
+    }
+    return std::nullopt;
+}
+
+std::optional<SessionFiles> sessionFilesAt(const QString &transcript)
+{
+    const std::optional<FileStatus> status = fileStatus(transcript);
+    if (!status || !status->regular)
+        return std::nullopt;
+    return SessionFiles{transcript, QFileInfo(transcript).path(), transcript.chopped(6) + QLatin1String("/subagents"),
+                        *status, {}};
+}
+
+StatsCache::StatsCache()
+    : clockMs([] {
+        return qint64(std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count());
+    })
+{
+}
+
+StatsCache::ShownSession &StatsCache::shown(const QString &transcript)
+{
+    auto found = std::find_if(recentlyShown.begin(), recentlyShown.end(),
+                              [&](const ShownSession &session) { return session.transcript == transcript; });
+    if (found == recentlyShown.end()) {
+        recentlyShown.push_front(ShownSession{transcript, {}, {}});
+        if (recentlyShown.size() > keptShownSessions)
+            recentlyShown.pop_back();
+    } else if (found != recentlyShown.begin()) {
+        recentlyShown.splice(recentlyShown.begin(), recentlyShown, found);
+    }
+    return recentlyShown.front();
+}
 
 QString projectFolderName(const QString &cwd)
 {
@@ -136,46 +247,44 @@ TranscriptLocator::TranscriptLocator(const QString &claudeDir)
 {
 }
 
-std::optional<SessionFiles> TranscriptLocator::lookIn(const QString &folder, const QString &fileName) const
-{
-    const QString projectFolder = m_projectsDir + u'/' + folder;
-    const QString transcript = projectFolder + u'/' + fileName;
-    const std::optional<FileStatus> status = fileStatus(transcript);
-    if (!status || !status->regular)
-        return std::nullopt;
-    return SessionFiles{transcript, projectFolder,
-                        transcript.chopped(6) + QLatin1String("/subagents"), *status, {}};
-}
-
-std::optional<SessionFiles> TranscriptLocator::locate(const ActiveSession &session)
+std::optional<SessionFiles> TranscriptLocator::locate(const ActiveSession &session) const
 {
     if (!isPlainFileName(session.sessionId)) {
         qCDebug(lcStats) << "session id is not a file name:" << session.sessionId;
         return std::nullopt;
     }
-    const QString fileName = session.sessionId + QLatin1String(".jsonl");
-    const QString named = projectFolderName(session.cwd);
-    const QString older = encodeCwd(session.cwd);
-    for (const QString &folder : {named, older}) {
+    for (const QString &folder : {projectFolderName(session.cwd), encodeCwd(session.cwd)}) {
         if (folder.contains(u'/') || folder == QLatin1String(".."))
             continue;
-        if (auto files = lookIn(folder, fileName))
+        if (auto files = sessionFilesAt(m_projectsDir + u'/' + folder + u'/' + session.sessionId + QLatin1String(".jsonl")))
             return files;
     }
-    // Session ids are unique, so the file is the session's wherever it lies (Claude Code
-    // shortens very long folder names).
-    if (!m_folders)
-        m_folders = listDirectory(m_projectsDir);
-    if (*m_folders) {
-        for (const QString &folder : **m_folders) {
-            if (folder == named || folder == older)
-                continue;
-            if (auto files = lookIn(folder, fileName))
-                return files;
-        }
-    }
-    qCDebug(lcStats) << "no transcript found for session" << session.sessionId;
     return std::nullopt;
+}
+
+std::unordered_map<QString, SessionFiles> TranscriptLocator::search(const QStringList &sessionIds) const
+{
+    std::unordered_map<QString, SessionFiles> found;
+    std::set<QString> wanted;
+    for (const QString &id : sessionIds) {
+        if (isPlainFileName(id))
+            wanted.insert(id + QLatin1String(".jsonl"));
+    }
+    const std::optional<QStringList> folders = wanted.empty() ? std::nullopt : listDirectory(m_projectsDir);
+    for (const QString &folder : folders.value_or(QStringList())) {
+        const QString path = m_projectsDir + u'/' + folder;
+        for (const QString &name : listDirectory(path).value_or(QStringList())) {
+            if (!wanted.count(name))
+                continue;
+            if (auto files = sessionFilesAt(path + u'/' + name)) {
+                found.insert_or_assign(name.chopped(6), std::move(*files));
+                wanted.erase(name);
+            }
+        }
+        if (wanted.empty())
+            break;
+    }
+    return found;
 }
 
 std::optional<qsizetype> chooseSession(const QList<std::optional<FileTime>> &times)
@@ -199,7 +308,9 @@ SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles 
     SessionStats stats;
     stats.sessionId = session.sessionId;
     stats.cwd = session.cwd;
-    TranscriptProgress &main = cache.progress[files.transcript];
+    stats.claudeDir = session.claudeDir;
+    std::unordered_map<QString, TranscriptProgress> &progress = cache.shown(files.transcript).progress;
+    TranscriptProgress &main = progress[files.transcript];
     if (main.update(files.transcript, context) != TranscriptProgress::Result::read)
         return stats;
 
@@ -214,17 +325,17 @@ SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles 
     for (const QString &path : files.subagentFiles) {
         if (context.stopRequested())
             break;
-        TranscriptProgress &progress = cache.progress[path];
-        if (progress.update(path, context) != TranscriptProgress::Result::read)
+        TranscriptProgress &subagent = progress[path];
+        if (subagent.update(path, context) != TranscriptProgress::Result::read)
             continue;
-        if (!counted.insert({progress.device(), progress.inode()}).second)
+        if (!counted.insert({subagent.device(), subagent.inode()}).second)
             continue;
-        stats.totalTokens = saturatingAdd(stats.totalTokens, progress.ledger().totalTokens());
+        stats.totalTokens = saturatingAdd(stats.totalTokens, subagent.ledger().totalTokens());
     }
     // What no longer belongs to the shown session is forgotten.
     std::set<QString> kept(files.subagentFiles.cbegin(), files.subagentFiles.cend());
     kept.insert(files.transcript);
-    std::erase_if(cache.progress, [&](const auto &item) { return !kept.count(item.first); });
+    std::erase_if(progress, [&](const auto &item) { return !kept.count(item.first); });
     return stats;
 }
 
@@ -239,61 +350,63 @@ void resolveSubagentFiles(const QString &sessionId, SessionFiles &files, StatsCa
         }
     }
     std::set<QString> seenAgentFiles;
-    files.subagentFiles += agentFilesOf(sessionId, files.projectFolder, cache, context, seenAgentFiles);
-    std::erase_if(cache.agentOwners, [&](const auto &item) { return !seenAgentFiles.count(item.first); });
+    std::unordered_map<QString, StatsCache::AgentOwner> &owners = cache.shown(files.transcript).agentOwners;
+    files.subagentFiles += agentFilesOf(sessionId, files.projectFolder, owners, context, seenAgentFiles);
+    std::erase_if(owners, [&](const auto &item) { return !seenAgentFiles.count(item.first); });
 }
 
 SessionStats readSessionTokens(const QString &claudeDir, const ActiveSession &session)
 {
-    TranscriptLocator locator(claudeDir);
+    const TranscriptLocator locator(claudeDir);
     std::optional<SessionFiles> files = locator.locate(session);
-    if (!files)
-        return SessionStats();
+    if (!files) {
+        auto found = locator.search({session.sessionId});
+        if (found.empty())
+            return SessionStats();
+        files = std::move(found.begin()->second);
+    }
     StatsCache cache;
     TranscriptReadContext context;
     resolveSubagentFiles(session.sessionId, *files, cache, context);
     return readSessionTokens(session, *files, cache, context);
 }
 
-StatsSnapshot collectStats(const QString &claudeDir, StatsCache &cache, const std::atomic<bool> *stop)
+StatsSnapshot collectStats(const QStringList &claudeDirs, StatsCache &cache, const std::atomic<bool> *stop)
 {
     StatsSnapshot snapshot;
-    snapshot.activeSessions = findActiveSessions(claudeDir);
-    snapshot.watchPaths.append(claudeDir + QLatin1String("/sessions"));
-    if (snapshot.activeSessions.isEmpty()) // the folder may not be there yet
-        snapshot.watchPaths.append(claudeDir);
     TranscriptReadContext context(stop);
-
-    TranscriptLocator locator(claudeDir);
-    QList<std::optional<SessionFiles>> files;
-    QList<std::optional<FileTime>> times;
-    for (const ActiveSession &session : std::as_const(snapshot.activeSessions)) {
-        if (context.stopRequested()) {
-            snapshot.stopped = true;
-            return snapshot;
-        }
-        files.append(locator.locate(session));
-        times.append(files.constLast() ? std::optional<FileTime>(files.constLast()->status.modified) : std::nullopt);
+    context.clockMs = cache.clockMs();
+    for (const QString &claudeDir : claudeDirs) {
+        snapshot.activeSessions += findActiveSessions(claudeDir);
+        snapshot.watchPaths.append(claudeDir + QLatin1String("/sessions"));
     }
+    if (context.stopRequested()) {
+        snapshot.stopped = true;
+        return snapshot;
+    }
+    const QList<std::optional<SessionFiles>> files = locateTranscripts(snapshot.activeSessions, cache);
+    QList<std::optional<FileTime>> times;
+    for (const std::optional<SessionFiles> &found : files)
+        times.append(found ? std::optional<FileTime>(found->status.modified) : std::nullopt);
     const std::optional<qsizetype> chosen = chooseSession(times);
     if (chosen) {
         ActiveSession &session = snapshot.activeSessions[*chosen];
-        if (auto &found = files[*chosen]) {
+        if (std::optional<SessionFiles> found = files[*chosen]) {
             resolveSubagentFiles(session.sessionId, *found, cache, context);
             snapshot.sessionStats = readSessionTokens(session, *found, cache, context);
             session.contextPercent = snapshot.sessionStats.contextPercent();
             snapshot.watchPaths += {found->transcript, found->subagentFolder, found->projectFolder};
+            // Shown in turn with another, it needs no tail read while it stays as it is now.
+            cache.tailContexts.insert_or_assign(found->transcript,
+                                                StatsCache::TailContext{found->status, session.contextPercent});
         } else {
             snapshot.sessionStats.sessionId = session.sessionId;
             snapshot.sessionStats.cwd = session.cwd;
+            snapshot.sessionStats.claudeDir = session.claudeDir;
             // Where the transcript of a session that has just started will appear.
-            snapshot.watchPaths += {claudeDir + QLatin1String("/projects"),
-                                    QFileInfo(transcriptPath(claudeDir, session)).path()};
+            snapshot.watchPaths.append(QFileInfo(transcriptPath(session.claudeDir, session)).path());
         }
-    }
-    if (!chosen || !files.at(*chosen)) {
-        cache.progress.clear();
-        cache.agentOwners.clear();
+        snapshot.sessionStats.dataDirectoryCount = claudeDirs.size();
     }
 
     // Other live sessions, the most recently active first: the context of their last call from
@@ -308,6 +421,8 @@ StatsSnapshot collectStats(const QString &claudeDir, StatsCache &cache, const st
     });
     others.resize(std::min(others.size(), otherSessionsWithContext));
     std::set<QString> tailsUsed;
+    if (chosen && files.at(*chosen))
+        tailsUsed.insert(files.at(*chosen)->transcript);
     for (const qsizetype i : std::as_const(others)) {
         if (context.stopRequested())
             break;
@@ -328,8 +443,8 @@ StatsSnapshot collectStats(const QString &claudeDir, StatsCache &cache, const st
     return snapshot;
 }
 
-StatsSnapshot collectStats(const QString &claudeDir)
+StatsSnapshot collectStats(const QStringList &claudeDirs)
 {
     StatsCache cache;
-    return collectStats(claudeDir, cache);
+    return collectStats(claudeDirs, cache);
 }

@@ -12,6 +12,8 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
+#include <list>
 #include <optional>
 #include <unordered_map>
 
@@ -37,27 +39,30 @@ struct SessionFiles
     QStringList subagentFiles; // filled by resolveSubagentFiles()
 };
 
+// The session files around a transcript path; absent when it names no regular file.
+std::optional<SessionFiles> sessionFilesAt(const QString &transcript);
+
 // Finds session transcripts under <claudeDir>/projects: in Claude Code's folder name, then in
-// the older one, then in every project folder; lists projects/ at most once.
+// the older one; search() then looks through every project folder for the rest at once.
 class TranscriptLocator
 {
 public:
     explicit TranscriptLocator(const QString &claudeDir);
-    std::optional<SessionFiles> locate(const ActiveSession &session);
+    // The transcript in the folder the working directory names; absent when it is elsewhere.
+    std::optional<SessionFiles> locate(const ActiveSession &session) const;
+    // One pass over projects/ (one listing of each folder) for every session id given: Claude
+    // Code shortens very long folder names, and session ids are unique wherever they lie.
+    std::unordered_map<QString, SessionFiles> search(const QStringList &sessionIds) const;
 
 private:
-    std::optional<SessionFiles> lookIn(const QString &folder, const QString &fileName) const;
-
     QString m_projectsDir;
-    std::optional<std::optional<QStringList>> m_folders; // listed on first need
 };
 
-// What the reader keeps from one cycle to the next so that a cycle reads only what changed:
-// the read progress per transcript file, which agent-*.jsonl file belongs to which session,
-// and the last context of other live sessions. Used by one cycle at a time.
+// What the reader keeps from one cycle to the next so that a cycle reads only what changed.
+// Used by one cycle at a time.
 struct StatsCache
 {
-    StatsCache() = default;
+    StatsCache();
     Q_DISABLE_COPY_MOVE(StatsCache)
 
     struct AgentOwner
@@ -70,9 +75,35 @@ struct StatsCache
         FileStatus status;
         std::optional<qint64> percent;
     };
-    std::unordered_map<QString, TranscriptProgress> progress;
-    std::unordered_map<QString, AgentOwner> agentOwners;
+    // A recently shown session: the read progress of each of its files, and which agent-*.jsonl
+    // file of its project folder belongs to which session.
+    struct ShownSession
+    {
+        QString transcript;
+        std::unordered_map<QString, TranscriptProgress> progress;
+        std::unordered_map<QString, AgentOwner> agentOwners;
+    };
+    // When projects/ of a data directory was last searched through, and how it looked then.
+    struct ProjectSearch
+    {
+        std::optional<FileStatus> projects;
+        qint64 atMs = 0;
+    };
+    // Sessions shown in turn (two live sessions, a pinned one) keep their progress, so each
+    // costs only its appended bytes; the memory stays bounded by this many sessions.
+    static constexpr size_t keptShownSessions = 8;
+
+    // The kept state of the session with this transcript, made the most recent; the least
+    // recently shown beyond keptShownSessions is dropped.
+    ShownSession &shown(const QString &transcript);
+
+    std::list<ShownSession> recentlyShown; // most recent first
+    // Where each live session's transcript was found, by "<claudeDir>/<sessionId>".
+    std::unordered_map<QString, QString> transcriptLocations;
+    std::unordered_map<QString, ProjectSearch> projectSearches; // by data directory
     std::unordered_map<QString, TailContext> tailContexts;
+    // Monotonic milliseconds: when kept transcripts are read whole again, when a search is redone.
+    std::function<qint64()> clockMs;
 };
 
 struct StatsSnapshot
@@ -80,7 +111,9 @@ struct StatsSnapshot
     QList<ActiveSession> activeSessions;
     SessionStats sessionStats;
     qint64 bytesRead = 0;   // transcript bytes read in the cycle
-    QStringList watchPaths; // what to watch for the next change: sessions/, the shown session's files
+    // What to watch for the next change: each sessions/, the shown session's files (or where its
+    // transcript will appear), the other live transcripts. Some may not exist yet.
+    QStringList watchPaths;
     bool stopped = false;   // the cycle was asked to stop; nothing of it is to be published
 };
 
@@ -103,8 +136,14 @@ SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles 
 // The same for a session of a data directory, from scratch.
 SessionStats readSessionTokens(const QString &claudeDir, const ActiveSession &session);
 
-// Lists the running sessions of <claudeDir>, reads the one chosen as above and the last context
-// of up to 8 other live ones. `cache` carries what earlier cycles read; `stop` ends the cycle
-// early between chunks and files.
-StatsSnapshot collectStats(const QString &claudeDir, StatsCache &cache, const std::atomic<bool> *stop = nullptr);
-StatsSnapshot collectStats(const QString &claudeDir);
+// Lists the running sessions of every data directory given, reads the one chosen as above (across
+// all of them) and the last context of up to 8 other live ones. `cache` carries what earlier
+// cycles read; `stop` ends the cycle early between chunks and files.
+StatsSnapshot collectStats(const QStringList &claudeDirs, StatsCache &cache, const std::atomic<bool> *stop = nullptr);
+// The same from scratch.
+StatsSnapshot collectStats(const QStringList &claudeDirs);
+
+// The last context per cent of a transcript from its end: pieces read backwards, each twice the
+// one before, up to 4 MiB in all, until a complete main-conversation line with context turns
+// up. Absent when none does.
+std::optional<qint64> tailContextPercent(const QString &path, TranscriptReadContext &context);

@@ -576,25 +576,87 @@ const ChunkBuffers &TranscriptReadContext::buffers()
     return *m_buffers;
 }
 
+namespace {
+
+constexpr qint64 rewriteSampleBytes = 4096;
+constexpr qint64 fullReadPeriodMs = 10 * 60 * 1000;
+
+// A digest of the file's bytes [from, from + length), length at most rewriteSampleBytes; absent
+// when they cannot all be read.
+std::optional<size_t> regionDigest(RegularFile &file, qint64 from, qint64 length, TranscriptReadContext &context)
+{
+    char buffer[rewriteSampleBytes];
+    if (!file.seek(from))
+        return std::nullopt;
+    qint64 filled = 0;
+    while (filled < length) {
+        const qint64 count = file.read(buffer + filled, length - filled);
+        if (count <= 0)
+            break;
+        filled += count;
+    }
+    context.bytesRead += filled;
+    if (filled != length)
+        return std::nullopt;
+    return qHashBits(buffer, size_t(length));
+}
+
+} // namespace
+
 void TranscriptProgress::reset()
 {
     m_offset = 0;
     m_guard.clear();
+    m_samples.reset();
     m_tentative = false;
     m_ledger.clear();
 }
 
-bool TranscriptProgress::unchangedBeforeOffset(RegularFile &file) const
+std::optional<TranscriptProgress::Samples> TranscriptProgress::samples(RegularFile &file, qint64 offset,
+                                                                       TranscriptReadContext &context) const
 {
-    if (m_guard.isEmpty())
+    // Once the offset is past the first 4 KiB the head sample no longer moves: the kept one stands.
+    // `offset` is never below m_offset here.
+    const qint64 length = std::min(offset, rewriteSampleBytes);
+    const std::optional<size_t> head = m_samples && m_offset >= rewriteSampleBytes
+        ? std::optional<size_t>(m_samples->head)
+        : regionDigest(file, 0, length, context);
+    const std::optional<size_t> tail =
+        offset <= rewriteSampleBytes ? head : regionDigest(file, offset - length, length, context);
+    if (!head || !tail)
+        return std::nullopt;
+    return Samples{*head, *tail};
+}
+
+bool TranscriptProgress::unchangedBeforeOffset(RegularFile &file, TranscriptReadContext &context) const
+{
+    if (m_offset == 0)
         return true;
-    QByteArray bytes(m_guard.size(), Qt::Uninitialized);
-    return file.seek(m_offset - m_guard.size()) && file.read(bytes.data(), bytes.size()) == bytes.size()
-        && bytes == m_guard;
+    if (!m_guard.isEmpty()) {
+        QByteArray bytes(m_guard.size(), Qt::Uninitialized);
+        if (!file.seek(m_offset - m_guard.size()) || file.read(bytes.data(), bytes.size()) != bytes.size()
+            || bytes != m_guard)
+            return false;
+    }
+    const qint64 length = std::min(m_offset, rewriteSampleBytes);
+    const std::optional<size_t> head = regionDigest(file, 0, length, context);
+    const std::optional<size_t> tail =
+        m_offset <= rewriteSampleBytes ? head : regionDigest(file, m_offset - length, length, context);
+    return m_samples && head == m_samples->head && tail == m_samples->tail;
+}
+
+bool TranscriptProgress::fullReadDue(const TranscriptReadContext &context) const
+{
+    return context.clockMs && m_fullReadAtMs && *context.clockMs - *m_fullReadAtMs >= fullReadPeriodMs;
 }
 
 TranscriptProgress::Result TranscriptProgress::update(const QString &path, TranscriptReadContext &context)
 {
+    if (fullReadDue(context)) {
+        qCDebug(lcStats) << "reading a kept transcript whole again, as every ten minutes";
+        reset();
+        m_status.reset();
+    }
     if (m_status && !m_tentative) {
         const std::optional<FileStatus> status = fileStatus(path);
         if (status && *status == *m_status)
@@ -620,7 +682,7 @@ TranscriptProgress::Result TranscriptProgress::update(RegularFile &file, Transcr
     m_status.reset();
     const qint64 size = file.size();
     if (rewritten || file.device() != m_device || file.inode() != m_inode || size < m_offset
-        || !unchangedBeforeOffset(file)) {
+        || !unchangedBeforeOffset(file, context)) {
         if (m_offset > 0)
             qCDebug(lcStats) << "transcript replaced, shrunk or rewritten; reading it whole again";
         reset();
@@ -632,6 +694,8 @@ TranscriptProgress::Result TranscriptProgress::update(RegularFile &file, Transcr
         m_ledger.undoLastAdd();
         m_tentative = false;
     }
+    if (m_offset == 0)
+        m_fullReadAtMs = context.clockMs;
     if (size == m_offset)
         return Result::read;
     if (!file.seek(m_offset)) {
@@ -660,6 +724,7 @@ TranscriptProgress::Result TranscriptProgress::update(RegularFile &file, Transcr
     }
     // The bytes just before the offset are kept to notice a file rewritten in place.
     if (splitter.consumed() > 0) {
+        m_samples = samples(file, m_offset + splitter.consumed(), context);
         m_offset += splitter.consumed();
         m_guard = splitter.lastLineEnd();
     }

@@ -148,6 +148,9 @@ public:
     TranscriptLineParser &parser() { return m_parser; }
     const ChunkBuffers &buffers();
     qint64 bytesRead = 0;
+    // A monotonic time in milliseconds, for the periodic full re-read of kept transcripts;
+    // absent for reads that keep nothing.
+    std::optional<qint64> clockMs;
 
 private:
     const std::atomic<bool> *m_stop;
@@ -158,6 +161,9 @@ private:
 // What has been read of one transcript file, so that the next read parses only the bytes
 // appended since. A last line without its line feed counts if it parses but is read again
 // next time; a file that shrank, was replaced or changed before the offset is read whole again.
+// Changes before the offset are told by the last bytes before it and digests of the first 4 KiB
+// and of the 4 KiB before it; a rewrite that keeps all of them is caught by reading the file
+// whole again once it was last read whole 10 minutes ago (by the context's clock).
 class TranscriptProgress
 {
 public:
@@ -176,13 +182,24 @@ public:
     qint64 inode() const { return m_inode; }
 
 private:
+    struct Samples
+    {
+        size_t head = 0; // digest of the first min(4 KiB, offset) bytes
+        size_t tail = 0; // digest of the min(4 KiB, offset) bytes before the offset
+        friend bool operator==(const Samples &, const Samples &) = default;
+    };
+
     void reset();
-    bool unchangedBeforeOffset(RegularFile &file) const;
+    bool unchangedBeforeOffset(RegularFile &file, TranscriptReadContext &context) const;
+    std::optional<Samples> samples(RegularFile &file, qint64 offset, TranscriptReadContext &context) const;
+    bool fullReadDue(const TranscriptReadContext &context) const;
 
     qint64 m_device = -1;
     qint64 m_inode = -1;
     qint64 m_offset = 0;  // bytes taken into the ledger, up to and including a line feed
     QByteArray m_guard;   // the last bytes before m_offset, compared to tell the file unchanged
+    std::optional<Samples> m_samples; // taken at m_offset
+    std::optional<qint64> m_fullReadAtMs; // the context's clock when the file was last read from 0
     bool m_tentative = false; // the ledger's last add() is a line still without its line feed
     UsageLedger m_ledger;
     std::optional<FileStatus> m_status; // the file as it was at the last complete read
