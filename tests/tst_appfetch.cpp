@@ -32,7 +32,6 @@ private slots:
         environment.insert(u"TMPDIR"_s, home.filePath(u"run"_s));
         environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
         environment.insert(u"GLIMMEROX_USAGE_URL"_s, service.url(u"/api/oauth/usage"_s).toString());
-        environment.insert(u"GLIMMEROX_TOKEN_URL"_s, FakeService::closedPortUrl(u"/v1/oauth/token"_s).toString());
         QProcess app;
         app.setProcessEnvironment(environment);
         app.start(QStringLiteral(GLIMMEROX_APP_PATH), {});
