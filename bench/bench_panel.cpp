@@ -82,7 +82,7 @@ int renderUsage(const char *message)
     std::fprintf(stderr, "render: %s\nusage: render HOME OUT.png|--tooltip AREA [--mode session|plan] [--weekly] "
                          "[--dpr N] [--report FILE] [--report-age MINUTES] [--failure REASON[:DETAIL]] [--fetching]\n"
                          "areas: main small quotas session active error fivehour sevenday k1 k2 op\n"
-                         "reasons: no-token refresh-failed expired not-saved rate-limited bad-reply http:STATUS "
+                         "reasons: no-token expired unreadable:TEXT keychain-denied:TEXT rate-limited bad-reply http:STATUS "
                          "timed-out transport:TEXT (rate-limited:MINUTES until the next try)\n",
                  message);
     return 2;
@@ -105,8 +105,10 @@ std::optional<PanelArea> areaNamed(const QByteArray &name)
 std::optional<PlanFailure> failureNamed(const QByteArray &argument, const QDateTime &now)
 {
     static const std::pair<const char *, PlanFailureReason> reasons[] = {
-        {"no-token", PlanFailureReason::noToken},         {"refresh-failed", PlanFailureReason::tokenRefreshFailed},
-        {"expired", PlanFailureReason::tokenExpired},     {"not-saved", PlanFailureReason::tokenNotSaved},
+        {"no-token", PlanFailureReason::noToken},
+        {"expired", PlanFailureReason::tokenExpired},
+        {"unreadable", PlanFailureReason::credentialsUnreadable},
+        {"keychain-denied", PlanFailureReason::keychainDenied},
         {"rate-limited", PlanFailureReason::rateLimited}, {"bad-reply", PlanFailureReason::badReply},
         {"http", PlanFailureReason::httpStatus},          {"timed-out", PlanFailureReason::timedOut},
         {"transport", PlanFailureReason::transport}};
@@ -118,8 +120,9 @@ std::optional<PlanFailure> failureNamed(const QByteArray &argument, const QDateT
             continue;
         PlanFailure failure;
         failure.reason = reason;
-        if (reason == PlanFailureReason::transport) {
-            failure.transportText = QString::fromLocal8Bit(detail);
+        if (reason == PlanFailureReason::transport || reason == PlanFailureReason::credentialsUnreadable
+            || reason == PlanFailureReason::keychainDenied) {
+            failure.detail = QString::fromLocal8Bit(detail);
         } else if (reason == PlanFailureReason::httpStatus) {
             failure.httpStatus = detail.toInt();
             failure.retryAt = now.addSecs(5 * 60);
@@ -299,6 +302,7 @@ int benchRender(int argc, char **argv)
         inputs.lastFailure = failure;
         inputs.lastError = failure->code();
         inputs.credentialLocation = QDir(home).filePath(QStringLiteral(".claude/.credentials.json"));
+        inputs.nextFetchAt = failure->retryAt;
     }
     if (tooltip) {
         std::printf("%s\n", qPrintable(panelTooltip(inputs, *tooltip)));

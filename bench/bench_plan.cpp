@@ -4,7 +4,6 @@
 #include "planrules.h"
 #include "planusage.h"
 #include "planusagefetcher.h"
-#include "sessionrecords.h"
 
 #include <QCoreApplication>
 #include <QFutureWatcher>
@@ -17,17 +16,16 @@
 #include <cstdio>
 #include <cstring>
 
-// plan HOME [--usage-url URL] [--token-url URL] [--wait-scale F]: one fetch of the real fetcher
-// against the given endpoints (or GLIMMEROX_USAGE_URL / GLIMMEROX_TOKEN_URL), printing each
-// published change as it reaches the main thread. Endpoints must be on the loopback host.
-// The login is read from HOME/.claude (or CLAUDE_CONFIG_DIR), and a live session there blocks
-// renewal as in the app.
+// plan HOME [--usage-url URL] [--wait-scale F]: one fetch of the real fetcher against the given
+// endpoint (or GLIMMEROX_USAGE_URL), printing each published change as it reaches the main
+// thread. The endpoint must be on the loopback host. The login is only read, from HOME/.claude
+// (or CLAUDE_CONFIG_DIR).
 
 namespace {
 
 int planUsageError(const char *message)
 {
-    std::fprintf(stderr, "plan: %s\nusage: plan HOME [--usage-url URL] [--token-url URL] [--wait-scale F]\n", message);
+    std::fprintf(stderr, "plan: %s\nusage: plan HOME [--usage-url URL] [--wait-scale F]\n", message);
     return 2;
 }
 
@@ -96,16 +94,12 @@ int benchPlan(int argc, char **argv)
 {
     const char *home = nullptr;
     std::optional<QUrl> usageURL;
-    std::optional<QUrl> tokenURL;
     double waitScale = 1;
     for (int i = 1; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
         if (std::strcmp(argv[i], "--usage-url") == 0 && hasValue) {
             if (!(usageURL = endpoint(argv[++i])))
                 return planUsageError("--usage-url needs an http or https URL on 127.0.0.1, ::1 or localhost");
-        } else if (std::strcmp(argv[i], "--token-url") == 0 && hasValue) {
-            if (!(tokenURL = endpoint(argv[++i])))
-                return planUsageError("--token-url needs an http or https URL on 127.0.0.1, ::1 or localhost");
         } else if (std::strcmp(argv[i], "--wait-scale") == 0 && hasValue) {
             char *end = nullptr;
             waitScale = std::strtod(argv[++i], &end);
@@ -124,12 +118,9 @@ int benchPlan(int argc, char **argv)
     PlanFetcherEnvironment environment = PlanFetcherEnvironment::system();
     if (usageURL)
         environment.usageURL = *usageURL;
-    if (tokenURL)
-        environment.tokenURL = *tokenURL;
     const QString claudeDir =
         claudeDataDirectory(QString::fromLocal8Bit(home), qEnvironmentVariable("CLAUDE_CONFIG_DIR"));
     environment.credentials = std::make_shared<FileCredentialStore>(claudeDir + QStringLiteral("/.credentials.json"));
-    environment.isClaudeCodeRunning = [claudeDir] { return hasLiveSession(claudeDir); };
     environment.sleep = [realSleep = environment.sleep, waitScale](std::chrono::milliseconds wait,
                                                                     std::stop_token stop) {
         realSleep(std::chrono::milliseconds(std::llround(double(wait.count()) * waitScale)), std::move(stop));

@@ -8,7 +8,7 @@ int benchTail(int argc, char **argv);      // tail HOME [--size-mb M] [--repeat 
 int benchGenerate(int argc, char **argv);  // generate DIR --size-mb M [--subagents K] [--seed S] [--idle-sessions N ...]
 int benchScan(int argc, char **argv);      // scan FILE... [--repeat N]
 int benchSegments(int argc, char **argv);  // segments
-int benchPlan(int argc, char **argv);      // plan HOME --usage-url URL --token-url URL [--wait-scale F]
+int benchPlan(int argc, char **argv);      // plan HOME --usage-url URL [--wait-scale F]
 int benchPanel(int argc, char **argv);     // panel
 int benchIdle(int argc, char **argv);      // idle SECONDS
 int benchRender(int argc, char **argv);    // render HOME OUT.png [--mode session|plan] [--weekly] [--dpr N] [--report FILE]

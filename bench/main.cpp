@@ -20,7 +20,7 @@ constexpr Command commands[] = {
                                 "[--project-folders F]"},
     {"scan", benchScan, "scan FILE... [--repeat N]"},
     {"segments", benchSegments, "segments"},
-    {"plan", benchPlan, "plan HOME --usage-url URL --token-url URL [--wait-scale F]"},
+    {"plan", benchPlan, "plan HOME --usage-url URL [--wait-scale F]"},
     {"panel", benchPanel, "panel"},
     {"idle", benchIdle, "idle SECONDS"},
     {"render", benchRender, "render HOME OUT.png|--tooltip AREA [--mode session|plan] [--weekly] [--dpr N] [--report FILE] "

@@ -15,6 +15,9 @@ class TestAppFetch : public QObject
 private slots:
     void fetchesAtLaunch()
     {
+#ifdef Q_OS_MACOS
+        QSKIP("the app reads the login from the user's keychain there, which a test must not touch");
+#endif
         FakeService service;
         service.setFallback(FakeService::Reply::json(R"({"five_hour":{"utilization":12}})"));
         QTemporaryDir home;
@@ -32,7 +35,6 @@ private slots:
         environment.insert(u"TMPDIR"_s, home.filePath(u"run"_s));
         environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
         environment.insert(u"GLIMMEROX_USAGE_URL"_s, service.url(u"/api/oauth/usage"_s).toString());
-        environment.insert(u"GLIMMEROX_TOKEN_URL"_s, FakeService::closedPortUrl(u"/v1/oauth/token"_s).toString());
         QProcess app;
         app.setProcessEnvironment(environment);
         app.start(QStringLiteral(GLIMMEROX_APP_PATH), {});

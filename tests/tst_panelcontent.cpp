@@ -36,7 +36,8 @@ QString describe(const PanelContent &c)
     for (int i = 0; i < keyCount; ++i)
         if (c.keys[i])
             lit << keyLabel(Key(i));
-    const QString main = c.mainKind == MainStripKind::number ? u"#%1"_s.arg(c.mainValue) : c.mainText;
+    const QString main = (c.mainKind == MainStripKind::number ? u"#%1"_s.arg(c.mainValue) : c.mainText)
+        + (c.mainDimmed ? u" dimmed"_s : QString());
     const QString small = c.smallValue + c.smallSuffix + (c.smallDimmed ? u" dimmed"_s : QString());
     return QStringList{main, captions, small, c.smallCaption, lit.join(u' '), c.projectName}.join(u" | "_s);
 }
@@ -81,11 +82,12 @@ struct Inputs
     Inputs &plan(const PlanUsage &usage) { return in.planUsage = usage, *this; }
     Inputs &fetching() { return in.isFetching = true, *this; }
     Inputs &failed(PlanFailureReason reason = PlanFailureReason::httpStatus, int status = 500,
-                   std::optional<QDateTime> retryAt = {})
+                   std::optional<QDateTime> retryAt = {}, const QString &detail = u"Connection refused"_s)
     {
-        in.lastFailure = PlanFailure{reason, status, u"Connection refused"_s, retryAt};
+        in.lastFailure = PlanFailure{reason, status, detail, retryAt};
         in.lastError = in.lastFailure->code();
         in.credentialLocation = u"~/.claude/.credentials.json"_s;
+        in.nextFetchAt = retryAt;
         return *this;
     }
     operator PanelInputs() const { return in; }
@@ -140,9 +142,11 @@ void TestPanelContent::content_data()
                                                << u" - - -  | DHM | ---% | SESSION | QUOTAS 5-HOUR K2 | "_s;
     QTest::addRow("plan, error without a report") << PanelInputs(Inputs(fiveHour).failed())
                                                   << u"-- -- -- | DHM | ---% | SESSION | QUOTAS ERROR 5-HOUR K2 | "_s;
-    QTest::addRow("plan, error over an older report hides its per cent")
+    QTest::addRow("plan, a failed fetch keeps the last good figures, dimmed")
         << PanelInputs(Inputs(fiveHour).plan(report(42)).failed())
-        << u"-- -- -- | DHM | ---% | SESSION | QUOTAS ERROR 5-HOUR K2 | "_s;
+        << u"00 02 05 dimmed | DHM | 42% dimmed | SESSION | QUOTAS ERROR 5-HOUR K2 | "_s;
+    QTest::addRow("plan without these limits: dashes, no ERROR") << PanelInputs(Inputs(fiveHour).plan(PlanUsage{}))
+                                                                 << u"-- -- -- | DHM | ---% | SESSION | QUOTAS 5-HOUR K2 | "_s;
     QTest::addRow("plan, 5-hour countdown") << PanelInputs(Inputs(fiveHour).plan(report(42)))
                                             << u"00 02 05 | DHM | 42% | SESSION | QUOTAS 5-HOUR K2 | "_s;
     QTest::addRow("plan, absent window is dashes, not 0") << PanelInputs(Inputs(fiveHour).plan(report(std::nullopt)))
@@ -194,15 +198,20 @@ void TestPanelContent::tooltips_data()
     const struct { const char *name; Inputs inputs; QString words; } failures[] = {
         {"no login", Inputs(fiveHour).failed(R::noToken), u"No Claude Code login found in ~/.claude/.credentials.json"_s},
         {"HTTP 500", Inputs(fiveHour).failed(R::httpStatus, 500, retry), u"The usage service answered HTTP 500; next try "_s + at},
-        {"rate limited", Inputs(fiveHour).failed(R::rateLimited, 429, retry), u"Rate limited until "_s + at},
-        {"expired", Inputs(fiveHour).failed(R::tokenExpired), u"Login expired; Claude Code renews it when you next use it"_s},
-        {"not saved", Inputs(fiveHour).failed(R::tokenNotSaved), u"Could not save the renewed login"_s},
+        {"next try already due", Inputs(fiveHour).failed(R::httpStatus, 500, now.addSecs(-60)), u"HTTP 500; trying again now"_s},
+        {"rate limited", Inputs(fiveHour).failed(R::rateLimited, 429, retry), u"Rate limited by the usage service; next try "_s + at},
+        {"expired", Inputs(fiveHour).failed(R::tokenExpired), u"Claude Code renews its login when you next use it"_s},
+        {"unreadable", Inputs(fiveHour).failed(R::credentialsUnreadable, 0, {}, u"Permission denied"_s),
+         u"Permission denied reading ~/.claude/.credentials.json"_s},
+        {"keychain denied", Inputs(fiveHour).failed(R::keychainDenied, 0, {}, {}), u"Keychain access denied"_s},
         {"transport", Inputs(fiveHour).failed(R::transport), u"Could not reach the usage service: Connection refused"_s},
-        {"refresh failed", Inputs(fiveHour).failed(R::tokenRefreshFailed), u"Could not renew the Claude Code login"_s},
         {"bad reply", Inputs(fiveHour).failed(R::badReply), u"not a usage report"_s},
         {"timed out", Inputs(fiveHour).failed(R::timedOut), u"did not answer in time"_s},
     };
-    for (const auto &[name, inputs, words] : failures) { // the plan displays say the same, not an old figure
+    QTest::addRow("main: a plan without these limits")
+        << PanelInputs(Inputs(fiveHour).plan(PlanUsage{})) << PanelArea::main
+        << QStringList{u"No 5-hour or weekly limits on this plan"_s};
+    for (const auto &[name, inputs, words] : failures) { // the kept figures come with the failure
         QTest::addRow("ERROR: %s", name) << PanelInputs(inputs) << PanelArea::error << QStringList{words};
         QTest::addRow("small: %s", name) << PanelInputs(Inputs(inputs).plan(report(42))) << PanelArea::small << QStringList{words};
     }

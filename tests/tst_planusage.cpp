@@ -5,6 +5,7 @@
 
 #include <QtTest>
 
+#include <ctime>
 #include <limits>
 
 using namespace Qt::StringLiterals;
@@ -34,6 +35,13 @@ class TestPlanUsage : public QObject
     Q_OBJECT
 
 private slots:
+    // Local time far from UTC, with a daylight-saving gap, whatever zone the suite runs in.
+    void initTestCase()
+    {
+        qputenv("TZ", "Pacific/Chatham");
+        ::tzset();
+    }
+
     void percent_data()
     {
         QTest::addColumn<double>("utilization");
@@ -91,7 +99,8 @@ private slots:
         const OptionalUsage none;
         QTest::addRow("empty body") << QByteArray() << none;
         QTest::addRow("array") << QByteArray("[1,2]") << none;
-        QTest::addRow("an object without windows") << QByteArray(R"({"error":"busy","five_hour":null})") << none;
+        QTest::addRow("an object without windows: a plan without these limits")
+            << QByteArray(R"({"five_hour":null,"seven_day":null,"limits":[]})") << OptionalUsage(PlanUsage{});
         QTest::addRow("both windows")
             << QByteArray(R"({"five_hour":{"utilization":12.5,"resets_at":"2025-06-01T14:00:00Z"},)"
                           R"("seven_day":{"utilization":80,"resets_at":"2025-06-01T14:00:00.250+00:00"},"x":1})")
@@ -119,6 +128,14 @@ private slots:
         QTest::addRow("no entry above the 7-day figure")
             << sevenDay + R"({"kind":"weekly_scoped","percent":40,"scope":{"model":{"display_name":"Opus"}}}]})"
             << weekly(40, t0);
+        QTest::addRow("migrated account: null flat windows, figures only in limits")
+            << QByteArray(R"({"five_hour":null,"limits":[{"kind":"session","percent":23.5,"resets_at":"2025-06-01T14:00:00Z"},)"
+                          R"({"kind":"weekly_all","percent":41,"resets_at":"2025-06-02T14:00:00Z"}]})")
+            << OptionalUsage(PlanUsage{23.5, t0, 41, utc(june1 + 86400 * second), {}, {}});
+        QTest::addRow("the higher of a flat window and its session entry")
+            << QByteArray(R"({"five_hour":{"utilization":30,"resets_at":"2025-06-01T14:00:00Z"},)"
+                          R"("limits":[{"kind":"session","percent":12,"resets_at":"2025-06-02T14:00:00Z"}]})")
+            << OptionalUsage(PlanUsage{30, t0, {}, {}, {}, {}});
     }
     void parse()
     {
@@ -184,6 +201,30 @@ private slots:
         QCOMPARE(complaint.isEmpty(), used);
     }
 
+    // The service's HTTP date is UTC whatever the local zone; Chatham's offset (+12:45/+13:45)
+    // and its daylight-saving gap make any reading as local time show.
+    void retryAfter_data()
+    {
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<QDateTime>("now");
+        QTest::addColumn<qint64>("seconds");
+        const QDateTime gap(QDate(2026, 9, 27), QTime(2, 50), Qt::UTC); // 02:50 does not exist in Chatham that night
+        QTest::addRow("seconds") << QByteArray(" 120 ") << t0 << qint64(120);
+        QTest::addRow("HTTP date") << QByteArray("Sun, 01 Jun 2025 14:05:00 GMT") << t0 << qint64(300);
+        QTest::addRow("HTTP date in a local daylight-saving gap")
+            << QByteArray("Sun, 27 Sep 2026 02:50:00 GMT") << gap.addSecs(-90) << qint64(90);
+        QTest::addRow("HTTP date past") << QByteArray("Sun, 01 Jun 2025 13:59:00 GMT") << t0 << qint64(60);
+        QTest::addRow("unreadable") << QByteArray("soon") << t0 << qint64(60);
+        QTest::addRow("far ahead") << QByteArray("Mon, 02 Jun 2025 14:00:00 GMT") << t0 << qint64(900);
+    }
+    void retryAfter()
+    {
+        QFETCH(QByteArray, header);
+        QFETCH(QDateTime, now);
+        QFETCH(qint64, seconds);
+        QCOMPARE(PlanRules::retryAfter(header, now).count(), seconds);
+    }
+
     void keychainNames()
     {
         const QString plain = u"Claude Code-credentials"_s;
@@ -192,13 +233,6 @@ private slots:
                  QStringList({plain + u"-838efb44"_s, plain}));
         // A decomposed "é" names the same item as the composed one.
         QCOMPARE(PlanRules::keychainServiceNames(u"/Users/jose\u0301/.claude"_s).constFirst(), plain + u"-6ab0a63a"_s);
-    }
-
-    void lifetimes()
-    {
-        QVERIFY(PlanRules::isAcceptedLifetime(1) && PlanRules::isAcceptedLifetime(400 * 86400));
-        QVERIFY(!PlanRules::isAcceptedLifetime(0) && !PlanRules::isAcceptedLifetime(400 * 86400 + 1));
-        QVERIFY(!PlanRules::isAcceptedLifetime(3600.5) && !PlanRules::isAcceptedLifetime(1e300));
     }
 
     void schedule()
@@ -216,10 +250,17 @@ private slots:
         schedule.failed(t0);
         QCOMPARE(t0.secsTo(schedule.nextFetchAt()), 300); // a success starts the backoff again
 
-        // A 429 blocks every request until its time, and the next fetch is no earlier.
+        // A 429 blocks every request until its time, at most 15 minutes, and is retried right then.
         schedule.failed(t0, t0.addSecs(1000));
         QVERIFY(!schedule.mayRequest(t0.addSecs(899)) && schedule.mayRequest(t0.addSecs(900)));
         QCOMPARE(schedule.nextFetchAt(), t0.addSecs(900));
+        schedule.failed(t0, t0.addSecs(30));
+        QCOMPARE(schedule.nextFetchAt(), t0.addSecs(30));
+        // A new login wants a fetch now, yet not inside the block.
+        schedule.fetchSoon(t0);
+        QCOMPARE(schedule.nextFetchAt(), t0.addSecs(30));
+        schedule.fetchSoon(t0.addSecs(40));
+        QVERIFY(schedule.isDue(t0.addSecs(40)));
 
         // Asleep for two minutes: due soon after waking, yet not inside the block.
         PlanSchedule awake(t0);

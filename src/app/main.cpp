@@ -7,7 +7,6 @@
 #include "panelwindow.h"
 #include "paneltray.h"
 #include "planusagefetcher.h"
-#include "sessionrecords.h"
 #include "singleinstance.h"
 #include "startatlogin.h"
 #include "startup.h"
@@ -70,9 +69,7 @@ int main(int argc, char **argv)
     // Both sources exist, and have started their own timers, before the event loop runs.
     const QString claudeDir = claudeDataDirectory();
     ClaudeStatsReader statsReader; // every known data directory
-    PlanFetcherEnvironment fetcherEnvironment = PlanFetcherEnvironment::system();
-    fetcherEnvironment.isClaudeCodeRunning = [claudeDir] { return hasLiveSession(claudeDir); };
-    PlanUsageFetcher planFetcher(fetcherEnvironment);
+    PlanUsageFetcher planFetcher(PlanFetcherEnvironment::system());
 
     PanelWindow panel(statsReader, planFetcher);
     QObject::connect(&panel, &PanelWindow::aboutRequested, &panel, [&panel] { showAboutBox(&panel); });

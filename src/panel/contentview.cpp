@@ -132,6 +132,7 @@ PanelInputs ContentView::inputs() const
     inputs.lastError = m_fetcher.lastError();
     inputs.lastFailure = m_fetcher.lastFailure();
     inputs.credentialLocation = m_fetcher.credentialLocation();
+    inputs.nextFetchAt = m_fetcher.nextFetchAt();
     inputs.now = m_clock();
     return inputs;
 }
@@ -225,15 +226,18 @@ void ContentView::keyPressEvent(QKeyEvent *event)
         QWidget::keyPressEvent(event); // Ctrl+Q and the like belong to the window's actions
         return;
     }
-    if (event->key() == Qt::Key_F5) {
-        fetchNow();
+    const std::optional<PanelClick> which = clickForKey(event->key());
+    if (event->key() != Qt::Key_F5 && !which) {
+        QWidget::keyPressEvent(event);
         return;
     }
-    if (const std::optional<PanelClick> which = clickForKey(event->key())) {
+    // A held key is one press: its repeats neither fetch nor flip the view back and forth.
+    if (event->isAutoRepeat())
+        return;
+    if (which)
         click(*which);
-        return;
-    }
-    QWidget::keyPressEvent(event);
+    else
+        fetchNow();
 }
 
 void ContentView::mousePressEvent(QMouseEvent *event)

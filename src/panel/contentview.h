@@ -56,12 +56,12 @@ public:
 
     // One operation per key, shared by mouse, keyboard, accessibility and tests.
     void clickK1();
-    void clickK2(); // switches to plan mode and starts one fetch, on every click
+    void clickK2(); // switches to plan mode and asks for a fetch (the fetcher spaces them)
     void clickOP();
     void clickFiveHour();
     void clickSevenDay();
     void click(PanelClick which);
-    void fetchNow(); // F5: one fetch, the mode unchanged
+    void fetchNow(); // F5: asks for a fetch, the mode unchanged
 
     QSize sizeHint() const override;
 

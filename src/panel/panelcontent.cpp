@@ -8,14 +8,16 @@ namespace {
 const QString sessionLabel = QStringLiteral("CONTEXT WINDOW TOKENS - MESSAGES");
 const QString totalLabel = QStringLiteral("TOTAL CONVERSATION TOKENS");
 
+const QString planDashes = QStringLiteral("-- -- --");
+
 QString mainText(const PanelInputs &in)
 {
-    if (in.hasError())
-        return QStringLiteral("-- -- --");
-    if (!in.planUsage && in.isFetching)
-        return QStringLiteral(" - - - ");
     if (in.planUsage)
-        return in.planUsage->resetTimerString(in.state.alternateView, in.now);
+        return in.planUsage->hasWindows() ? in.planUsage->resetTimerString(in.state.alternateView, in.now) : planDashes;
+    if (in.hasError())
+        return planDashes;
+    if (in.isFetching)
+        return QStringLiteral(" - - - ");
     return QStringLiteral("00 00 00");
 }
 
@@ -53,13 +55,15 @@ PanelContent computePanelContent(const PanelInputs &in)
         content.mainKind = MainStripKind::text;
         content.mainText = mainText(in);
         content.mainLabels = {QStringLiteral("D D"), QStringLiteral("H H"), QStringLiteral("M M")};
-        // A failed fetch shows no figures at all: an old per cent beside a dashed countdown
-        // would read as current.
-        const std::optional<qint64> percent = in.planUsage && !in.hasError()
+        // A failed fetch keeps the last good figures, dimmed beside the lit ERROR LED, so they
+        // never read as current.
+        const bool kept = in.planUsage && in.planUsage->hasWindows() && in.hasError();
+        content.mainDimmed = kept;
+        const std::optional<qint64> percent = in.planUsage
             ? (weekly ? in.planUsage->weeklyPercent() : in.planUsage->fiveHourPercent())
             : std::nullopt;
         content.smallValue = percent ? QString::number(*percent) : QStringLiteral("---");
-        content.smallDimmed = percent && in.planUsage->isStale(in.now);
+        content.smallDimmed = percent && (kept || in.planUsage->isStale(in.now));
         if (!weekly)
             content.smallCaption = QStringLiteral("SESSION");
         else if (in.planUsage && in.planUsage->weeklyScope && !in.planUsage->weeklyScope->isEmpty())

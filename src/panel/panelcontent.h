@@ -54,6 +54,8 @@ struct PanelInputs
     // The same failure with its reason, for the words of the tooltips.
     std::optional<PlanFailure> lastFailure;
     QString credentialLocation;
+    // When the fetcher tries next on its own.
+    std::optional<QDateTime> nextFetchAt;
     QDateTime now;
 
     bool hasError() const { return lastError.has_value(); }
@@ -69,13 +71,17 @@ struct PanelContent
     qint64 mainValue = 0; // when mainKind is number: shown in eight positions
     QString mainText;     // when mainKind is text: one cell per character
 
+    // The last good countdown, kept while the fetch after it failed: drawn dimmed.
+    bool mainDimmed = false;
+
     // One centred caption in session mode, the three digit-pair captions in plan mode.
     QStringList mainLabels;
 
     QString smallValue;
     QString smallSuffix;
     QString smallCaption;
-    // A plan report older than planReportStaleSeconds: the small display is drawn dimmed.
+    // A plan report older than planReportStaleSeconds, or kept from before a failed fetch:
+    // the small display is drawn dimmed.
     bool smallDimmed = false;
 
     // The shown session's project folder, printed small in the key row; empty in plan mode.

@@ -210,6 +210,9 @@ void paintKey(QPainter &painter, const KeyGeometry &geometry, Key key, bool lit,
     painter.drawText(geometry.cap, Qt::AlignCenter, keyLabel(key));
 }
 
+// Figures that no longer hold for certain (stale, or kept from before a failed fetch).
+constexpr qreal dimmedOpacity = 0.35;
+
 void paintMainStrip(QPainter &painter, const PanelLayout &layout, const PanelContent &content, qreal dpr,
                     PanelPaintCache &cache)
 {
@@ -234,7 +237,11 @@ void paintMainStrip(QPainter &painter, const PanelLayout &layout, const PanelCon
         return;
     const QImage image = cache.image(key + QLatin1Char('|') + ratioKey(dpr),
                                      [&] { return glowingLayer(bounds, dpr, glows, draw); });
+    painter.save();
+    if (content.mainDimmed)
+        painter.setOpacity(dimmedOpacity);
     painter.drawImage(layerOrigin(bounds, dpr, shadowsMargin(glows)), image);
+    painter.restore();
 }
 
 void paintSmallDisplay(QPainter &painter, const PanelLayout &layout, const PanelContent &content, qreal dpr,
@@ -247,7 +254,7 @@ void paintSmallDisplay(QPainter &painter, const PanelLayout &layout, const Panel
     // A stale figure is the same layer drawn faintly, so dimming adds no cache entry.
     painter.save();
     if (content.smallDimmed)
-        painter.setOpacity(0.35);
+        painter.setOpacity(dimmedOpacity);
     const QImage digits = cache.image(QStringLiteral("small|%1|%2").arg(content.smallValue, ratioKey(dpr)), [&] {
         return glowingLayer(bounds, dpr, glows, [&](QPainter &p) { strip.paint(p, bounds.topLeft()); });
     });

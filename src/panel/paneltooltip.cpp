@@ -68,15 +68,49 @@ QString reportAge(const PlanUsage &usage, const QDateTime &now)
     return age;
 }
 
-// Why the plan shows no figures, or empty when it has a report to show.
+QString joined(std::initializer_list<QString> lines)
+{
+    QStringList kept;
+    for (const QString &line : lines)
+        if (!line.isEmpty())
+            kept << line;
+    return kept.join(QLatin1Char('\n'));
+}
+
+// When the fetcher tries again; never a time that has passed.
+QString nextTry(const PanelInputs &in)
+{
+    if (in.isFetching || (in.nextFetchAt && in.nextFetchAt->isValid() && *in.nextFetchAt <= in.now))
+        return QStringLiteral("trying again now");
+    if (!in.nextFetchAt || !in.nextFetchAt->isValid())
+        return {};
+    return QStringLiteral("next try %1").arg(clockTime(*in.nextFetchAt, in.now));
+}
+
+// The last fetch's failure with the next try, or empty when it did not fail.
+QString failureLine(const PanelInputs &in)
+{
+    if (!in.hasError())
+        return {};
+    QString text = in.lastFailure ? failureText(*in.lastFailure, in.credentialLocation)
+                                  : QStringLiteral("The last plan fetch failed: %1").arg(*in.lastError);
+    if (const QString next = nextTry(in); !next.isEmpty())
+        text += QStringLiteral("; ") + next;
+    return text;
+}
+
+// Why the plan shows no figures, or empty when it has a report with windows to show.
 QString planUnavailable(const PanelInputs &in)
 {
-    if (in.hasError())
-        return in.lastFailure ? failureText(*in.lastFailure, in.credentialLocation)
-                              : QStringLiteral("The last plan fetch failed: %1").arg(*in.lastError);
-    if (!in.planUsage)
+    if (!in.planUsage) {
+        if (in.hasError())
+            return failureLine(in);
         return in.isFetching ? QStringLiteral("Fetching the plan report\u2026")
                              : QStringLiteral("No plan report yet: press K2 to fetch one");
+    }
+    if (!in.planUsage->hasWindows())
+        return joined({QStringLiteral("No 5-hour or weekly limits on this plan"), failureLine(in),
+                       reportAge(*in.planUsage, in.now)});
     return {};
 }
 
@@ -92,14 +126,6 @@ QString windowUse(const Window &w, const QDateTime &now)
     return text;
 }
 
-QString joined(std::initializer_list<QString> lines)
-{
-    QStringList kept;
-    for (const QString &line : lines)
-        if (!line.isEmpty())
-            kept << line;
-    return kept.join(QLatin1Char('\n'));
-}
 
 // " (~/.claude-work)" after a session's name while sessions of more than one Claude Code data
 // directory (one per account) are read; nothing otherwise.
@@ -151,7 +177,7 @@ QString mainPlanTooltip(const PanelInputs &in)
         ? QStringLiteral("The %1 resets in %2, at %3")
               .arg(w.name, duration(std::max<qint64>(0, in.now.secsTo(*w.resetsAt))), clockTime(*w.resetsAt, in.now))
         : QStringLiteral("The report gives no reset time for the %1").arg(w.name);
-    return joined({reset, reportAge(*in.planUsage, in.now)});
+    return joined({failureLine(in), reset, reportAge(*in.planUsage, in.now)});
 }
 
 QString smallTooltip(const PanelInputs &in)
@@ -165,7 +191,8 @@ QString smallTooltip(const PanelInputs &in)
     const QString unavailable = planUnavailable(in);
     if (!unavailable.isEmpty())
         return unavailable;
-    return joined({windowUse(window(*in.planUsage, in.state.alternateView), in.now), reportAge(*in.planUsage, in.now)});
+    return joined({failureLine(in), windowUse(window(*in.planUsage, in.state.alternateView), in.now),
+                   reportAge(*in.planUsage, in.now)});
 }
 
 QString activeTooltip(const PanelInputs &in)
@@ -193,7 +220,7 @@ QString windowKeyTooltip(const PanelInputs &in, bool weekly)
 {
     const QString action = weekly ? QStringLiteral("7-DAY (key 7): show the 7-day window")
                                   : QStringLiteral("5-HOUR (key 5): show the 5-hour window");
-    if (!in.planUsage || in.hasError())
+    if (!in.planUsage || !in.planUsage->hasWindows())
         return action;
     return joined({action, windowUse(window(*in.planUsage, weekly), in.now)});
 }
@@ -213,44 +240,30 @@ QString opTooltip(const PanelInputs &in)
 
 QString failureText(const PlanFailure &failure, const QString &credentialLocation)
 {
-    const QString at = failure.retryAt ? failure.retryAt->toLocalTime().toString(QStringLiteral("HH:mm")) : QString();
-    QString text;
+    const QString location = credentialLocation.isEmpty() ? QStringLiteral("the credential store") : credentialLocation;
     switch (failure.reason) {
     case PlanFailureReason::noToken:
-        text = QStringLiteral("No Claude Code login found in %1")
-                   .arg(credentialLocation.isEmpty() ? QStringLiteral("the credential store") : credentialLocation);
-        break;
-    case PlanFailureReason::tokenRefreshFailed:
-        text = QStringLiteral("Could not renew the Claude Code login");
-        break;
+        return QStringLiteral("No Claude Code login found in %1").arg(location);
     case PlanFailureReason::tokenExpired:
-        text = QStringLiteral("Login expired; Claude Code renews it when you next use it");
-        break;
-    case PlanFailureReason::tokenNotSaved:
-        text = QStringLiteral("Could not save the renewed login");
-        break;
+        return QStringLiteral("The Claude Code login has expired. Claude Code renews its login when you next use it");
+    case PlanFailureReason::credentialsUnreadable:
+        return QStringLiteral("%1 reading %2").arg(failure.detail, location);
+    case PlanFailureReason::keychainDenied:
+        return failure.detail.isEmpty() ? QStringLiteral("Keychain access denied")
+                                        : QStringLiteral("Keychain access denied (%1)").arg(failure.detail);
     case PlanFailureReason::rateLimited:
-        // The retry time is the whole message here, not an afterthought.
-        return at.isEmpty() ? QStringLiteral("Rate limited by the usage service")
-                            : QStringLiteral("Rate limited until %1").arg(at);
+        return QStringLiteral("Rate limited by the usage service");
     case PlanFailureReason::badReply:
-        text = QStringLiteral("The usage service sent something that is not a usage report");
-        break;
+        return QStringLiteral("The usage service sent something that is not a usage report");
     case PlanFailureReason::httpStatus:
-        text = QStringLiteral("The usage service answered HTTP %1").arg(failure.httpStatus);
-        break;
+        return QStringLiteral("The usage service answered HTTP %1").arg(failure.httpStatus);
     case PlanFailureReason::timedOut:
-        text = QStringLiteral("The usage service did not answer in time");
-        break;
+        return QStringLiteral("The usage service did not answer in time");
     case PlanFailureReason::transport:
-        text = failure.transportText.isEmpty()
-            ? QStringLiteral("Could not reach the usage service")
-            : QStringLiteral("Could not reach the usage service: %1").arg(failure.transportText);
-        break;
+        return failure.detail.isEmpty() ? QStringLiteral("Could not reach the usage service")
+                                        : QStringLiteral("Could not reach the usage service: %1").arg(failure.detail);
     }
-    if (!at.isEmpty())
-        text += QStringLiteral("; next try %1").arg(at);
-    return text;
+    return failure.code();
 }
 
 QString paceText(double utilization, const QDateTime &resetsAt, qint64 windowSeconds, const QDateTime &now)
@@ -286,7 +299,7 @@ QString panelTooltip(const PanelInputs &in, PanelArea area)
     case PanelArea::active:
         return activeTooltip(in);
     case PanelArea::error:
-        return in.hasError() ? planUnavailable(in) : QStringLiteral("No error: the last plan fetch did not fail");
+        return in.hasError() ? failureLine(in) : QStringLiteral("No error: the last plan fetch did not fail");
     case PanelArea::fiveHour:
         return windowKeyTooltip(in, false);
     case PanelArea::sevenDay:
@@ -294,7 +307,8 @@ QString panelTooltip(const PanelInputs &in, PanelArea area)
     case PanelArea::k1:
         return QStringLiteral("K1 (key 1): show the current Claude Code session's tokens");
     case PanelArea::k2:
-        return QStringLiteral("K2 (key 2): show the plan quotas and fetch a fresh report (F5 fetches again)");
+        return QStringLiteral("K2 (key 2): show the plan quotas and fetch a fresh report (F5 fetches again); "
+                              "at most one fetch every 30 s");
     case PanelArea::op:
         return opTooltip(in);
     }

@@ -8,7 +8,7 @@
 // What the tooltip over an area says for these inputs.
 QString panelTooltip(const PanelInputs &inputs, PanelArea area);
 
-// The reason of a failed fetch in words, with the next try where one is known.
+// The reason of a failed fetch in words.
 QString failureText(const PlanFailure &failure, const QString &credentialLocation);
 
 // The projected use of a quota window: "at this pace, 100 % in 2 h 10 min", "lasts until reset",

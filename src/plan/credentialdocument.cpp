@@ -29,21 +29,4 @@ std::optional<QJsonObject> tokenSet(const QByteArray &document)
     return value.toObject();
 }
 
-std::optional<QByteArray> withRenewedTokens(const QByteArray &document, const QString &accessToken,
-                                            const QString &refreshToken, double expiresAt)
-{
-    std::optional<QJsonObject> top = topLevel(document);
-    if (!top)
-        return std::nullopt;
-    const QJsonValue value = top->value(tokenSetKey);
-    if (!value.isObject())
-        return std::nullopt;
-    QJsonObject tokens = value.toObject();
-    tokens.insert(QStringLiteral("accessToken"), accessToken);
-    tokens.insert(QStringLiteral("refreshToken"), refreshToken);
-    tokens.insert(QStringLiteral("expiresAt"), expiresAt);
-    top->insert(tokenSetKey, tokens);
-    return QJsonDocument(*top).toJson(QJsonDocument::Compact);
-}
-
 } // namespace CredentialDocument

@@ -1,9 +1,9 @@
 #include "credentialstore.h"
 
-#include "atomicreplace.h"
 #include "fileaccess.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace {
 
@@ -14,20 +14,15 @@ constexpr qint64 maxDocumentSize = 1024 * 1024;
 
 FileCredentialStore::FileCredentialStore(QString path) : m_path(std::move(path)) { }
 
-std::optional<QByteArray> FileCredentialStore::read() const
+CredentialRead FileCredentialStore::read() const
 {
     // Only a regular file of sensible size is read, so a FIFO in its place cannot hang the fetch.
-    return readRegularFile(m_path, maxDocumentSize);
-}
-
-bool FileCredentialStore::replace(const QByteArray &bytes)
-{
-    return replaceFileAtomically(m_path, bytes);
-}
-
-bool FileCredentialStore::canReplace() const
-{
-    return canReplaceFile(m_path);
+    ReadResult file = readSmallFile(m_path, maxDocumentSize);
+    if (file.ok())
+        return {CredentialRead::Outcome::found, std::move(file.data), {}};
+    if (file.missing)
+        return {CredentialRead::Outcome::missing, {}, {}};
+    return {CredentialRead::Outcome::failed, {}, file.error};
 }
 
 QString FileCredentialStore::location() const
@@ -36,6 +31,11 @@ QString FileCredentialStore::location() const
     if (m_path.startsWith(home + u'/'))
         return u'~' + m_path.mid(home.size());
     return m_path;
+}
+
+QStringList FileCredentialStore::watchedPaths() const
+{
+    return {m_path, QFileInfo(m_path).absolutePath()};
 }
 
 #ifndef Q_OS_DARWIN

@@ -1,43 +1,52 @@
 #pragma once
 
 #include <QByteArray>
-#include <QtGlobal>
 #include <QString>
+#include <QStringList>
+#include <QtGlobal>
 
 #include <memory>
-#include <optional>
 
-// Where Claude Code keeps its OAuth token set: one item holding a JSON document.
-// The program only reads the item and replaces its bytes; it never creates or deletes it.
-// Both operations may be called from any thread.
+// One read of Claude Code's login: the document, or what kept us from it.
+struct CredentialRead
+{
+    enum class Outcome {
+        found,   // `document` holds the item's bytes
+        missing, // there is no login: nothing to report but its absence
+        denied,  // the system refused us the item (a keychain denial or a cancelled prompt)
+        failed,  // the item is there but could not be read; `error` says why
+    };
+    Outcome outcome = Outcome::missing;
+    QByteArray document;
+    QString error; // the system's words for denied and failed, never any of the item's bytes
+};
+
+// Where Claude Code keeps its OAuth token set: one item holding a JSON document. The login is
+// Claude Code's alone: the program only ever reads it, and Claude Code renews it itself.
+// read() may be called from any thread, and may block (a keychain prompt).
 class CredentialStore
 {
 public:
     CredentialStore() = default;
     virtual ~CredentialStore() = default;
     Q_DISABLE_COPY_MOVE(CredentialStore)
-    // The item's bytes, or absent when there is no item or it cannot be read.
-    virtual std::optional<QByteArray> read() const = 0;
-    // Replaces the bytes of an existing item; does nothing when there is none. Returns
-    // whether the item now holds `bytes`.
-    virtual bool replace(const QByteArray &bytes) = 0;
-    // Whether a replace can be expected to succeed, asked before a renewal: a renewed token
-    // that cannot be saved would leave Claude Code holding a spent refresh token.
-    virtual bool canReplace() const { return true; }
+    virtual CredentialRead read() const = 0;
     // Where the item lives, in words a user recognises ("~/.claude/.credentials.json").
     virtual QString location() const = 0;
+    // Files and folders whose changes may mean a new login; empty when the store cannot be watched.
+    virtual QStringList watchedPaths() const { return {}; }
 };
 
 // Claude Code's credentials file (.credentials.json in its data directory, on Linux and elsewhere).
-// Replacing is atomic and keeps the file's permissions, owner, group and extended attributes.
 class FileCredentialStore final : public CredentialStore
 {
 public:
     explicit FileCredentialStore(QString path);
-    std::optional<QByteArray> read() const override;
-    bool replace(const QByteArray &bytes) override;
-    bool canReplace() const override;
+    CredentialRead read() const override;
     QString location() const override;
+    // The file, and its folder: Claude Code replaces the file rather than writing into it, and a
+    // watch on a replaced file ends with it.
+    QStringList watchedPaths() const override;
     QString path() const { return m_path; }
 
 private:

@@ -1,8 +1,7 @@
-// Claude Code's token set in the macOS keychain: a generic-password item read and updated in
-// place, never created or deleted. Its service name is "Claude Code-credentials", or with
-// CLAUDE_CONFIG_DIR set a hashed variant, which is tried first (PlanRules::keychainServiceNames).
+// Claude Code's token set in the macOS keychain: a generic-password item, only ever read. Its
+// service name is "Claude Code-credentials", or with CLAUDE_CONFIG_DIR set a hashed variant,
+// which is tried first (PlanRules::keychainServiceNames).
 #include "credentialstore.h"
-#include "logging.h"
 #include "planrules.h"
 
 #include <CoreFoundation/CoreFoundation.h>
@@ -43,13 +42,29 @@ CFOwner<CFDictionaryRef> dictionary(const void **keys, const void **values, CFIn
                                                        &kCFTypeDictionaryValueCallBacks));
 }
 
+// The system's words for a keychain status.
+QString statusText(OSStatus status)
+{
+    const CFOwner<CFStringRef> message(SecCopyErrorMessageString(status, nullptr));
+    if (!message.get())
+        return QStringLiteral("Keychain error %1").arg(int(status));
+    return QString::fromCFString(message.get());
+}
+
+// A prompt the user dismissed or refused, or a keychain that may not ask now.
+bool isDenial(OSStatus status)
+{
+    return status == errSecAuthFailed || status == errSecUserCanceled || status == errSecInteractionNotAllowed;
+}
+
 class KeychainCredentialStore final : public CredentialStore
 {
 public:
     explicit KeychainCredentialStore(QStringList serviceNames) : m_serviceNames(std::move(serviceNames)) { }
 
-    // The first name that has an item; a denied or failed read ends the search.
-    std::optional<QByteArray> read() const override
+    // The first name that has an item; a denied or failed read ends the search. The call may
+    // wait on a keychain prompt; it runs on the fetch's own thread, which quitting never waits for.
+    CredentialRead read() const override
     {
         for (const QString &name : m_serviceNames) {
             const CFOwner<CFStringRef> service = cfString(name);
@@ -61,39 +76,18 @@ public:
             const CFOwner<CFTypeRef> owned(result);
             if (status == errSecItemNotFound)
                 continue;
-            if (status != errSecSuccess || !result || CFGetTypeID(result) != CFDataGetTypeID()) {
-                qCDebug(lcPlan) << "keychain read failed, status" << int(status);
-                return std::nullopt;
-            }
-            const auto data = static_cast<CFDataRef>(result);
-            return QByteArray(reinterpret_cast<const char *>(CFDataGetBytePtr(data)), CFDataGetLength(data));
-        }
-        return std::nullopt;
-    }
-
-    // SecItemUpdate only changes an item that matches; it never adds one. The first name that
-    // has an item is the one read, so it is the one updated.
-    bool replace(const QByteArray &bytes) override
-    {
-        const CFOwner<CFDataRef> data(CFDataCreate(kCFAllocatorDefault,
-                                                   reinterpret_cast<const UInt8 *>(bytes.constData()),
-                                                   bytes.size()));
-        const void *updateKeys[] = {kSecValueData};
-        const void *updateValues[] = {data.get()};
-        const CFOwner<CFDictionaryRef> update = dictionary(updateKeys, updateValues, 1);
-        for (const QString &name : m_serviceNames) {
-            const CFOwner<CFStringRef> service = cfString(name);
-            const void *queryKeys[] = {kSecClass, kSecAttrService};
-            const void *queryValues[] = {kSecClassGenericPassword, service.get()};
-            const CFOwner<CFDictionaryRef> query = dictionary(queryKeys, queryValues, 2);
-            const OSStatus status = SecItemUpdate(query.get(), update.get());
-            if (status == errSecItemNotFound)
-                continue;
+            if (isDenial(status))
+                return {CredentialRead::Outcome::denied, {}, statusText(status)};
             if (status != errSecSuccess)
-                qCDebug(lcPlan) << "keychain update failed, status" << int(status);
-            return status == errSecSuccess;
+                return {CredentialRead::Outcome::failed, {}, statusText(status)};
+            if (!result || CFGetTypeID(result) != CFDataGetTypeID())
+                return {CredentialRead::Outcome::failed, {}, QStringLiteral("The keychain item holds no data")};
+            const auto data = static_cast<CFDataRef>(result);
+            return {CredentialRead::Outcome::found,
+                    QByteArray(reinterpret_cast<const char *>(CFDataGetBytePtr(data)), CFDataGetLength(data)),
+                    {}};
         }
-        return false;
+        return {CredentialRead::Outcome::missing, {}, {}};
     }
 
     QString location() const override

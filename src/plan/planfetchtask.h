@@ -28,24 +28,23 @@ struct PlanFetchUpdate
         update.failure = std::optional(std::move(failure));
         return update;
     }
-    // A received report, then the error cleared, or set to a note such as "TOKEN NOT SAVED".
-    static PlanFetchUpdate report(PlanUsage usage, std::optional<PlanFailure> note)
+    // A received report, then the error cleared.
+    static PlanFetchUpdate report(PlanUsage usage)
     {
         PlanFetchUpdate update;
         update.planUsage = std::move(usage);
-        update.failure = std::move(note);
+        update.failure = std::optional<PlanFailure>();
         return update;
     }
 };
 
-// One fetch, run start to finish on its own worker thread: reads the borrowed token, renews it
-// when it must and may, requests the report with retries and hands each published change to
+// One fetch, run start to finish on its own worker thread: reads Claude Code's login (never
+// changing it), requests the report with retries and hands each published change to
 // `publish`. Each request gets a network manager of its own, so every attempt opens a fresh
 // connection; nothing shared in memory is touched.
 class PlanFetchTask
 {
 public:
-    static constexpr char clientID[] = "7c3e9a41-2b8d-4f6e-a1c5-0d9e8f7a6b54";
     static constexpr char betaHeader[] = "oauth-2025-04-20";
     static constexpr int attempts = 6;
     // Each request as a whole, not per byte, and the whole fetch with its waits.
@@ -64,21 +63,12 @@ public:
     static void sleepFor(std::chrono::milliseconds duration, std::stop_token stop);
 
 private:
-    struct TokenSet
+    // The stored access token, and the failure that keeps it from being sent, if any. An
+    // expired token is kept beside its failure, so a re-read can tell it from the one in use.
+    struct Login
     {
         QString accessToken;
-        QString refreshToken; // empty when missing or unusable
-        std::optional<double> expiresAt;
-    };
-    struct Renewal
-    {
-        std::optional<QString> accessToken;
-        PlanFailureReason failure = PlanFailureReason::tokenRefreshFailed;
-    };
-    struct Exchange
-    {
-        std::optional<TokenSet> tokens;
-        bool invalidGrant = false;
+        std::optional<PlanFailure> failure;
     };
     struct Reply
     {
@@ -90,18 +80,12 @@ private:
         bool oversized = false;
     };
 
-    std::optional<PlanFailure> requestReport(QString token, bool expired);
-    std::optional<TokenSet> readTokenSet() const;
-    bool isExpired(const TokenSet &tokens) const;
-    Renewal renew(const QString &tokenInUse);
-    Exchange exchange(const QString &refreshToken);
-    bool storeRenewedTokens(const QString &redeemedRefreshToken, const TokenSet &renewed);
-    Reply send(QNetworkRequest request, const QByteArray &postBody = {}, bool post = false);
+    Login readLogin() const;
+    std::optional<PlanFailure> requestReport(QString token);
+    Reply send(QNetworkRequest request);
 
     PlanFetcherEnvironment m_environment;
     std::stop_token m_stop;
     std::function<void(PlanFetchUpdate)> m_publish;
     QDeadlineTimer m_deadline;
-    bool m_renewalUsed = false; // one renewal per fetch
-    bool m_tokenNotSaved = false;
 };

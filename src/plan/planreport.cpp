@@ -17,37 +17,41 @@ std::optional<QDateTime> resetInstant(const QJsonObject &object)
 }
 
 // One quota window of the report: utilisation and reset instant, each absent when unreadable.
-// Returns whether the window is there at all (an object).
-bool readWindow(const QJsonObject &report, const QString &name, std::optional<double> &utilization,
+// A window that is null, missing or not an object leaves both as they are.
+void readWindow(const QJsonObject &report, const QString &name, std::optional<double> &utilization,
                 std::optional<QDateTime> &resetsAt)
 {
     const QJsonValue window = report.value(name);
     if (!window.isObject())
-        return false;
+        return;
     const QJsonObject object = window.toObject();
     const QJsonValue value = object.value(QLatin1String("utilization"));
     if (value.isDouble())
         utilization = value.toDouble();
     resetsAt = resetInstant(object);
-    return true;
 }
 
-// The weekly figure that binds: a "weekly_all" or "weekly_scoped" entry of "limits" whose
-// "percent" is above the 7-day window's takes its place, with its reset time and scope name.
-void applyWeeklyLimits(const QJsonObject &report, PlanUsage &usage)
+// The figures that bind: a "limits" entry whose "percent" is above the window's figure so far
+// takes its place, with its reset time. "session" entries are the 5-hour window;
+// "weekly_all" and "weekly_scoped" the weekly one, a scoped entry bringing its scope's name.
+void applyLimits(const QJsonObject &report, PlanUsage &usage)
 {
     const QJsonArray limits = report.value(QLatin1String("limits")).toArray();
     for (const QJsonValue &entry : limits) {
         const QJsonObject limit = entry.toObject();
         const QString kind = limit.value(QLatin1String("kind")).toString();
-        const bool scoped = kind == QLatin1String("weekly_scoped");
         const QJsonValue percent = limit.value(QLatin1String("percent"));
-        if ((!scoped && kind != QLatin1String("weekly_all")) || !percent.isDouble())
+        const bool session = kind == QLatin1String("session");
+        const bool scoped = kind == QLatin1String("weekly_scoped");
+        if ((!session && !scoped && kind != QLatin1String("weekly_all")) || !percent.isDouble())
             continue;
-        if (usage.weeklyUtilization && percent.toDouble() <= *usage.weeklyUtilization)
+        std::optional<double> &utilization = session ? usage.fiveHourUtilization : usage.weeklyUtilization;
+        if (utilization && percent.toDouble() <= *utilization)
             continue;
-        usage.weeklyUtilization = percent.toDouble();
-        usage.weeklyResetsAt = resetInstant(limit);
+        utilization = percent.toDouble();
+        (session ? usage.fiveHourResetsAt : usage.weeklyResetsAt) = resetInstant(limit);
+        if (session)
+            continue;
         const QJsonValue scopeName = limit.value(QLatin1String("scope"))
                                          .toObject()
                                          .value(QLatin1String("model"))
@@ -124,14 +128,11 @@ std::optional<PlanUsage> PlanUsageFetcher::parse(const QByteArray &body)
     if (!document.isObject())
         return std::nullopt;
     const QJsonObject report = document.object();
+    // An object without any window is a plan without these limits, not a bad reply.
     PlanUsage usage;
-    const bool fiveHour =
-        readWindow(report, QStringLiteral("five_hour"), usage.fiveHourUtilization, usage.fiveHourResetsAt);
-    const bool weekly =
-        readWindow(report, QStringLiteral("seven_day"), usage.weeklyUtilization, usage.weeklyResetsAt);
-    if (!fiveHour && !weekly)
-        return std::nullopt; // not a usage report, whatever its status said
-    applyWeeklyLimits(report, usage);
+    readWindow(report, QStringLiteral("five_hour"), usage.fiveHourUtilization, usage.fiveHourResetsAt);
+    readWindow(report, QStringLiteral("seven_day"), usage.weeklyUtilization, usage.weeklyResetsAt);
+    applyLimits(report, usage);
     return usage;
 }
 

@@ -3,7 +3,6 @@
 #include <QCryptographicHash>
 #include <QLocale>
 
-#include <cmath>
 
 namespace PlanRules {
 
@@ -12,7 +11,6 @@ namespace {
 constexpr qsizetype maxTokenLength = 16 * 1024;
 constexpr std::chrono::seconds defaultRetryAfter(60);
 constexpr std::chrono::seconds maxRetryAfter(15 * 60);
-constexpr double maxLifetimeSeconds = 400.0 * 86400;
 
 bool isTokenCharacter(char16_t c)
 {
@@ -20,14 +18,19 @@ bool isTokenCharacter(char16_t c)
         || c == u'.' || c == u'_' || c == u'~' || c == u'+' || c == u'/';
 }
 
-// An HTTP date (IMF-fixdate, the only form servers send today), as UTC.
+// An HTTP date (IMF-fixdate, the only form servers send today), as UTC. Date and time are read
+// apart: read together they would be a local time, which a daylight-saving gap can shift.
 std::optional<QDateTime> httpDate(const QByteArray &text)
 {
-    const QDateTime local = QLocale::c().toDateTime(QString::fromLatin1(text.trimmed()),
-                                                     QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
-    if (!local.isValid())
+    const QString fixdate = QString::fromLatin1(text.trimmed());
+    const QStringList parts = fixdate.split(u' ');
+    if (parts.size() != 6 || parts[5] != QLatin1String("GMT"))
         return std::nullopt;
-    return QDateTime(local.date(), local.time(), Qt::UTC);
+    const QDate date = QLocale::c().toDate(parts.mid(0, 4).join(u' '), QStringLiteral("ddd, dd MMM yyyy"));
+    const QTime time = QTime::fromString(parts[4], QStringLiteral("HH:mm:ss"));
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+    return QDateTime(date, time, Qt::UTC);
 }
 
 } // namespace
@@ -59,11 +62,6 @@ std::chrono::seconds retryAfter(const QByteArray &header, const QDateTime &now)
     if (seconds <= 0)
         return defaultRetryAfter;
     return std::min(std::chrono::seconds(seconds), maxRetryAfter);
-}
-
-bool isAcceptedLifetime(double seconds)
-{
-    return seconds >= 1 && seconds <= maxLifetimeSeconds && std::trunc(seconds) == seconds;
 }
 
 QUrl endpoint(const QUrl &standard, const QString &overrideText, QString *complaint)

@@ -12,7 +12,7 @@
 // Pure decisions of the fetch, kept apart so each can be checked on its own.
 namespace PlanRules {
 
-// A token is sent in a header and stored in Claude Code's document only when it is not empty,
+// A token read from Claude Code's document is sent in a header only when it is not empty,
 // at most 16 KiB, and holds only the characters of an OAuth bearer token
 // (A-Z a-z 0-9 - . _ ~ + /, then any number of '='). A CR or LF could otherwise start a header.
 bool isValidToken(const QString &token);
@@ -20,9 +20,6 @@ bool isValidToken(const QString &token);
 // How long a 429 holds: Retry-After in seconds or as an HTTP date; missing, 0, past or
 // unreadable gives 60 s, and never more than 15 min.
 std::chrono::seconds retryAfter(const QByteArray &header, const QDateTime &now);
-
-// A renewal's "expires_in" in seconds is accepted from 1 s to 400 days, whole seconds only.
-bool isAcceptedLifetime(double seconds);
 
 // The endpoint to use: `standard`, or the override text when it is an http(s) URL on the
 // loopback host (127.0.0.1, ::1, localhost), so an override can never send the token away.

@@ -43,8 +43,13 @@ void PlanSchedule::failed(const QDateTime &now, const std::optional<QDateTime> &
     m_nextFetchAt = now.addSecs(backoff);
     if (rateLimitedUntil) {
         m_blockedUntil = std::min(*rateLimitedUntil, now.addSecs(maxBlockSeconds));
-        m_nextFetchAt = std::max(m_nextFetchAt, *m_blockedUntil);
+        m_nextFetchAt = *m_blockedUntil;
     }
+}
+
+void PlanSchedule::fetchSoon(const QDateTime &now)
+{
+    m_nextFetchAt = std::min(m_nextFetchAt, m_blockedUntil ? std::max(now, *m_blockedUntil) : now);
 }
 
 void PlanSchedule::observeClocks(const QDateTime &wallNow, std::chrono::milliseconds steadyNow)

@@ -25,9 +25,12 @@ public:
     void started(const QDateTime &now);
     // A report arrived: the next is due one refresh period later.
     void succeeded(const QDateTime &now);
-    // A fetch failed: back off 5, 10, 20, then 30 minutes for each failure in a row; a 429
-    // also blocks every request until `rateLimitedUntil`.
+    // A fetch failed: back off 5, 10, 20, then 30 minutes for each failure in a row. A 429
+    // instead blocks every request until `rateLimitedUntil` (at most 15 minutes ahead) and is
+    // tried again right then.
     void failed(const QDateTime &now, const std::optional<QDateTime> &rateLimitedUntil = std::nullopt);
+    // Something may have cured the last failure: a fetch is due now, or when a 429 block ends.
+    void fetchSoon(const QDateTime &now);
 
     // Called on every tick with the wall clock and a clock that stops while the machine sleeps.
     // When the two disagree by more than a minute (sleep and wake, or the clock was set), a

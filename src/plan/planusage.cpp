@@ -32,6 +32,11 @@ std::optional<qint64> PlanUsage::weeklyPercent() const
     return wholePercent(weeklyUtilization);
 }
 
+bool PlanUsage::hasWindows() const
+{
+    return fiveHourUtilization || fiveHourResetsAt || weeklyUtilization || weeklyResetsAt;
+}
+
 bool PlanUsage::isStale(const QDateTime &now) const
 {
     return fetchedAt.isValid() && now.isValid() && fetchedAt.secsTo(now) > planReportStaleSeconds;
@@ -63,12 +68,12 @@ QString PlanFailure::code() const
     switch (reason) {
     case PlanFailureReason::noToken:
         return QStringLiteral("NO TOKEN");
-    case PlanFailureReason::tokenRefreshFailed:
-        return QStringLiteral("TOKEN REFRESH FAILED");
     case PlanFailureReason::tokenExpired:
         return QStringLiteral("TOKEN EXPIRED");
-    case PlanFailureReason::tokenNotSaved:
-        return QStringLiteral("TOKEN NOT SAVED");
+    case PlanFailureReason::credentialsUnreadable:
+        return QStringLiteral("LOGIN UNREADABLE");
+    case PlanFailureReason::keychainDenied:
+        return QStringLiteral("KEYCHAIN DENIED");
     case PlanFailureReason::rateLimited:
         return QStringLiteral("RATE LIMITED");
     case PlanFailureReason::badReply:
@@ -79,7 +84,7 @@ QString PlanFailure::code() const
     case PlanFailureReason::timedOut:
         return QStringLiteral("TIMED OUT");
     case PlanFailureReason::transport:
-        return transportText;
+        return detail;
     }
-    return transportText;
+    return detail;
 }

@@ -13,6 +13,7 @@ inline constexpr qint64 planReportStaleSeconds = 15 * 60;
 // as null is absent, never 0 %.
 struct PlanUsage
 {
+    // The highest 5-hour figure: "five_hour" or a "session" entry of "limits".
     std::optional<double> fiveHourUtilization;
     std::optional<QDateTime> fiveHourResetsAt;
     // The highest weekly figure that binds: "seven_day" or any weekly entry of "limits".
@@ -27,6 +28,9 @@ struct PlanUsage
     std::optional<qint64> fiveHourPercent() const;
     std::optional<qint64> weeklyPercent() const;
 
+    // Whether the report carries any window at all; a plan without these limits carries none.
+    bool hasWindows() const;
+
     // Older than planReportStaleSeconds at `now`.
     bool isStale(const QDateTime &now) const;
 
@@ -39,11 +43,11 @@ struct PlanUsage
 
 // Why the last fetch failed. The panel words each reason; the plan code only names it.
 enum class PlanFailureReason {
-    noToken,            // no stored login
-    tokenRefreshFailed, // the renewal was refused or failed
-    tokenExpired,       // expired while Claude Code runs: it renews its own login
-    tokenNotSaved,      // renewed, but the new login could not be stored
-    rateLimited,        // HTTP 429: nothing is sent before retryAt
+    noToken,               // no stored login
+    tokenExpired,          // the stored access token has expired: Claude Code renews it when next used
+    credentialsUnreadable, // the login is there but could not be read; detail says why
+    keychainDenied,        // the keychain refused the read, or its prompt was cancelled
+    rateLimited,           // HTTP 429: nothing is sent before retryAt
     badReply,           // a 200 reply that is not a usage report
     httpStatus,         // any other unexpected status
     timedOut,           // an attempt or the whole fetch ran out of time
@@ -54,7 +58,9 @@ struct PlanFailure
 {
     PlanFailureReason reason = PlanFailureReason::transport;
     int httpStatus = 0;    // for httpStatus
-    QString transportText; // for transport: the network layer's words, never a token
+    // transport: the network layer's words; credentialsUnreadable and keychainDenied: the
+    // system's. Never a token.
+    QString detail;
     // rateLimited: no request before this instant; otherwise the next automatic fetch, if known.
     std::optional<QDateTime> retryAt;
 

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "credentialstore.h"
+#include "fileaccess.h"
 #include "planschedule.h"
 #include "planusage.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFileSystemWatcher>
 #include <QFuture>
 #include <QHash>
 #include <QObject>
@@ -17,40 +19,38 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <stop_token>
 
 struct PlanFetchUpdate;
+struct PlanPublishGate;
 class QThread;
 
 // Everything a fetch touches outside the process, so tests can stand in for each piece.
 struct PlanFetcherEnvironment
 {
-    // Only these two ever receive the token.
+    // Only this one ever receives the token.
     QUrl usageURL;
-    QUrl tokenURL;
     std::shared_ptr<CredentialStore> credentials;
-    // Wall clock, for token expiry and the new expiry after a renewal.
+    // Wall clock, for token expiry, the schedule and the spacing of manual fetches.
     std::function<QDateTime()> now;
     // The wait between failed attempts; called on the fetch's own worker thread, blocks for
     // the given time and returns early once the stop token is triggered (the fetcher is going away).
     std::function<void(std::chrono::milliseconds, std::stop_token)> sleep;
-    // Whether a Claude Code session is live (a live record in the data directory's sessions/).
-    // While it is, the borrowed login is never renewed: Claude Code renews its own.
-    // Called on the fetch's worker thread.
-    std::function<bool()> isClaudeCodeRunning = [] { return false; };
     // The tick that moves countdowns and checks the schedule against `now`.
     std::chrono::milliseconds tickInterval{1000};
 
-    // The shipped program's: the service's endpoints (or GLIMMEROX_USAGE_URL and
-    // GLIMMEROX_TOKEN_URL when they name a loopback host), the system credential store of the
-    // current user, the system clock and a real sleep.
+    // The shipped program's: the service's endpoint (or GLIMMEROX_USAGE_URL when it names a
+    // loopback host), the system credential store of the current user, the system clock and a
+    // real sleep.
     static PlanFetcherEnvironment system();
 };
 
 // Fetches the plan usage report at launch, every 5 minutes, sooner after a wake from sleep,
-// backing off after failures, and when the panel asks; renews the borrowed OAuth token only
-// when that is safe; publishes the outcome on the main thread. One fetch runs at a time, and
-// none starts before a rate limit's time. A 1-second tick keeps countdowns moving.
+// backing off after failures, when the panel asks (at most every 30 s), and when Claude Code
+// stores a new login after one was missing or expired; publishes the outcome on the main
+// thread. Claude Code's login is only read. One fetch runs at a time, and none starts before
+// a rate limit's time. A 1-second tick keeps countdowns moving.
 class PlanUsageFetcher : public QObject
 {
     Q_OBJECT
@@ -70,16 +70,25 @@ public:
     bool isFetching() const { return m_isFetching; }
     std::optional<QString> lastError() const { return m_lastError; }
     std::optional<PlanFailure> lastFailure() const { return m_lastFailure; }
-    // Where the borrowed login is read from, for the panel's words ("~/.claude/.credentials.json").
+    // Where the login is read from, for the panel's words ("~/.claude/.credentials.json").
     QString credentialLocation() const;
+    // When the next automatic fetch is due; may be past while it waits for the tick.
+    QDateTime nextFetchAt() const { return m_schedule.nextFetchAt(); }
 
-    // The panel's K2: starts a fetch unless one runs (its future is returned then) or a rate
-    // limit holds (a finished future). The future finishes once every change the fetch
+    // Manual fetches (K2, F5) start at least this long after the last fetch started.
+    static constexpr std::chrono::seconds manualFetchSpacing{30};
+    // A credentials change is acted on once the file has been quiet this long.
+    static constexpr std::chrono::milliseconds credentialSettle{250};
+
+    // The panel's K2 and F5: starts a fetch unless one runs (its future is returned then), the
+    // last one started less than manualFetchSpacing ago, or a rate limit holds (a finished
+    // future: the last outcome stands). The future finishes once every change the fetch
     // publishes has been queued to the main thread.
     QFuture<void> fetchUsage();
 
     // Report parsing, exposed for tests and fuzzing; both are pure. A body that is not a JSON
-    // object holding "five_hour" or "seven_day" as an object is no report: absent.
+    // object is no report: absent. An object without any window is a report of a plan without
+    // these limits (PlanUsage::hasWindows() is false).
     static std::optional<PlanUsage> parse(const QByteArray &body);
     static std::optional<QDateTime> parseDate(const std::optional<QString> &text);
 
@@ -91,6 +100,10 @@ signals:
     void ticked();
 
 private:
+    enum class FetchTrigger { manual, schedule };
+
+    // Every fetch starts here, whatever asked for it.
+    QFuture<void> fetch(FetchTrigger trigger);
     // Applies one published change on the main thread: usage first, then isFetching, then the
     // failure; the schedule learns the outcome, and the failure when the next try is.
     void apply(const PlanFetchUpdate &update);
@@ -98,6 +111,9 @@ private:
     QFuture<void> startFetch();
     bool isRunning() const;
     void stopFetches();
+    void watchCredentials();
+    void onCredentialsTouched();
+    void warnOnce(const PlanFailure &failure);
     void setPlanUsage(const std::optional<PlanUsage> &usage);
     void setIsFetching(bool fetching);
     void setLastFailure(const std::optional<PlanFailure> &failure);
@@ -111,7 +127,13 @@ private:
     QElapsedTimer m_steadyClock; // stops while the machine sleeps, unlike the wall clock
     PlanSchedule m_schedule;
     QFuture<void> m_running;
+    std::optional<QDateTime> m_lastFetchStartedAt;
     // Fetches still running, each on its own thread (never one of the global pool's, which a
     // fetch would hold through its waits), with the source that stops it.
     QHash<QThread *, std::stop_source> m_fetches;
+    std::shared_ptr<PlanPublishGate> m_gate;
+    QFileSystemWatcher m_credentialWatch;
+    std::optional<FileStatus> m_credentialStatus;
+    QTimer m_credentialSettleTimer;
+    std::set<PlanFailureReason> m_warnedReasons; // unexpected failures already logged
 };

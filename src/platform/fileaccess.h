@@ -43,8 +43,10 @@ public:
     Q_DISABLE_COPY_MOVE(RegularFile)
 
     bool isOpen() const { return m_fd >= 0; }
-    // The descriptor, for the few calls that need one (owner, attributes); -1 when not open.
-    int handle() const { return m_fd; }
+    // Why the file is not open, in the system's words ("Permission denied"); empty when open.
+    QString error() const { return m_error; }
+    // Not open because nothing carries the name.
+    bool isMissing() const { return m_missing; }
     // The size when the file was opened.
     qint64 size() const { return m_status.size; }
     // Device and inode: the same pair means the same file, whatever path reached it.
@@ -61,14 +63,29 @@ public:
 private:
     int m_fd = -1;
     FileStatus m_status;
+    QString m_error;
+    bool m_missing = false;
 };
 
 // The path as the file system takes it; absent when it holds a NUL character, which would
 // silently cut the path short and name another file.
 std::optional<QByteArray> encodedPath(const QString &path);
 
-// The whole content of a regular file of at most `maxSize` bytes; absent when the file is
+// The whole content of a small file, or why it could not be had.
+struct ReadResult
+{
+    QByteArray data;
+    QString error;        // the system's words, or ours for a file we refuse; empty on success
+    bool missing = false; // nothing carries the name: an absence, not a fault
+
+    bool ok() const { return error.isEmpty(); }
+};
+
+// The whole content of a regular file of at most `maxSize` bytes; the reason when the file is
 // missing, not regular, larger than `maxSize` or unreadable.
+ReadResult readSmallFile(const QString &path, qint64 maxSize);
+
+// The same, for callers that only need to know whether they have the content.
 std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxSize);
 
 // The names in a directory in the order the file system lists them, hidden ones included;

@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits>
@@ -23,6 +24,11 @@ FileStatus statusOf(const struct stat &info)
             FileTime{qint64(time.tv_sec), qint64(time.tv_nsec)}, S_ISREG(info.st_mode)};
 }
 
+QString systemError(int code)
+{
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
 } // namespace
 
 std::optional<QByteArray> encodedPath(const QString &path)
@@ -35,16 +41,31 @@ std::optional<QByteArray> encodedPath(const QString &path)
 RegularFile::RegularFile(const QString &path)
 {
     const std::optional<QByteArray> name = encodedPath(path);
+    if (!name) {
+        m_error = QStringLiteral("Path holds a NUL character");
+        return;
+    }
     struct stat info;
     // Checked before opening so that a FIFO or device is never opened at all.
-    if (!name || ::stat(name->constData(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (::stat(name->constData(), &info) != 0) {
+        m_missing = errno == ENOENT;
+        m_error = systemError(errno);
         return;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        m_error = QStringLiteral("Not a regular file");
+        return;
+    }
     // O_NONBLOCK and the second check close the window in which the name could be swapped for
     // a FIFO between the two calls; on a regular file the flag has no effect.
     const int fd = ::open(name->constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        m_missing = errno == ENOENT;
+        m_error = systemError(errno);
         return;
+    }
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        m_error = QStringLiteral("Not a regular file");
         ::close(fd);
         return;
     }
@@ -74,31 +95,40 @@ bool RegularFile::seek(qint64 offset)
     return m_fd >= 0 && ::lseek(m_fd, off_t(offset), SEEK_SET) == off_t(offset);
 }
 
-std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxSize)
+ReadResult readSmallFile(const QString &path, qint64 maxSize)
 {
     RegularFile file(path);
-    if (!file.isOpen() || file.size() > maxSize)
-        return std::nullopt;
+    if (!file.isOpen())
+        return {{}, file.error(), file.isMissing()};
+    const auto tooLarge = [maxSize] { return ReadResult{{}, QStringLiteral("Larger than %1 bytes").arg(maxSize)}; };
+    if (file.size() > maxSize)
+        return tooLarge();
     // The size may change while reading: read to the end, but never past maxSize.
     QByteArray data(qsizetype(file.size()) + 1, Qt::Uninitialized);
     qint64 length = 0;
     for (;;) {
         if (length == data.size()) {
             if (data.size() > maxSize)
-                return std::nullopt;
+                return tooLarge();
             data.resize(std::min<qint64>(data.size() * 2, maxSize + 1));
         }
         const qint64 count = file.read(data.data() + length, data.size() - length);
         if (count < 0)
-            return std::nullopt;
+            return {{}, systemError(errno)};
         if (count == 0)
             break;
         length += count;
     }
     if (length > maxSize)
-        return std::nullopt;
+        return tooLarge();
     data.truncate(qsizetype(length));
-    return data;
+    return {data, {}};
+}
+
+std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxSize)
+{
+    ReadResult result = readSmallFile(path, maxSize);
+    return result.ok() ? std::optional(std::move(result.data)) : std::nullopt;
 }
 
 std::optional<QStringList> listDirectory(const QString &path)
