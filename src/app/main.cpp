@@ -67,7 +67,6 @@ int main(int argc, char **argv)
         return 0;
 
     // Both sources exist, and have started their own timers, before the event loop runs.
-    const QString claudeDir = claudeDataDirectory();
     ClaudeStatsReader statsReader; // every known data directory
     PlanUsageFetcher planFetcher(PlanFetcherEnvironment::system());
 

@@ -68,17 +68,14 @@ bool isLiveRecord(qint64 pid, qint64 recordModifiedMs)
     return !started || *started - recordModifiedMs <= startSlackMs;
 }
 
-namespace {
-
-// Calls `onLive` with each live session in listing order until it returns false.
-template<typename OnLive>
-void forEachLiveSession(const QString &claudeDir, OnLive &&onLive)
+QList<ActiveSession> findActiveSessions(const QString &claudeDir)
 {
+    QList<ActiveSession> sessions;
     const QString sessionsDir = claudeDir + QLatin1String("/sessions");
     const std::optional<QStringList> names = listDirectory(sessionsDir);
     if (!names) {
         qCDebug(lcStats) << "cannot list" << sessionsDir;
-        return;
+        return sessions;
     }
     for (const QString &name : *names) {
         if (!name.endsWith(QLatin1String(".json")))
@@ -97,29 +94,9 @@ void forEachLiveSession(const QString &claudeDir, OnLive &&onLive)
             continue;
         }
         session->claudeDir = claudeDir;
-        if (!onLive(std::move(*session)))
-            return;
+        sessions.append(std::move(*session));
     }
-}
-
-} // namespace
-
-QList<ActiveSession> findActiveSessions(const QString &claudeDir)
-{
-    QList<ActiveSession> sessions;
-    forEachLiveSession(claudeDir, [&](ActiveSession &&session) {
-        sessions.append(std::move(session));
-        return true;
-    });
     return sessions;
 }
 
-bool hasLiveSession(const QString &claudeDir)
-{
-    bool found = false;
-    forEachLiveSession(claudeDir, [&](ActiveSession &&) {
-        found = true;
-        return false;
-    });
-    return found;
-}
+

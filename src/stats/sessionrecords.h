@@ -30,5 +30,3 @@ bool isLiveRecord(qint64 pid, qint64 recordModifiedMs);
 // directory lists them, each carrying `claudeDir`; empty when the directory cannot be listed.
 QList<ActiveSession> findActiveSessions(const QString &claudeDir);
 
-// Whether any record in <claudeDir>/sessions is live: stops at the first one.
-bool hasLiveSession(const QString &claudeDir);
