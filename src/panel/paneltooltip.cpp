@@ -1,5 +1,7 @@
 #include "paneltooltip.h"
 
+#include "displaytext.h"
+
 #include <QLocale>
 
 #include <algorithm>
@@ -9,6 +11,8 @@ namespace {
 
 constexpr qint64 fiveHourSeconds = 5 * 3600;
 constexpr qint64 sevenDaySeconds = 7 * 86400;
+// A tooltip taller than this many session lines is no longer read.
+constexpr qsizetype maxListedSessions = 10;
 
 QString tokens(qint64 count)
 {
@@ -79,6 +83,12 @@ QString planUnavailable(const PanelInputs &in)
     return {};
 }
 
+// The line a tooltip about plan figures adds while a fetch runs.
+QString fetchingLine(const PanelInputs &in)
+{
+    return in.isFetching ? QStringLiteral("Fetching\u2026") : QString();
+}
+
 // "42 % used; at this pace, 100 % in 1 h 10 min", or why there is no figure.
 QString windowUse(const Window &w, const QDateTime &now)
 {
@@ -100,14 +110,30 @@ QString joined(std::initializer_list<QString> lines)
     return kept.join(QLatin1Char('\n'));
 }
 
+// A session as the tooltips name it: its project folder, or the start of its id.
+QString sessionLabel(const QString &cwd, const QString &sessionId)
+{
+    const QString name = sanitizedDisplayText(projectName(cwd));
+    return name.isEmpty() ? sanitizedDisplayText(sessionId.left(8)) : name;
+}
+
+bool isPinned(const PanelInputs &in)
+{
+    return !in.pinnedSessionId.isEmpty() && in.pinnedSessionId == in.sessionStats.sessionId;
+}
+
 QString sessionName(const SessionStats &stats)
 {
-    QString name = projectName(stats.cwd);
-    if (name.isEmpty())
-        name = stats.sessionId.left(8);
+    QString name = sessionLabel(stats.cwd, stats.sessionId);
     if (!stats.model.isEmpty())
-        name += (name.isEmpty() ? QString() : QStringLiteral(" \u00B7 ")) + stats.model;
+        name += (name.isEmpty() ? QString() : QStringLiteral(" \u00B7 ")) + sanitizedDisplayText(stats.model);
     return name;
+}
+
+QString pinState(const PanelInputs &in)
+{
+    return isPinned(in) ? QStringLiteral("Pinned: click ACTIVE or the project name (key S) for the next session")
+                        : QStringLiteral("Following the latest session: click ACTIVE or the project name (key S) to pin one");
 }
 
 QString mainSessionTooltip(const PanelInputs &in)
@@ -121,7 +147,9 @@ QString mainSessionTooltip(const PanelInputs &in)
     return joined({QStringLiteral("%1: %2 tokens%3")
                        .arg(what, tokens(shown),
                             shown > mainDisplayLimit ? QStringLiteral(" (shown in thousands)") : QString()),
-                   sessionName(s).isEmpty() ? QString() : QStringLiteral("Session: %1").arg(sessionName(s)),
+                   sessionName(s).isEmpty() ? QString()
+                                            : QStringLiteral("Session: %1%2").arg(sessionName(s),
+                                                                                  isPinned(in) ? QStringLiteral(" (pinned)") : QString()),
                    QStringLiteral("Context: %1 of %2 tokens (%3 %)")
                        .arg(tokens(s.lastContextTokens), tokens(s.contextWindowSize))
                        .arg(s.contextPercent()),
@@ -137,14 +165,16 @@ QString mainPlanTooltip(const PanelInputs &in)
     const QString reset = w.resetsAt && w.resetsAt->isValid()
         ? QStringLiteral("The %1 resets in %2, at %3")
               .arg(w.name, duration(std::max<qint64>(0, in.now.secsTo(*w.resetsAt))), clockTime(*w.resetsAt, in.now))
-        : QStringLiteral("The report gives no reset time for the %1").arg(w.name);
-    return joined({reset, reportAge(*in.planUsage, in.now)});
+        : QStringLiteral("The %1 is idle: it starts with your next message, so no reset is due").arg(w.name);
+    return joined({reset, reportAge(*in.planUsage, in.now), fetchingLine(in)});
 }
 
 QString smallTooltip(const PanelInputs &in)
 {
     if (in.state.mode == DisplayMode::session) {
         const SessionStats &s = in.sessionStats;
+        if (in.activeSessions.isEmpty())
+            return QStringLiteral("No Claude Code session is running");
         return QStringLiteral("Context window %1 % full: %2 of %3 tokens")
             .arg(s.contextPercent())
             .arg(tokens(s.lastContextTokens), tokens(s.contextWindowSize));
@@ -152,7 +182,8 @@ QString smallTooltip(const PanelInputs &in)
     const QString unavailable = planUnavailable(in);
     if (!unavailable.isEmpty())
         return unavailable;
-    return joined({windowUse(window(*in.planUsage, in.state.alternateView), in.now), reportAge(*in.planUsage, in.now)});
+    return joined({windowUse(window(*in.planUsage, in.state.alternateView), in.now), reportAge(*in.planUsage, in.now),
+                   fetchingLine(in)});
 }
 
 QString activeTooltip(const PanelInputs &in)
@@ -162,25 +193,36 @@ QString activeTooltip(const PanelInputs &in)
     QStringList lines{in.activeSessions.size() == 1
                           ? QStringLiteral("ACTIVE: 1 Claude Code session running")
                           : QStringLiteral("ACTIVE: %1 Claude Code sessions running").arg(in.activeSessions.size())};
-    for (const ActiveSession &session : in.activeSessions) {
-        QString name = projectName(session.cwd);
-        if (name.isEmpty())
-            name = session.sessionId.left(8);
+    const QList<ActiveSession> sessions = sessionsInPinOrder(in.activeSessions);
+    for (const ActiveSession &session : sessions.first(std::min(sessions.size(), maxListedSessions))) {
         const QString context = session.contextPercent ? QStringLiteral("%1 % context").arg(*session.contextPercent)
                                                        : QStringLiteral("context not read");
         const bool shown = !session.sessionId.isEmpty() && session.sessionId == in.sessionStats.sessionId;
-        lines << QStringLiteral("\u2022 %1: %2%3").arg(name, context, shown ? QStringLiteral(" (shown)") : QString());
+        const QString mark = !shown ? QString() : isPinned(in) ? QStringLiteral(" (shown, pinned)") : QStringLiteral(" (shown)");
+        lines << QStringLiteral("\u2022 %1: %2%3").arg(sessionLabel(session.cwd, session.sessionId), context, mark);
     }
+    if (sessions.size() > maxListedSessions)
+        lines << QStringLiteral("\u2026 and %1 more").arg(sessions.size() - maxListedSessions);
+    lines << pinState(in);
     return lines.join(QLatin1Char('\n'));
 }
 
+// What 5-HOUR and 7-DAY do: pick the plan window, and in session mode the token figure, since
+// they set the same alternate view that OP turns over.
 QString windowKeyTooltip(const PanelInputs &in, bool weekly)
 {
-    const QString action = weekly ? QStringLiteral("7-DAY (key 7): show the 7-day window")
-                                  : QStringLiteral("5-HOUR (key 5): show the 5-hour window");
+    QString action;
+    if (in.state.mode == DisplayMode::session)
+        action = weekly ? QStringLiteral("7-DAY (key 7): show the session's total tokens; in plan mode, the 7-day window")
+                        : QStringLiteral("5-HOUR (key 5): show the last call's context plus output; in plan mode, the 5-hour window");
+    else
+        action = weekly ? QStringLiteral("7-DAY (key 7): show the 7-day window")
+                        : QStringLiteral("5-HOUR (key 5): show the 5-hour window");
+    const bool shownWindow = weekly == in.state.alternateView;
+    const QString fetching = shownWindow ? fetchingLine(in) : QString();
     if (!in.planUsage || in.hasError())
-        return action;
-    return joined({action, windowUse(window(*in.planUsage, weekly), in.now)});
+        return joined({action, fetching});
+    return joined({action, windowUse(window(*in.planUsage, weekly), in.now), fetching});
 }
 
 QString opTooltip(const PanelInputs &in)
@@ -203,7 +245,8 @@ QString failureText(const PlanFailure &failure, const QString &credentialLocatio
     switch (failure.reason) {
     case PlanFailureReason::noToken:
         text = QStringLiteral("No Claude Code login found in %1")
-                   .arg(credentialLocation.isEmpty() ? QStringLiteral("the credential store") : credentialLocation);
+                   .arg(credentialLocation.isEmpty() ? QStringLiteral("the credential store")
+                                                     : sanitizedDisplayText(credentialLocation));
         break;
     case PlanFailureReason::tokenRefreshFailed:
         text = QStringLiteral("Could not renew the Claude Code login");
@@ -267,7 +310,8 @@ QString panelTooltip(const PanelInputs &in, PanelArea area)
     case PanelArea::quotas:
         return QStringLiteral("QUOTAS: plan mode, the 5-hour and 7-day quotas of your plan (K2)");
     case PanelArea::session:
-        return QStringLiteral("SESSION: session mode, the tokens of the latest Claude Code session (K1)");
+        return isPinned(in) ? QStringLiteral("SESSION: session mode, the tokens of the pinned Claude Code session (K1)")
+                            : QStringLiteral("SESSION: session mode, the tokens of the latest Claude Code session (K1)");
     case PanelArea::active:
         return activeTooltip(in);
     case PanelArea::error:
@@ -282,6 +326,10 @@ QString panelTooltip(const PanelInputs &in, PanelArea area)
         return QStringLiteral("K2 (key 2): show the plan quotas and fetch a fresh report (F5 fetches again)");
     case PanelArea::op:
         return opTooltip(in);
+    case PanelArea::project:
+        if (plan || in.activeSessions.isEmpty())
+            return {};
+        return joined({QStringLiteral("Session: %1").arg(sessionName(in.sessionStats)), pinState(in)});
     }
     return {};
 }

@@ -10,6 +10,8 @@
 #include <QThread>
 #include <QThreadPool>
 
+#include <algorithm>
+
 #include <atomic>
 
 namespace {
@@ -90,13 +92,13 @@ void ClaudeStatsReader::refresh()
     // The work item never touches the reader: it gets the directory and the shared state by
     // value and hands its results to the main thread, where the guard is checked first.
     QPointer<ClaudeStatsReader> guard(this);
-    QThreadPool::globalInstance()->start([guard, claudeDir = m_claudeDir, state = m_cycleState] {
+    QThreadPool::globalInstance()->start([guard, claudeDir = m_claudeDir, state = m_cycleState, pinned = m_pinnedSession] {
         if (state->stop.load(std::memory_order_relaxed))
             return;
         std::shared_ptr<StatsSnapshot> snapshot;
         {
             const LowPriorityScope lowPriority;
-            snapshot = std::make_shared<StatsSnapshot>(collectStats(claudeDir, state->cache, &state->stop));
+            snapshot = std::make_shared<StatsSnapshot>(collectStats(claudeDir, state->cache, &state->stop, pinned));
         }
         QCoreApplication *application = QCoreApplication::instance();
         if (!application || snapshot->stopped)
@@ -114,6 +116,12 @@ void ClaudeStatsReader::refresh()
 void ClaudeStatsReader::finishCycle(const StatsSnapshot &snapshot)
 {
     m_cycleRunning = false;
+    const bool pinnedRuns = std::any_of(snapshot.activeSessions.cbegin(), snapshot.activeSessions.cend(),
+                                        [&](const ActiveSession &s) { return s.sessionId == m_pinnedSession; });
+    if (!m_pinnedSession.isEmpty() && !pinnedRuns) {
+        m_pinnedSession.clear();
+        emit pinnedSessionChanged();
+    }
     setActiveSessions(snapshot.activeSessions);
     setSessionStats(snapshot.sessionStats);
     watch(snapshot.watchPaths);
@@ -121,6 +129,15 @@ void ClaudeStatsReader::finishCycle(const StatsSnapshot &snapshot)
         m_cycleWanted = false;
         refresh();
     }
+}
+
+void ClaudeStatsReader::setPinnedSession(const QString &sessionId)
+{
+    if (sessionId == m_pinnedSession)
+        return;
+    m_pinnedSession = sessionId;
+    emit pinnedSessionChanged();
+    refresh();
 }
 
 // Watches exactly the given paths that exist. A watch that cannot be set (the system's limit is

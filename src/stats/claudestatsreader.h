@@ -34,6 +34,12 @@ public:
     QList<ActiveSession> activeSessions() const { return m_activeSessions; }
     QString claudeDir() const { return m_claudeDir; }
 
+    // Shows the given live session instead of the most recently active one, from the next cycle
+    // on (one starts now); an empty id goes back to following the latest. The pin ends by itself
+    // when a cycle no longer finds that session running.
+    void setPinnedSession(const QString &sessionId);
+    QString pinnedSession() const { return m_pinnedSession; }
+
     // Starts a refresh cycle on the background pool and returns at once. While one runs, the
     // request is remembered and one more cycle follows it: cycles never overlap, since each
     // reads on from where the one before stopped.
@@ -45,6 +51,7 @@ public:
 signals:
     void sessionStatsChanged();
     void activeSessionsChanged();
+    void pinnedSessionChanged();
 
 private:
     struct CycleState;
@@ -56,6 +63,7 @@ private:
 
     SessionStats m_sessionStats;
     QList<ActiveSession> m_activeSessions;
+    QString m_pinnedSession;
     const QString m_claudeDir;
     std::shared_ptr<CycleState> m_cycleState; // shared with the cycle on the pool
     bool m_cycleRunning = false;

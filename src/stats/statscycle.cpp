@@ -178,8 +178,10 @@ std::optional<SessionFiles> TranscriptLocator::locate(const ActiveSession &sessi
     return std::nullopt;
 }
 
-std::optional<qsizetype> chooseSession(const QList<std::optional<FileTime>> &times)
+std::optional<qsizetype> chooseSession(const QList<std::optional<FileTime>> &times, std::optional<qsizetype> pinned)
 {
+    if (pinned && *pinned >= 0 && *pinned < times.size())
+        return pinned;
     std::optional<qsizetype> chosen;
     std::optional<FileTime> latest; // absent plays the distant past: earlier than any file time
     for (qsizetype i = 0; i < times.size(); ++i) {
@@ -255,7 +257,8 @@ SessionStats readSessionTokens(const QString &claudeDir, const ActiveSession &se
     return readSessionTokens(session, *files, cache, context);
 }
 
-StatsSnapshot collectStats(const QString &claudeDir, StatsCache &cache, const std::atomic<bool> *stop)
+StatsSnapshot collectStats(const QString &claudeDir, StatsCache &cache, const std::atomic<bool> *stop,
+                           const QString &pinnedSessionId)
 {
     StatsSnapshot snapshot;
     snapshot.activeSessions = findActiveSessions(claudeDir);
@@ -275,7 +278,12 @@ StatsSnapshot collectStats(const QString &claudeDir, StatsCache &cache, const st
         files.append(locator.locate(session));
         times.append(files.constLast() ? std::optional<FileTime>(files.constLast()->status.modified) : std::nullopt);
     }
-    const std::optional<qsizetype> chosen = chooseSession(times);
+    const auto pinned = std::find_if(snapshot.activeSessions.cbegin(), snapshot.activeSessions.cend(),
+                                     [&](const ActiveSession &s) { return s.sessionId == pinnedSessionId; });
+    const std::optional<qsizetype> chosen = chooseSession(
+        times, pinnedSessionId.isEmpty() || pinned == snapshot.activeSessions.cend()
+                   ? std::nullopt
+                   : std::optional<qsizetype>(pinned - snapshot.activeSessions.cbegin()));
     if (chosen) {
         ActiveSession &session = snapshot.activeSessions[*chosen];
         if (auto &found = files[*chosen]) {
