@@ -247,7 +247,18 @@ void TestContentView::sizeScalesTheWholePanel()
                  QRectF(k2.topLeft() * 1.5, k2.size() * 1.5).toAlignedRect());
         QTest::mouseClick(&view, Qt::LeftButton, {}, (k2.center() * 1.5).toPoint());
         QCOMPARE(view.mode(), DisplayMode::plan);
-        QCOMPARE(view.grab().size(), QSize(975, 278));
+        // The focus ring shows on the lit red key: pale pixels along its top edge.
+        PanelKeyButton &lit = *view.keyButton(PanelClick::k2);
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        lit.setFocus(Qt::TabFocusReason);
+        QVERIFY(lit.hasFocus());
+        const QImage shot = view.grab().toImage();
+        QCOMPARE(shot.size(), QSize(975, 278) * shot.devicePixelRatio());
+        int pale = 0;
+        for (int x = lit.geometry().left(); x <= lit.geometry().right(); ++x)
+            pale += qGray(shot.pixel(x, lit.geometry().top() + 1)) > 180;
+        QVERIFY(pale > lit.width() / 4);
 
         QTest::keyClick(&window, Qt::Key_Minus, Qt::ControlModifier);
         QCOMPARE(window.sizePercent(), 125);

@@ -90,11 +90,11 @@ void PanelKeyButton::paintEvent(QPaintEvent *)
     // Two rings, pale over dark, so the focus shows on a lit red key as well as on an unlit one.
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF ring = QRectF(rect()).adjusted(1, 1, -1, -1);
+    // Both on whole pixels, so neither is blurred into the other at ratio 1.
     painter.setPen(QPen(Palette::withOpacity(Qt::black, 0.8f), 2));
-    painter.drawRoundedRect(ring, 2, 2);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 2, 2);
     painter.setPen(QPen(Palette::engraving, 1, Qt::DashLine));
-    painter.drawRoundedRect(ring, 2, 2);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5), 2, 2);
 }
 
 ContentView::ContentView(ClaudeStatsReader &stats, PlanUsageFetcher &fetcher, QWidget *parent)
