@@ -87,10 +87,10 @@ void PanelKeyButton::paintEvent(QPaintEvent *)
 {
     if (!hasFocus())
         return;
-    // Two rings, pale over dark, so the focus shows on a lit red key as well as on an unlit one.
+    // Two rings, pale over dark, so the focus shows on a lit red key as well as on an unlit one;
+    // both on whole pixels, so neither is blurred into the other at ratio 1.
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    // Both on whole pixels, so neither is blurred into the other at ratio 1.
     painter.setPen(QPen(Palette::withOpacity(Qt::black, 0.8f), 2));
     painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 2, 2);
     painter.setPen(QPen(Palette::engraving, 1, Qt::DashLine));
@@ -197,7 +197,10 @@ void ContentView::setClock(std::function<QDateTime()> clock)
 
 void ContentView::refresh()
 {
-    const PanelContent now = content();
+    // A blinking LED is no change of the key's state.
+    PanelInputs steady = inputs();
+    steady.isFetching = false;
+    const PanelContent now = computePanelContent(steady);
     for (const KeyDescription &key : keyDescriptions)
         m_buttons[static_cast<int>(key.click)]->setChecked(isChecked(now, key.click));
     update();

@@ -27,8 +27,8 @@ public:
     // The sizes the panel is offered in, in per cent of 650 x 185.
     static constexpr std::array<int, 4> sizePercents{100, 125, 150, 200};
 
-    // settings keeps the chosen size (the position is never kept: each launch centres); without
-    // one, the user's Glimmerox settings are used.
+    // settings keeps the chosen size (the position is never kept: each launch centres) and must
+    // outlive the window; without one, the user's Glimmerox settings are used.
     PanelWindow(ClaudeStatsReader &stats, PlanUsageFetcher &fetcher, QSettings *settings = nullptr,
                 QWidget *parent = nullptr);
 

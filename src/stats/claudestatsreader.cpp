@@ -11,7 +11,6 @@
 #include <QThreadPool>
 
 #include <algorithm>
-
 #include <atomic>
 
 namespace {

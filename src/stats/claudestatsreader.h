@@ -11,9 +11,10 @@
 
 struct StatsSnapshot;
 
-// Publishes the running sessions and the token figures of the most recently active one, read
-// from Claude Code's data directory at construction, within a second of a change to the
-// sessions folder or the shown session's files, and every 60 seconds in any case. Both
+// Publishes the running sessions and the token figures of the most recently active one (or of
+// the pinned one while it runs), read from Claude Code's data directory at construction, within
+// a second of a change to the sessions folder or the shown session's files, and every 60 seconds
+// in any case. Both
 // properties are assigned on the main thread, activeSessions first, on every cycle, and each
 // assignment emits its change signal whether or not the value changed.
 class ClaudeStatsReader : public QObject
