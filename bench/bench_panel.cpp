@@ -94,7 +94,7 @@ std::optional<PanelArea> areaNamed(const QByteArray &name)
         {"main", PanelArea::main},         {"small", PanelArea::small},     {"quotas", PanelArea::quotas},
         {"session", PanelArea::session},   {"active", PanelArea::active},   {"error", PanelArea::error},
         {"fivehour", PanelArea::fiveHour}, {"sevenday", PanelArea::sevenDay}, {"k1", PanelArea::k1},
-        {"k2", PanelArea::k2},             {"op", PanelArea::op}};
+        {"k2", PanelArea::k2},             {"op", PanelArea::op},             {"project", PanelArea::project}};
     for (const auto &[text, area] : areas)
         if (name == text)
             return area;
@@ -245,6 +245,7 @@ int benchRender(int argc, char **argv)
     qint64 reportAgeMinutes = 0;
     std::optional<PlanFailure> failure;
     bool fetching = false;
+    bool pinned = false;
     for (int i = first; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
         if (std::strcmp(argv[i], "--report-age") == 0 && hasValue) {
@@ -254,6 +255,8 @@ int benchRender(int argc, char **argv)
                 return renderUsage("unknown failure reason");
         } else if (std::strcmp(argv[i], "--fetching") == 0) {
             fetching = true;
+        } else if (std::strcmp(argv[i], "--pinned") == 0) {
+            pinned = true;
         } else if (std::strcmp(argv[i], "--mode") == 0 && hasValue) {
             const QByteArray mode = argv[++i];
             if (mode != "session" && mode != "plan")
@@ -298,6 +301,8 @@ int benchRender(int argc, char **argv)
         inputs.planUsage->fetchedAt = now.addSecs(-60 * reportAgeMinutes);
     }
     inputs.isFetching = fetching;
+    if (pinned)
+        inputs.pinnedSessionId = inputs.sessionStats.sessionId;
     if (failure) {
         inputs.lastFailure = failure;
         inputs.lastError = failure->code();

@@ -24,7 +24,7 @@ constexpr Command commands[] = {
     {"panel", benchPanel, "panel"},
     {"idle", benchIdle, "idle SECONDS"},
     {"render", benchRender, "render HOME OUT.png|--tooltip AREA [--mode session|plan] [--weekly] [--dpr N] [--report FILE] "
-                          "[--report-age MINUTES] [--failure REASON[:DETAIL]] [--fetching]"},
+                          "[--report-age MINUTES] [--failure REASON[:DETAIL]] [--fetching] [--pinned]"},
 };
 
 int usage()

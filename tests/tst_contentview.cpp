@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <QHelpEvent>
+#include <QMenu>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -65,6 +67,8 @@ private slots:
     void keysFetch();
     void failureIsExplained();
     void shortClickLeavesTheWindowInPlace();
+    void pinFollowsClicksAndEnds();
+    void sizeScalesTheWholePanel();
 };
 
 void TestContentView::controls_data()
@@ -197,6 +201,96 @@ void TestContentView::shortClickLeavesTheWindowInPlace()
     QTest::mouseRelease(window.contentView(), Qt::LeftButton, {}, nudged);
     QTest::qWait(0);
     QCOMPARE(window.pos(), start);
+}
+
+// ACTIVE, S and the project name step the pin through the live sessions and back to the latest;
+// the pin ends with its session.
+void TestContentView::pinFollowsClicksAndEnds()
+{
+    Fixture fixture(false);
+    ContentView &view = *fixture.view;
+    const QString claudeDir = fixture.home.filePath(u".claude"_s);
+    const qint64 pid = QCoreApplication::applicationPid();
+    for (int i : {1, 2}) {
+        QDir().mkpath(claudeDir + u"/sessions"_s);
+        QFile record(claudeDir + u"/sessions/%1.json"_s.arg(i));
+        QVERIFY(record.open(QIODevice::WriteOnly));
+        record.write(QByteArray(R"({"pid":)") + QByteArray::number(pid) + R"(,"sessionId":"s)" + QByteArray::number(i)
+                     + R"(","cwd":"/home/ana/p)" + QByteArray::number(i) + R"(","startedAt":)"
+                     + QByteArray::number(1767000000000 + i) + "}");
+    }
+    fixture.reader->refresh();
+    QTRY_COMPARE(fixture.reader->activeSessions().size(), 2);
+    ClaudeStatsReader &reader = *fixture.reader;
+
+    view.click(PanelClick::active);
+    QCOMPARE(reader.pinnedSession(), u"s1"_s);
+    QTRY_VERIFY(view.content().projectPinned && view.content().projectName == u"p1"_s);
+    QVERIFY(view.keyButton(PanelClick::active)->isChecked());
+    QTest::keyClick(&view, Qt::Key_S);
+    QCOMPARE(reader.pinnedSession(), u"s2"_s);
+    QTRY_COMPARE(view.content().projectName, u"p2"_s);
+    const QPoint projectName = view.layout().projectName.center().toPoint();
+    QTest::mouseClick(&view, Qt::LeftButton, {}, projectName);
+    QCOMPARE(reader.pinnedSession(), QString()); // after the last one: the latest again
+    view.clickK2();
+    QTest::mouseClick(&view, Qt::LeftButton, {}, projectName); // blank in plan mode: not a key
+    QCOMPARE(reader.pinnedSession(), QString());
+
+    QTest::keyClick(&view, Qt::Key_S);
+    QCOMPARE(reader.pinnedSession(), u"s1"_s);
+    QVERIFY(QFile::remove(claudeDir + u"/sessions/1.json"_s));
+    reader.refresh();
+    QTRY_COMPARE(reader.pinnedSession(), QString());
+}
+
+// A size from the menu or the keys scales window, painting, keys and tooltip anchors, and is
+// remembered; the position is not.
+void TestContentView::sizeScalesTheWholePanel()
+{
+    Fixture fixture(false);
+    QTemporaryDir configDir;
+    QSettings settings(configDir.filePath(u"glimmerox.conf"_s), QSettings::IniFormat);
+    {
+        PanelWindow window(*fixture.reader, *fixture.fetcher, &settings);
+        QCOMPARE(window.size(), QSize(650, 185));
+        const QList<QAction *> sizes = window.sizeMenu()->actions();
+        QCOMPARE(sizes.first()->text(), u"100 %"_s);
+        sizes.at(2)->trigger(); // 150 %
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.size(), QSize(975, 278));
+        ContentView &view = *window.contentView();
+        QCOMPARE(view.size(), window.size());
+        const QRectF k2 = view.layout().key(Key::k2).cap;
+        QCOMPARE(view.keyButton(PanelClick::k2)->geometry(),
+                 QRectF(k2.topLeft() * 1.5, k2.size() * 1.5).toAlignedRect());
+        QTest::mouseClick(&view, Qt::LeftButton, {}, (k2.center() * 1.5).toPoint());
+        QCOMPARE(view.mode(), DisplayMode::plan);
+        // The focus ring shows on the lit red key: pale pixels along its top edge.
+        PanelKeyButton &lit = *view.keyButton(PanelClick::k2);
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        lit.setFocus(Qt::TabFocusReason);
+        QVERIFY(lit.hasFocus());
+        const QImage shot = view.grab().toImage();
+        QCOMPARE(shot.size(), QSize(975, 278) * shot.devicePixelRatio());
+        int pale = 0;
+        for (int x = lit.geometry().left(); x <= lit.geometry().right(); ++x)
+            pale += qGray(shot.pixel(x, lit.geometry().top() + 1)) > 180;
+        QVERIFY(pale > lit.width() / 4);
+
+        QTest::keyClick(&window, Qt::Key_Minus, Qt::ControlModifier);
+        QCOMPARE(window.sizePercent(), 125);
+        for (int i = 0; i < 4; ++i)
+            QTest::keyClick(&window, Qt::Key_Equal, Qt::ControlModifier);
+        QCOMPARE(window.sizePercent(), 200); // the largest stays the largest
+        window.smallerAction()->trigger();
+    }
+    QCOMPARE(settings.value(u"panel/sizePercent"_s).toInt(), 150);
+    PanelWindow again(*fixture.reader, *fixture.fetcher, &settings);
+    QCOMPARE(again.size(), QSize(975, 278));
+    QVERIFY(again.sizeMenu()->actions().at(2)->isChecked());
 }
 
 QTEST_MAIN(TestContentView)

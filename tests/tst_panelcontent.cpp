@@ -1,3 +1,4 @@
+#include "displaytext.h"
 #include "panelcontent.h"
 #include "paneltooltip.h"
 
@@ -39,7 +40,8 @@ QString describe(const PanelContent &c)
     const QString main = (c.mainKind == MainStripKind::number ? u"#%1"_s.arg(c.mainValue) : c.mainText)
         + (c.mainDimmed ? u" dimmed"_s : QString());
     const QString small = c.smallValue + c.smallSuffix + (c.smallDimmed ? u" dimmed"_s : QString());
-    return QStringList{main, captions, small, c.smallCaption, lit.join(u' '), c.projectName}.join(u" | "_s);
+    const QString project = c.projectName + (c.projectPinned ? u" (pinned)"_s : QString());
+    return QStringList{main, captions, small, c.smallCaption, lit.join(u' '), project}.join(u" | "_s);
 }
 
 // A report with the 5-hour window at fiveHour % resetting in fiveHourIn seconds, the 7-day one
@@ -64,10 +66,11 @@ struct Inputs
         in.sessionStats = {total, context, output, 200000, u"id-1"_s, u"/home/ana/glimmerox"_s, u"claude-opus-4-6"_s, {}, 1};
         return *this;
     }
+    // Live sessions id-1, id-2, ... in projects p1, p2, ..., each started a second after the one before.
     Inputs &sessions(int count)
     {
         for (int i = 0; i < count; ++i)
-            in.activeSessions.append({100 + i, u"id-%1"_s.arg(i + 1), u"/home/ana/p%1"_s.arg(i + 1), now, 10 * i, {}});
+            in.activeSessions.append({100 + i, u"id-%1"_s.arg(i + 1), u"/home/ana/p%1"_s.arg(i + 1), now.addSecs(i), 10 * i, {}});
         return *this;
     }
     // The sessions and the shown one in data directories .claude and .claude-1, .claude-2, ...
@@ -77,6 +80,14 @@ struct Inputs
         in.sessionStats.dataDirectoryCount = 2;
         for (int i = 0; i < in.activeSessions.size(); ++i)
             in.activeSessions[i].claudeDir = QDir::homePath() + (i ? u"/.claude-%1"_s.arg(i) : u"/.claude"_s);
+        return *this;
+    }
+    Inputs &pinned(const QString &sessionId) { return in.pinnedSessionId = sessionId, *this; }
+    Inputs &blinkOff() { return in.blinkOn = false, *this; }
+    Inputs &project(const QString &cwd, const QString &model = {})
+    {
+        in.sessionStats.cwd = cwd;
+        in.sessionStats.model = model;
         return *this;
     }
     Inputs &plan(const PlanUsage &usage) { return in.planUsage = usage, *this; }
@@ -112,6 +123,10 @@ private slots:
     void tooltips();
     void pace_data();
     void pace();
+    void pinOrder_data();
+    void pinOrder();
+    void displayText_data();
+    void displayText();
 };
 
 void TestPanelContent::content_data()
@@ -122,20 +137,38 @@ void TestPanelContent::content_data()
     const qint64 max = std::numeric_limits<qint64>::max();
     PlanUsage scoped = report(42);
     scoped.weeklyScope = u"Opus"_s;
+    PlanUsage idle = report(0);
+    idle.fiveHourResetsAt.reset(); // the service's idle window: no use, so no reset time
 
-    QTest::addRow("fresh launch") << PanelInputs(session) << u"#0 | CTX | 0% | CONTEXT  WIN % | SESSION K1 | "_s;
-    QTest::addRow("context plus output, with the project") << PanelInputs(Inputs(session).tokens(150000, 2500, 9))
+    QTest::addRow("fresh launch, no session: small display dark, not 0 %%")
+        << PanelInputs(session) << u"#0 | CTX | ---% | CONTEXT  WIN % | SESSION K1 | "_s;
+    QTest::addRow("context plus output, with the project") << PanelInputs(Inputs(session).sessions(1).tokens(150000, 2500, 9))
                                                            << u"#152500 | CTX | 76% | CONTEXT  WIN % | SESSION K1 | glimmerox"_s;
-    QTest::addRow("eight nines still shown as they are") << PanelInputs(Inputs(sessionTotal).tokens(1, 1, 99999999))
+    QTest::addRow("eight nines still shown as they are") << PanelInputs(Inputs(sessionTotal).sessions(1).tokens(1, 1, 99999999))
                                                          << u"#99999999 | TOTAL | 0% | CONTEXT  WIN % | SESSION K1 OP | glimmerox"_s;
-    QTest::addRow("past eight digits: thousands") << PanelInputs(Inputs(sessionTotal).tokens(1, 1, 123456789))
+    QTest::addRow("past eight digits: thousands") << PanelInputs(Inputs(sessionTotal).sessions(1).tokens(1, 1, 123456789))
                                                   << u"#123456 | TOTAL \u00D71000 | 0% | CONTEXT  WIN % | SESSION K1 OP | glimmerox"_s;
-    QTest::addRow("token sum saturates") << PanelInputs(Inputs(session).tokens(max, 1, 0))
+    QTest::addRow("token sum saturates") << PanelInputs(Inputs(session).sessions(1).tokens(max, 1, 0))
                                          << u"#%1 | CTX \u00D71000 | 100% | CONTEXT  WIN % | SESSION K1 | glimmerox"_s.arg(max / 1000);
     QTest::addRow("two sessions light ACTIVE") << PanelInputs(Inputs(session).sessions(2))
                                                << u"#0 | CTX | 0% | CONTEXT  WIN % | SESSION ACTIVE K1 | "_s;
+    QTest::addRow("the pinned session is marked") << PanelInputs(Inputs(session).sessions(2).tokens(1, 1, 2).pinned(u"id-1"_s))
+                                                  << u"#2 | CTX | 0% | CONTEXT  WIN % | SESSION ACTIVE K1 | glimmerox (pinned)"_s;
+    QTest::addRow("a pin not yet shown marks nothing")
+        << PanelInputs(Inputs(session).sessions(2).tokens(1, 1, 2).pinned(u"id-2"_s))
+        << u"#2 | CTX | 0% | CONTEXT  WIN % | SESSION ACTIVE K1 | glimmerox"_s;
+    QTest::addRow("a folder name cannot break the line or turn the text")
+        << PanelInputs(Inputs(session).sessions(1).tokens(1, 1, 2).project(u"/home/ana/ev\nil\u202Etxt.exe"_s))
+        << u"#2 | CTX | 0% | CONTEXT  WIN % | SESSION K1 | eviltxt.exe"_s;
     QTest::addRow("error in session mode lights ERROR only") << PanelInputs(Inputs(session).failed())
-                                                             << u"#0 | CTX | 0% | CONTEXT  WIN % | SESSION ERROR K1 | "_s;
+                                                             << u"#0 | CTX | ---% | CONTEXT  WIN % | SESSION ERROR K1 | "_s;
+    QTest::addRow("session, a fetch from F5 blinks 5-HOUR") << PanelInputs(Inputs(session).fetching())
+                                                            << u"#0 | CTX | ---% | CONTEXT  WIN % | SESSION 5-HOUR K1 | "_s;
+    QTest::addRow("plan, a fetch blinks the shown window's LED")
+        << PanelInputs(Inputs(sevenDay).plan(report(42)).fetching().blinkOff())
+        << u"03 04 05 | DHM | 10% | WEEKLY | QUOTAS K2 OP | "_s;
+    QTest::addRow("plan, idle window is dark, unlike the zeros before any fetch")
+        << PanelInputs(Inputs(fiveHour).plan(idle)) << u"__ __ __ | DHM | 0% | SESSION | QUOTAS 5-HOUR K2 | "_s;
     QTest::addRow("plan, two sessions leave ACTIVE dark") << PanelInputs(Inputs(fiveHour).sessions(2).tokens(1, 1, 2))
                                                           << u"00 00 00 | DHM | ---% | SESSION | QUOTAS 5-HOUR K2 | "_s;
     QTest::addRow("plan, no report, fetching") << PanelInputs(Inputs(fiveHour).fetching())
@@ -194,6 +227,19 @@ void TestPanelContent::tooltips_data()
         << QStringList{u"p1 (~/.claude): 0 % context (shown)"_s, u"p2 (~/.claude-1): 10 % context"_s};
     QTest::addRow("7-DAY key: use and pace")
         << PanelInputs(withReport) << PanelArea::sevenDay << QStringList{u"key 7"_s, u"10 % used"_s, u"lasts until reset"_s};
+    QTest::addRow("7-DAY key in session mode: what it does there")
+        << PanelInputs(session) << PanelArea::sevenDay << QStringList{u"show the session's total tokens"_s};
+    QTest::addRow("active: ten sessions at most, the pinned one marked")
+        << PanelInputs(Inputs(session).sessions(12).tokens(1, 1, 2).pinned(u"id-1"_s)) << PanelArea::active
+        << QStringList{u"12 Claude Code sessions"_s, u"p1: 0 % context (shown, pinned)"_s, u"p10: 90 % context"_s,
+                       u"\u2026 and 2 more"_s, u"Pinned"_s};
+    QTest::addRow("main: a 1 MiB model name is cut")
+        << PanelInputs(Inputs(session).sessions(1).tokens(1, 1, 2).project(u"/a/b"_s, QString(1 << 20, u'm')))
+        << PanelArea::main << QStringList{u"b \u00B7 "_s + QString(63, u'm') + u"\u2026\n"_s};
+    QTest::addRow("main: fetching says so") << PanelInputs(Inputs(withReport).fetching()) << PanelArea::main
+                                            << QStringList{u"Fetching\u2026"_s};
+    QTest::addRow("5-HOUR key: fetching says so") << PanelInputs(Inputs(withReport).fetching()) << PanelArea::fiveHour
+                                                  << QStringList{u"key 5"_s, u"Fetching\u2026"_s};
 
     const struct { const char *name; Inputs inputs; QString words; } failures[] = {
         {"no login", Inputs(fiveHour).failed(R::noToken), u"No Claude Code login found in ~/.claude/.credentials.json"_s},
@@ -225,6 +271,7 @@ void TestPanelContent::tooltips()
     const QString text = panelTooltip(inputs, area);
     for (const QString &part : says)
         QVERIFY2(text.contains(part), qPrintable(text));
+    QVERIFY2(!text.contains(u"p11:"_s), "the ACTIVE list stops after ten sessions");
 }
 
 void TestPanelContent::pace_data()
@@ -248,6 +295,50 @@ void TestPanelContent::pace()
     QFETCH(qint64, window);
     QFETCH(QString, pace);
     QCOMPARE(paceText(utilization, now.addSecs(resetIn), window, now), pace);
+}
+
+// Each click pins the next live session, oldest first, then goes back to following the latest.
+void TestPanelContent::pinOrder_data()
+{
+    QTest::addColumn<PanelInputs>("inputs");
+    QTest::addColumn<QString>("next");
+    Inputs three = Inputs(session).sessions(3);
+    std::swap(three.in.activeSessions[0], three.in.activeSessions[2]); // listed newest first
+    QTest::addRow("following: the oldest") << PanelInputs(three) << u"id-1"_s;
+    QTest::addRow("pinned: the next by start") << PanelInputs(Inputs(three).pinned(u"id-1"_s)) << u"id-2"_s;
+    QTest::addRow("after the last: following again") << PanelInputs(Inputs(three).pinned(u"id-3"_s)) << QString();
+    QTest::addRow("a pin whose session ended: the oldest") << PanelInputs(Inputs(three).pinned(u"gone"_s)) << u"id-1"_s;
+    QTest::addRow("no session: following") << PanelInputs(session) << QString();
+}
+
+void TestPanelContent::pinOrder()
+{
+    QFETCH(PanelInputs, inputs);
+    QFETCH(QString, next);
+    QCOMPARE(nextPinnedSession(inputs.activeSessions, inputs.pinnedSessionId), next);
+}
+
+void TestPanelContent::displayText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+    const QString family = u"\U0001F468\u200D\U0001F469\u200D\U0001F467"_s; // one character of five code points
+    QTest::addRow("controls, overrides and isolates go")
+        << u"a\tb\nc\u0000d\u202Ee\u2067f\u2069g\u200Fh\u0085i"_s << u"abcdefghi"_s;
+    QTest::addRow("64 characters stay") << QString(64, u'x') << QString(64, u'x');
+    QTest::addRow("65 are cut to 63 and an ellipsis") << QString(65, u'x') << QString(63, u'x') + u"\u2026"_s;
+    QTest::addRow("a cut never splits a character")
+        << QString(62, u'x') + family + u"e\u0301"_s + u"z"_s << QString(62, u'x') + family + u"\u2026"_s;
+    QTest::addRow("joiners and accents stay") << family + u"e\u0301"_s << family + u"e\u0301"_s;
+    QTest::addRow("nothing but controls") << u"\r\n\u202E"_s << QString();
+    QTest::addRow("1 MiB of controls before a name") << QString(1 << 20, u'\n') + u"name"_s << u"\u2026"_s;
+}
+
+void TestPanelContent::displayText()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    QCOMPARE(sanitizedDisplayText(text), shown);
 }
 
 QTEST_APPLESS_MAIN(TestPanelContent)

@@ -3,8 +3,11 @@
 #include "panellayout.h"
 #include "panelpainter.h"
 
+#include <QFontMetricsF>
 #include <QImage>
 #include <QTest>
+
+#include <cmath>
 
 namespace {
 
@@ -49,7 +52,31 @@ int litPixels(const QImage &image, const QRectF &design)
     return count;
 }
 
+// WCAG 2 relative luminance and contrast ratio; a translucent ink is first laid over its ground.
+double luminance(const QColor &color)
+{
+    const auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
+}
+
+double contrast(const QColor &ink, const QColor &ground)
+{
+    const float a = ink.alphaF();
+    const QColor laid = QColor::fromRgbF(ink.redF() * a + ground.redF() * (1 - a), ink.greenF() * a + ground.greenF() * (1 - a),
+                                         ink.blueF() * a + ground.blueF() * (1 - a));
+    const double l1 = luminance(laid), l2 = luminance(ground);
+    return (std::max(l1, l2) + 0.05) / (std::min(l1, l2) + 0.05);
+}
+
+// Where a text drawn centred in a box actually lies.
+QRectF centredText(const QFont &font, const QRectF &box, const QString &text)
+{
+    return QFontMetricsF(font).boundingRect(box, Qt::AlignCenter, text);
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(Palette::Lettering)
 
 class TestPanelRender : public QObject
 {
@@ -59,6 +86,8 @@ private slots:
     void initTestCase() { m_layout = PanelLayout::compute(PanelFonts::system()); }
     void geometry_data();
     void geometry();
+    void contrast_data();
+    void contrast();
     void elements_data();
     void elements();
     void cachedLayers();
@@ -98,8 +127,58 @@ void TestPanelRender::geometry()
     }
     QVERIFY(layout.smallWindow.contains(layout.smallStrip.united(layout.suffix)));
 
-    for (int area = 0; area <= int(PanelArea::op); ++area)
+    for (int area = 0; area <= int(PanelArea::project); ++area)
         QCOMPARE(layout.areaAt(layout.areaRect(PanelArea(area)).center()), std::optional(PanelArea(area)));
+}
+
+// Every lettering reaches its contrast at ratio 1 against what lies behind it, and lies on it.
+void TestPanelRender::contrast_data()
+{
+    using L = Palette::Lettering;
+    QTest::addColumn<L>("lettering");
+    QTest::addColumn<QList<QRectF>>("texts");
+    QTest::addColumn<QRectF>("ground");
+    QTest::addColumn<double>("minimum");
+    const PanelLayout &l = m_layout;
+    QList<QRectF> legends;
+    for (const LedGeometry &led : l.leds)
+        legends << led.legend;
+    const QList<QRectF> planCaptions(l.planCaptions.cbegin(), l.planCaptions.cend());
+    const auto keyText = [&](Key key) {
+        return centredText(key == Key::op ? l.fonts.opKey : l.fonts.modeKey, l.key(key).cap, keyLabel(key));
+    };
+    const QList<QRectF> keys{keyText(Key::k1), keyText(Key::k2), keyText(Key::op)};
+    const QRectF keysGround = l.key(Key::k1).cap.united(l.key(Key::k2).cap).united(l.key(Key::op).cap);
+
+    QTest::addRow("LED legends, lit") << L::ledLegendLit << legends << l.ledPlate << 4.5;
+    QTest::addRow("LED legends, unlit") << L::ledLegendUnlit << legends << l.ledPlate << 3.0;
+    QTest::addRow("session caption") << L::caption
+        << QList{centredText(l.fonts.sessionCaption, l.sessionCaption, u"CONTEXT WINDOW TOKENS - MESSAGES \u00D71000"_qs)}
+        << l.captionPlate << 4.5;
+    QTest::addRow("plan captions") << L::caption << planCaptions << l.captionPlate << 4.5;
+    QTest::addRow("small caption") << L::smallCaption
+        << QList{centredText(l.fonts.smallCaption, l.smallCaption, u"7-DAY \u00B7 OPUS"_qs),
+                 centredText(l.fonts.smallCaption, l.smallCaption, u"CONTEXT  WIN %"_qs)}
+        << l.smallCaptionPlate << 4.5;
+    QTest::addRow("keys, lit") << L::keyLit << keys << keysGround << 4.5;
+    QTest::addRow("keys, unlit") << L::keyUnlit << keys << keysGround << 4.5;
+    QTest::addRow("project name") << L::projectName << QList{l.projectName} << l.projectName << 4.5;
+    QTest::addRow("nameplate") << L::nameplate << QList{centredText(l.fonts.nameplate, l.nameplate, u"GLIMMEROX"_qs)}
+                               << l.rightSection << 4.5;
+    QTest::addRow("per cent sign") << L::suffix << QList{l.suffix} << l.smallWindow << 4.5;
+}
+
+void TestPanelRender::contrast()
+{
+    QFETCH(Palette::Lettering, lettering);
+    QFETCH(QList<QRectF>, texts);
+    QFETCH(QRectF, ground);
+    QFETCH(double, minimum);
+    const Palette::Ink ink = Palette::ink(lettering);
+    const double ratio = ::contrast(ink.ink, ink.ground);
+    QVERIFY2(ratio >= minimum, qPrintable(QString::number(ratio, 'f', 2)));
+    for (const QRectF &text : texts)
+        QVERIFY2(ground.contains(text), qPrintable(u"%1,%2 %3x%4"_qs.arg(text.x()).arg(text.y()).arg(text.width()).arg(text.height())));
 }
 
 void TestPanelRender::elements_data()
@@ -129,7 +208,13 @@ void TestPanelRender::elements()
         QVERIFY(near(pixelAt(m_layout.leds[i].lamp.center()), content.leds[i] ? Palette::ledRed : Palette::ledDim));
     for (int i = 0; i < keyCount; ++i) // beside the legend, inside the rim
         QVERIFY(near(pixelAt(m_layout.keys[i].cap.center() - QPointF(m_layout.keys[i].cap.width() / 2 - 4, 0)),
-                     content.keys[i] ? Palette::ledRed : Palette::grey(0.18f)));
+                     content.keys[i] ? Palette::ledRed : Palette::keyCap));
+    // Lettering lies on plates of the colour its contrast was worked out against.
+    const qreal ledGap = (m_layout.led(Led::active).item.right() + m_layout.led(Led::error).item.left()) / 2;
+    for (const QPointF blank : {QPointF(ledGap, m_layout.ledPlate.center().y()),
+                                QPointF(m_layout.captionPlate.left() + 3, m_layout.captionPlate.center().y()),
+                                QPointF(m_layout.smallCaptionPlate.left() + 3, m_layout.smallCaptionPlate.center().y())})
+        QVERIFY(near(pixelAt(blank), Palette::plate));
     const int mainLit = litPixels(image, m_layout.mainStrip(8));
     QVERIFY(plan ? mainLit * 4 < litPixels(renderPanel(m_layout, sessionState(), dpr, cache), m_layout.mainStrip(8))
                  : mainLit > 0);

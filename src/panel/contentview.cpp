@@ -23,8 +23,9 @@ struct KeyDescription
 
 // Tab order follows the panel's reading order: the LED keys above, then K1, K2 and OP.
 constexpr KeyDescription keyDescriptions[] = {
-    {PanelClick::fiveHour, u"5-HOUR", u"Show the 5-hour quota window. Keyboard: 5."},
-    {PanelClick::sevenDay, u"7-DAY", u"Show the 7-day quota window. Keyboard: 7."},
+    {PanelClick::active, u"ACTIVE", u"Pin the next running session; after the last one, follow the latest again. Keyboard: S."},
+    {PanelClick::fiveHour, u"5-HOUR", u"Plan mode: show the 5-hour quota window. Session mode: show the last call's tokens. Keyboard: 5."},
+    {PanelClick::sevenDay, u"7-DAY", u"Plan mode: show the 7-day quota window. Session mode: show the session's total tokens. Keyboard: 7."},
     {PanelClick::k1, u"K1", u"Session mode: the current Claude Code session's tokens. Keyboard: 1."},
     {PanelClick::k2, u"K2", u"Plan mode: the plan's quotas; fetches a fresh report. Keyboard: 2; F5 fetches again."},
     {PanelClick::op, u"OP", u"Alternate view: total tokens, or the 7-day window. Keyboard: O."},
@@ -38,13 +39,17 @@ QRectF clickRect(const PanelLayout &layout, PanelClick click)
     case PanelClick::op: return layout.key(Key::op).cap;
     case PanelClick::fiveHour: return layout.led(Led::fiveHour).item;
     case PanelClick::sevenDay: return layout.led(Led::sevenDay).item;
+    case PanelClick::active: return layout.led(Led::active).item;
+    case PanelClick::project: return layout.projectName;
     }
     return {};
 }
 
-bool isLit(const PanelContent &content, PanelClick click)
+bool isChecked(const PanelContent &content, PanelClick click)
 {
     switch (click) {
+    case PanelClick::active:
+    case PanelClick::project: return content.projectPinned;
     case PanelClick::k1: return content.keyLit(Key::k1);
     case PanelClick::k2: return content.keyLit(Key::k2);
     case PanelClick::op: return content.keyLit(Key::op);
@@ -62,6 +67,7 @@ std::optional<PanelClick> clickForKey(int key)
     case Qt::Key_O: return PanelClick::op;
     case Qt::Key_5: return PanelClick::fiveHour;
     case Qt::Key_7: return PanelClick::sevenDay;
+    case Qt::Key_S: return PanelClick::active;
     default: return std::nullopt;
     }
 }
@@ -81,10 +87,14 @@ void PanelKeyButton::paintEvent(QPaintEvent *)
 {
     if (!hasFocus())
         return;
+    // Two rings, pale over dark, so the focus shows on a lit red key as well as on an unlit one;
+    // both on whole pixels, so neither is blurred into the other at ratio 1.
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(Palette::withOpacity(Palette::ledRed, 0.8f), 1, Qt::DotLine));
-    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 2, 2);
+    painter.setPen(QPen(Palette::withOpacity(Qt::black, 0.8f), 2));
+    painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 2, 2);
+    painter.setPen(QPen(Palette::engraving, 1, Qt::DashLine));
+    painter.drawRoundedRect(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5), 2, 2);
 }
 
 ContentView::ContentView(ClaudeStatsReader &stats, PlanUsageFetcher &fetcher, QWidget *parent)
@@ -107,17 +117,28 @@ ContentView::ContentView(ClaudeStatsReader &stats, PlanUsageFetcher &fetcher, QW
         button->setAccessibleDescription(QString::fromUtf16(key.description));
         const PanelClick which = key.click;
         connect(button, &QAbstractButton::clicked, this, [this, which] { click(which); });
-        button->setGeometry(toWidget(clickRect(m_layout, which))); // the panel's size is fixed
         m_buttons[static_cast<int>(which)] = button;
     }
+    placeButtons();
+
+    m_blink.setInterval(400);
+    connect(&m_blink, &QTimer::timeout, this, [this] {
+        m_blinkOn = !m_blinkOn;
+        update();
+    });
 
     const auto repaint = [this] { refresh(); };
     connect(&stats, &ClaudeStatsReader::sessionStatsChanged, this, repaint);
     connect(&stats, &ClaudeStatsReader::activeSessionsChanged, this, repaint);
     connect(&fetcher, &PlanUsageFetcher::planUsageChanged, this, repaint);
-    connect(&fetcher, &PlanUsageFetcher::isFetchingChanged, this, repaint);
+    connect(&stats, &ClaudeStatsReader::pinnedSessionChanged, this, repaint);
+    connect(&fetcher, &PlanUsageFetcher::isFetchingChanged, this, [this] {
+        followFetching();
+        refresh();
+    });
     connect(&fetcher, &PlanUsageFetcher::lastErrorChanged, this, repaint);
     connect(&fetcher, &PlanUsageFetcher::ticked, this, [this] { update(); });
+    followFetching();
     refresh();
 }
 
@@ -134,7 +155,33 @@ PanelInputs ContentView::inputs() const
     inputs.credentialLocation = m_fetcher.credentialLocation();
     inputs.nextFetchAt = m_fetcher.nextFetchAt();
     inputs.now = m_clock();
+    inputs.pinnedSessionId = m_stats.pinnedSession();
+    inputs.blinkOn = m_blinkOn;
     return inputs;
+}
+
+void ContentView::followFetching()
+{
+    m_blinkOn = true;
+    if (m_fetcher.isFetching())
+        m_blink.start();
+    else
+        m_blink.stop();
+}
+
+void ContentView::setScale(qreal scale)
+{
+    Q_ASSERT(scale > 0);
+    m_scale = scale;
+    setFixedSize(sizeHint());
+    placeButtons();
+    update();
+}
+
+void ContentView::placeButtons()
+{
+    for (const KeyDescription &key : keyDescriptions)
+        m_buttons[static_cast<int>(key.click)]->setGeometry(toWidget(clickRect(m_layout, key.click)));
 }
 
 PanelContent ContentView::content() const
@@ -151,14 +198,28 @@ void ContentView::setClock(std::function<QDateTime()> clock)
 
 void ContentView::refresh()
 {
-    const PanelContent now = content();
+    // A blinking LED is no change of the key's state.
+    PanelInputs steady = inputs();
+    steady.isFetching = false;
+    const PanelContent now = computePanelContent(steady);
     for (const KeyDescription &key : keyDescriptions)
-        m_buttons[static_cast<int>(key.click)]->setChecked(isLit(now, key.click));
+        m_buttons[static_cast<int>(key.click)]->setChecked(isChecked(now, key.click));
     update();
+}
+
+void ContentView::pinNextSession()
+{
+    const QString next = nextPinnedSession(m_stats.activeSessions(), m_stats.pinnedSession());
+    qCDebug(lcPanel) << "pin" << (next.isEmpty() ? QStringLiteral("follows the latest session") : next);
+    m_stats.setPinnedSession(next);
 }
 
 void ContentView::click(PanelClick which)
 {
+    if (which == PanelClick::active || which == PanelClick::project) {
+        pinNextSession();
+        return;
+    }
     m_state = applyClick(m_state, which);
     qCDebug(lcPanel) << "key" << int(which) << "mode" << int(m_state.mode) << "alternate" << m_state.alternateView;
     refresh();
@@ -181,7 +242,7 @@ void ContentView::fetchNow()
 
 QSize ContentView::sizeHint() const
 {
-    return {int(PanelLayout::width), int(PanelLayout::height)};
+    return {qRound(PanelLayout::width * m_scale), qRound(PanelLayout::height * m_scale)};
 }
 
 QPointF ContentView::toDesign(QPointF widgetPoint) const
@@ -243,6 +304,9 @@ void ContentView::keyPressEvent(QKeyEvent *event)
 void ContentView::mousePressEvent(QMouseEvent *event)
 {
     m_pressed = event->button() == Qt::LeftButton ? m_layout.hit(toDesign(event->position())) : std::nullopt;
+    // The project name is a key only while it is printed; elsewhere the key row is body.
+    if (m_pressed == PanelClick::project && content().projectName.isEmpty())
+        m_pressed.reset();
     if (!m_pressed) {
         event->ignore(); // not a key: the window may start a move
         return;

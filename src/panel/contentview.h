@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QDateTime>
+#include <QTimer>
 #include <QWidget>
 
 #include <array>
@@ -49,10 +50,17 @@ public:
     PanelContent content() const;
     const PanelLayout &layout() const { return m_layout; }
     // The accessible button standing for a clickable element.
-    PanelKeyButton *keyButton(PanelClick which) const { return m_buttons[static_cast<int>(which)]; }
+    PanelKeyButton *keyButton(PanelClick which) const
+    {
+        return m_buttons[static_cast<int>(which == PanelClick::project ? PanelClick::active : which)];
+    }
 
     // The clock the countdowns are computed from; the system clock unless replaced.
     void setClock(std::function<QDateTime()> clock);
+
+    // How large the panel is drawn: 1 is 650 x 185; painting, hit areas and tooltips follow.
+    void setScale(qreal scale);
+    qreal scale() const { return m_scale; }
 
     // One operation per key, shared by mouse, keyboard, accessibility and tests.
     void clickK1();
@@ -60,6 +68,7 @@ public:
     void clickOP();
     void clickFiveHour();
     void clickSevenDay();
+    void pinNextSession(); // ACTIVE, the project name or S: the next live session, then the latest again
     void click(PanelClick which);
     void fetchNow(); // F5: asks for a fetch, the mode unchanged
 
@@ -77,6 +86,9 @@ private:
     QRect toWidget(const QRectF &designRect) const;
     // Brings the buttons' checked state in line with the content, then repaints.
     void refresh();
+    void placeButtons();
+    // Blinks the shown window's LED while a fetch runs.
+    void followFetching();
 
     ClaudeStatsReader &m_stats;
     PlanUsageFetcher &m_fetcher;
@@ -85,5 +97,9 @@ private:
     PanelPaintCache m_cache;
     std::function<QDateTime()> m_clock;
     std::optional<PanelClick> m_pressed;
-    std::array<PanelKeyButton *, 5> m_buttons{};
+    qreal m_scale = 1;
+    QTimer m_blink;
+    bool m_blinkOn = true;
+    // One per click but the project name, which shares the ACTIVE LED's.
+    std::array<PanelKeyButton *, 6> m_buttons{};
 };

@@ -1,15 +1,66 @@
 #include "displaytext.h"
 
+#include <QList>
+#include <QStringList>
+#include <QTextBoundaryFinder>
+
+#include <algorithm>
+
+namespace {
+
+constexpr qsizetype maxCharacters = 64;
+// No name worth showing needs more; a 1 MiB model name is not scanned to its end.
+constexpr qsizetype maxScanned = 4096;
+
+bool isUnwanted(char32_t code)
+{
+    switch (code) {
+    case 0x061C: // arabic letter mark
+    case 0x200E: // left-to-right mark
+    case 0x200F: // right-to-left mark
+    case 0x2028: // line separator
+    case 0x2029: // paragraph separator
+        return true;
+    default:
+        break;
+    }
+    if (code >= 0x202A && code <= 0x202E) // embeddings and overrides
+        return true;
+    if (code >= 0x2066 && code <= 0x2069) // isolates
+        return true;
+    return QChar::category(code) == QChar::Other_Control;
+}
+
+// The characters of one grapheme cluster that may be shown.
+QString shownPart(QStringView cluster)
+{
+    QString kept;
+    for (const char32_t code : cluster.toUcs4())
+        if (!isUnwanted(code))
+            kept += QString::fromUcs4(&code, 1);
+    return kept;
+}
+
+} // namespace
+
 QString sanitizedDisplayText(const QString &text)
 {
-    constexpr qsizetype maxLength = 64;
-    QString shown;
-    for (const QChar c : text) {
-        // Cc: control characters; Cf: format characters, the bidirectional overrides among them.
-        if (c.category() != QChar::Other_Control && c.category() != QChar::Other_Format)
-            shown.append(c);
+    const QString scanned = text.left(maxScanned);
+    QStringList clusters;
+    QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, scanned);
+    for (qsizetype start = 0; start < scanned.size() && clusters.size() <= maxCharacters;) {
+        qsizetype end = boundaries.toNextBoundary();
+        if (end <= start)
+            end = scanned.size();
+        const QString cluster = shownPart(QStringView(scanned).sliced(start, end - start));
+        if (!cluster.isEmpty())
+            clusters << cluster;
+        start = end;
     }
-    if (shown.size() > maxLength)
-        shown = shown.left(maxLength - 1) + QChar(0x2026);
-    return shown;
+    // More than fits, or more than was scanned: the last place shows that something was cut.
+    if (clusters.size() > maxCharacters || text.size() > maxScanned) {
+        clusters.resize(std::min(clusters.size(), maxCharacters - 1));
+        clusters << QStringLiteral("\u2026");
+    }
+    return clusters.join(QString());
 }

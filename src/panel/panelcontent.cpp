@@ -1,6 +1,10 @@
 #include "panelcontent.h"
 
+#include "displaytext.h"
+
 #include <QtNumeric>
+
+#include <algorithm>
 
 
 namespace {
@@ -9,11 +13,21 @@ const QString sessionLabel = QStringLiteral("CONTEXT WINDOW TOKENS - MESSAGES");
 const QString totalLabel = QStringLiteral("TOTAL CONVERSATION TOKENS");
 
 const QString planDashes = QStringLiteral("-- -- --");
+// Any character but a digit, "-" or a space is an unlit cell.
+const QString idleWindowText = QStringLiteral("__ __ __");
 
 QString mainText(const PanelInputs &in)
 {
-    if (in.planUsage)
-        return in.planUsage->hasWindows() ? in.planUsage->resetTimerString(in.state.alternateView, in.now) : planDashes;
+    if (in.planUsage) {
+        if (!in.planUsage->hasWindows())
+            return planDashes;
+        const auto &resetsAt = in.state.alternateView ? in.planUsage->weeklyResetsAt : in.planUsage->fiveHourResetsAt;
+        // An idle window has not started, so nothing counts down: its cells stay dark, unlike
+        // the zeros shown before the first fetch.
+        if (!resetsAt || !resetsAt->isValid())
+            return idleWindowText;
+        return in.planUsage->resetTimerString(in.state.alternateView, in.now);
+    }
     if (in.hasError())
         return planDashes;
     if (in.isFetching)
@@ -41,6 +55,9 @@ PanelState applyClick(PanelState state, PanelClick click)
     case PanelClick::sevenDay:
         state.alternateView = true;
         break;
+    case PanelClick::active:
+    case PanelClick::project:
+        break; // the pin belongs to the reader, not to the panel's state
     }
     return state;
 }
@@ -83,9 +100,11 @@ PanelContent computePanelContent(const PanelInputs &in)
             content.mainValue = value;
         }
         content.mainLabels = {label};
-        content.smallValue = QString::number(stats.contextPercent());
+        // Without a live session there is no context to fill: the display stays dark, not "0 %".
+        content.smallValue = in.activeSessions.isEmpty() ? QStringLiteral("---") : QString::number(stats.contextPercent());
         content.smallCaption = QStringLiteral("CONTEXT  WIN %");
-        content.projectName = projectName(stats.cwd);
+        content.projectName = sanitizedDisplayText(projectName(stats.cwd));
+        content.projectPinned = !in.pinnedSessionId.isEmpty() && in.pinnedSessionId == stats.sessionId;
     }
     content.smallSuffix = QStringLiteral("%");
 
@@ -95,6 +114,9 @@ PanelContent computePanelContent(const PanelInputs &in)
     content.leds[int(Led::error)] = in.hasError();
     content.leds[int(Led::fiveHour)] = plan && !weekly;
     content.leds[int(Led::sevenDay)] = plan && weekly;
+    // A fetch in progress: the LED of the window it will show blinks, in either mode.
+    if (in.isFetching)
+        content.leds[int(weekly ? Led::sevenDay : Led::fiveHour)] = in.blinkOn;
 
     content.keys[int(Key::k1)] = !plan;
     content.keys[int(Key::k2)] = plan;
@@ -123,4 +145,22 @@ QString keyLabel(Key key)
     case Key::op: return QStringLiteral("OP");
     }
     return {};
+}
+
+QList<ActiveSession> sessionsInPinOrder(QList<ActiveSession> sessions)
+{
+    std::stable_sort(sessions.begin(), sessions.end(), [](const ActiveSession &a, const ActiveSession &b) {
+        return std::tie(a.startedAt, a.sessionId) < std::tie(b.startedAt, b.sessionId);
+    });
+    return sessions;
+}
+
+QString nextPinnedSession(const QList<ActiveSession> &sessions, const QString &pinned)
+{
+    const QList<ActiveSession> order = sessionsInPinOrder(sessions);
+    const auto isPinned = [&](const ActiveSession &s) { return !pinned.isEmpty() && s.sessionId == pinned; };
+    const auto current = std::find_if(order.cbegin(), order.cend(), isPinned);
+    // Following the latest, or pinned to a session that ended: start from the first.
+    const auto next = current == order.cend() ? order.cbegin() : current + 1;
+    return next == order.cend() ? QString() : next->sessionId;
 }

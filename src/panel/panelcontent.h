@@ -23,11 +23,11 @@ inline constexpr int ledCount = 6;
 enum class Key { k1, k2, op };
 inline constexpr int keyCount = 3;
 
-// Everything a click can hit.
-enum class PanelClick { k1, k2, op, fiveHour, sevenDay };
+// Everything a click can hit. The ACTIVE LED and the project name both pin the next session.
+enum class PanelClick { k1, k2, op, fiveHour, sevenDay, active, project };
 
 // Everything that explains itself in a tooltip: the two displays, every LED and every key.
-enum class PanelArea { main, small, quotas, session, active, error, fiveHour, sevenDay, k1, k2, op };
+enum class PanelArea { main, small, quotas, session, active, error, fiveHour, sevenDay, k1, k2, op, project };
 
 // The panel's own state: the only two values the view keeps.
 struct PanelState
@@ -57,6 +57,10 @@ struct PanelInputs
     // When the fetcher tries next on its own.
     std::optional<QDateTime> nextFetchAt;
     QDateTime now;
+    // The session the user pinned; empty while the panel follows the latest one.
+    QString pinnedSessionId;
+    // While a fetch runs, the shown window's LED follows this phase, so it blinks.
+    bool blinkOn = true;
 
     bool hasError() const { return lastError.has_value(); }
 };
@@ -86,6 +90,8 @@ struct PanelContent
 
     // The shown session's project folder, printed small in the key row; empty in plan mode.
     QString projectName;
+    // The shown session is pinned: a pin mark goes beside its project name.
+    bool projectPinned = false;
 
     std::array<bool, ledCount> leds{};
     std::array<bool, keyCount> keys{};
@@ -98,6 +104,12 @@ struct PanelContent
 };
 
 PanelContent computePanelContent(const PanelInputs &inputs);
+
+// The order in which the pin visits the live sessions: the oldest first.
+QList<ActiveSession> sessionsInPinOrder(QList<ActiveSession> sessions);
+// The session the pin moves to from the one pinned now (empty: following the latest): the next
+// live one in pin order, and after the last one empty again, back to following the latest.
+QString nextPinnedSession(const QList<ActiveSession> &sessions, const QString &pinned);
 
 // The largest figure the eight-digit display shows as it is; past it the display shows thousands.
 inline constexpr qint64 mainDisplayLimit = 99'999'999;

@@ -16,6 +16,8 @@ constexpr qreal sidePadding = 14;
 constexpr qreal lampSize = 5;
 constexpr qreal lampGap = 3;
 constexpr qreal ledSpacing = 10;
+// How far a lettering plate reaches beyond the lettering on it.
+constexpr qreal plateMargin = 2;
 
 QSizeF textSize(const QFont &font, const QString &text)
 {
@@ -49,15 +51,16 @@ QFont PanelFonts::font(int size, QFont::Weight weight, qreal tracking)
 PanelFonts PanelFonts::system()
 {
     PanelFonts fonts;
-    fonts.ledLegend = font(7, QFont::Bold, 0.5);
-    fonts.sessionCaption = font(8, QFont::ExtraBold, 2);
+    // Nothing below 8 pixels: at ratio 1 smaller lettering does not survive antialiasing.
+    fonts.ledLegend = font(8, QFont::Bold, 0.5);
+    fonts.sessionCaption = font(9, QFont::ExtraBold, 2);
     fonts.planCaption = font(9, QFont::ExtraBold, 5);
-    fonts.modeKey = font(9, QFont::ExtraBold, 0);
+    fonts.modeKey = font(10, QFont::ExtraBold, 0);
     fonts.opKey = font(11, QFont::ExtraBold, 0);
     fonts.nameplate = font(18, QFont::Black, 3);
     fonts.suffix = font(14, QFont::ExtraBold, 0);
-    fonts.smallCaption = font(7, QFont::Bold, 1);
-    fonts.projectName = font(8, QFont::Bold, 1);
+    fonts.smallCaption = font(8, QFont::Bold, 1);
+    fonts.projectName = font(9, QFont::Bold, 0.5);
     return fonts;
 }
 
@@ -80,6 +83,10 @@ std::optional<PanelClick> PanelLayout::hit(QPointF point) const
         return PanelClick::fiveHour;
     if (led(Led::sevenDay).item.contains(point))
         return PanelClick::sevenDay;
+    if (led(Led::active).item.contains(point))
+        return PanelClick::active;
+    if (projectName.contains(point))
+        return PanelClick::project;
     return std::nullopt;
 }
 
@@ -97,13 +104,14 @@ QRectF PanelLayout::areaRect(PanelArea area) const
     case PanelArea::k1: return key(Key::k1).cap;
     case PanelArea::k2: return key(Key::k2).cap;
     case PanelArea::op: return key(Key::op).cap;
+    case PanelArea::project: return projectName;
     }
     return {};
 }
 
 std::optional<PanelArea> PanelLayout::areaAt(QPointF point) const
 {
-    for (int i = 0; i <= int(PanelArea::op); ++i) {
+    for (int i = 0; i <= int(PanelArea::project); ++i) {
         if (areaRect(PanelArea(i)).contains(point))
             return PanelArea(i);
     }
@@ -123,7 +131,8 @@ PanelLayout PanelLayout::compute(const PanelFonts &fonts)
     // Left section, top down: LED row, main window, caption line; the key row sits at the bottom.
     const qreal ledTextHeight = lineHeight(fonts.ledLegend);
     const qreal ledRowHeight = std::max(lampSize, ledTextHeight);
-    layout.ledRow = QRectF(sidePadding, 10, leftWidth - 2 * sidePadding, ledRowHeight);
+    layout.ledRow = QRectF(sidePadding, 9, leftWidth - 2 * sidePadding, ledRowHeight);
+    layout.ledPlate = layout.ledRow.adjusted(-4, -plateMargin, 4, plateMargin);
 
     // The LED row: three LEDs, a flexible gap, "ERROR", a flexible gap, the two LED keys.
     // Seven gaps of 10 between the eight items; the two flexible gaps share what is left.
@@ -147,8 +156,8 @@ PanelLayout PanelLayout::compute(const PanelFonts &fonts)
         x += itemWidths[i] + ledSpacing;
     }
 
-    layout.mainWindow = QRectF(sidePadding, layout.ledRow.bottom() + 6, leftWidth - 2 * sidePadding, 82);
-    const qreal captionTop = layout.mainWindow.bottom() + 4;
+    layout.mainWindow = QRectF(sidePadding, layout.ledPlate.bottom() + 5, leftWidth - 2 * sidePadding, 82);
+    const qreal captionTop = layout.mainWindow.bottom() + 4 + plateMargin;
     layout.sessionCaption = QRectF(0, captionTop, leftWidth, lineHeight(fonts.sessionCaption));
     layout.planCaptionLine = QRectF(0, captionTop, leftWidth, lineHeight(fonts.planCaption));
     // Three 64-wide captions 38 apart: each spans a digit pair of the eight-cell countdown.
@@ -158,6 +167,9 @@ PanelLayout PanelLayout::compute(const PanelFonts &fonts)
     for (int i = 0; i < 3; ++i)
         layout.planCaptions[i] = QRectF(captionsLeft + i * (captionWidth + captionGap), captionTop,
                                         captionWidth, layout.planCaptionLine.height());
+    const qreal captionHeight = std::max(layout.sessionCaption.height(), layout.planCaptionLine.height());
+    layout.captionPlate = QRectF(layout.mainWindow.left(), captionTop - plateMargin, layout.mainWindow.width(),
+                                 captionHeight + 2 * plateMargin);
 
     const qreal keyTop = height - 10 - 20;
     layout.keys[int(Key::k1)] = {QRectF(sidePadding, keyTop, 30, 20), 3};
@@ -175,11 +187,14 @@ PanelLayout PanelLayout::compute(const PanelFonts &fonts)
     layout.keys[int(Key::op)] = {QRectF(right.center().x() - opSize.width() / 2, opTop, opSize.width(), opSize.height()), 4};
 
     const qreal smallCaptionHeight = lineHeight(fonts.smallCaption);
-    const qreal middleHeight = 64 + 4 + smallCaptionHeight;
+    const qreal middleHeight = 64 + 4 + smallCaptionHeight + 2 * plateMargin;
     const qreal freeHeight = opTop - layout.nameplate.bottom() - middleHeight;
     const qreal smallTop = layout.nameplate.bottom() + freeHeight / 2;
     layout.smallWindow = QRectF(right.left() + 12, smallTop, right.width() - 24, 64);
-    layout.smallCaption = QRectF(right.left(), layout.smallWindow.bottom() + 4, right.width(), smallCaptionHeight);
+    layout.smallCaption = QRectF(right.left(), layout.smallWindow.bottom() + 4 + plateMargin, right.width(),
+                                 smallCaptionHeight);
+    layout.smallCaptionPlate = QRectF(layout.smallWindow.left(), layout.smallCaption.top() - plateMargin,
+                                      layout.smallWindow.width(), smallCaptionHeight + 2 * plateMargin);
 
     // Digits and "%" form one row, centred in the small window.
     const QSizeF stripSize(stripWidth(3, smallDigitWidth, smallSpacing), smallDigitHeight);

@@ -67,12 +67,14 @@ struct PanelLayout
     QRectF rightSection;
 
     QRectF ledRow;
+    QRectF ledPlate; // the dark plate the LED legends are printed on
     std::array<LedGeometry, ledCount> leds;
 
     QRectF mainWindow;       // 434 x 82
     QRectF sessionCaption;   // the full-width line under the main window (session mode)
     QRectF planCaptionLine;  // the same line in plan mode (its font is taller)
     std::array<QRectF, 3> planCaptions; // each 64 wide, centred under a digit pair
+    QRectF captionPlate;     // behind the caption line, as wide as the main window
 
     std::array<KeyGeometry, keyCount> keys;
     QRectF projectName; // the rest of the key row, right of "K2"
@@ -82,6 +84,7 @@ struct PanelLayout
     QRectF smallStrip;   // 78 x 46
     QRectF suffix;
     QRectF smallCaption;
+    QRectF smallCaptionPlate;
 
     // The main strip of the given number of cells, centred in the main window.
     QRectF mainStrip(qsizetype cells) const;

@@ -116,6 +116,19 @@ void paintWindow(QPainter &painter, const QRectF &rect, qreal radius, qreal shad
     painter.strokePath(outline, QPen(grey(0.12f), 1));
 }
 
+// A dark plate let into the metal for lettering: a faint shadow along its top edge and a
+// faint highlight along its bottom one make it read as inset.
+void paintPlate(QPainter &painter, const QRectF &rect)
+{
+    const QPainterPath outline = continuousRoundedRect(rect, 2.5);
+    painter.fillPath(outline, plate);
+    QLinearGradient edge(rect.topLeft(), rect.bottomLeft());
+    edge.setColorAt(0.0, withOpacity(Qt::black, 0.6f));
+    edge.setColorAt(0.5, withOpacity(Qt::black, 0.0f));
+    edge.setColorAt(1.0, withOpacity(Qt::white, 0.18f));
+    painter.strokePath(outline, QPen(QBrush(edge), 0.8));
+}
+
 // The parts that never change: metal body, divider groove, the two windows, nameplate and rim.
 void paintStaticBody(QPainter &painter, const PanelLayout &layout, qreal dpr)
 {
@@ -133,7 +146,7 @@ void paintStaticBody(QPainter &painter, const PanelLayout &layout, qreal dpr)
     painter.fillRect(panel, metal);
 
     QLinearGradient sheen(panel.topLeft(), panel.bottomLeft());
-    sheen.setColorAt(0.0, withOpacity(Qt::white, 0.04f));
+    sheen.setColorAt(0.0, withOpacity(Qt::white, sheenTop));
     sheen.setColorAt(0.5, withOpacity(Qt::white, 0.0f));
     sheen.setColorAt(1.0, withOpacity(Qt::white, 0.02f));
     painter.fillRect(panel, sheen);
@@ -146,9 +159,14 @@ void paintStaticBody(QPainter &painter, const PanelLayout &layout, qreal dpr)
 
     paintWindow(painter, layout.mainWindow, 6, 4, QPointF(2, 2), dpr);
     paintWindow(painter, layout.smallWindow, 5, 3, QPointF(1, 1), dpr);
+    for (const QRectF &plateRect : {layout.ledPlate, layout.captionPlate, layout.smallCaptionPlate})
+        paintPlate(painter, plateRect);
 
+    // Engraved: a dark cut one unit below the light lettering.
     painter.setFont(layout.fonts.nameplate);
-    painter.setPen(grey(0.6f));
+    painter.setPen(withOpacity(Qt::black, 0.5f));
+    drawCentredText(painter, layout.nameplate.translated(0, 1), QStringLiteral("GLIMMEROX"));
+    painter.setPen(ink(Lettering::nameplate).ink);
     drawCentredText(painter, layout.nameplate, QStringLiteral("GLIMMEROX"));
     painter.restore();
 
@@ -173,12 +191,13 @@ void paintLed(QPainter &painter, const LedGeometry &geometry, Led led, bool lit,
         });
         painter.drawImage(layerOrigin(geometry.lamp, dpr, shadowMargin(glow.radius)), image);
     } else {
-        painter.setPen(Qt::NoPen);
+        // A faint rim keeps a dark lamp findable on its dark plate.
+        painter.setPen(QPen(withOpacity(grey(0.5f), 0.4f), 0.6));
         painter.setBrush(ledDim);
         painter.drawEllipse(geometry.lamp);
     }
     painter.setFont(layout.fonts.ledLegend);
-    painter.setPen(lit ? withOpacity(ledRed, 0.9f) : withOpacity(ledDim, 0.7f));
+    painter.setPen(ink(lit ? Lettering::ledLegendLit : Lettering::ledLegendUnlit).ink);
     painter.drawText(geometry.legend, Qt::AlignLeft | Qt::AlignVCenter, ledLabel(led));
 }
 
@@ -186,7 +205,6 @@ void paintLed(QPainter &painter, const LedGeometry &geometry, Led led, bool lit,
 struct KeyStyle
 {
     QFont font;
-    QColor unlitLegend;
     QColor rim;
     qreal rimWidth = 0;
     Shadow glow;
@@ -202,11 +220,11 @@ void paintKey(QPainter &painter, const KeyGeometry &geometry, Key key, bool lit,
         });
         painter.drawImage(layerOrigin(geometry.cap, dpr, shadowMargin(style.glow.radius)), image);
     } else {
-        painter.fillPath(cap, grey(0.18f));
+        painter.fillPath(cap, keyCap);
     }
     painter.strokePath(cap, QPen(style.rim, style.rimWidth));
     painter.setFont(style.font);
-    painter.setPen(lit ? dispBg : style.unlitLegend);
+    painter.setPen(ink(lit ? Lettering::keyLit : Lettering::keyUnlit).ink);
     painter.drawText(geometry.cap, Qt::AlignCenter, keyLabel(key));
 }
 
@@ -267,7 +285,7 @@ void paintSmallDisplay(QPainter &painter, const PanelLayout &layout, const Panel
     const QImage suffix = cache.image(QStringLiteral("suffix|%1|%2").arg(content.smallSuffix, ratioKey(dpr)), [&] {
         return glowingLayer(layout.suffix, dpr, {{withOpacity(ledRed, 0.6f), 4}}, [&](QPainter &p) {
             p.setFont(layout.fonts.suffix);
-            p.setPen(ledRed);
+            p.setPen(ink(Lettering::suffix).ink);
             p.drawText(layout.suffix, Qt::AlignCenter, content.smallSuffix);
         });
     });
@@ -277,7 +295,7 @@ void paintSmallDisplay(QPainter &painter, const PanelLayout &layout, const Panel
 
 void paintCaptions(QPainter &painter, const PanelLayout &layout, const PanelContent &content)
 {
-    painter.setPen(withOpacity(ledRed, 0.75f));
+    painter.setPen(ink(Lettering::caption).ink);
     if (content.planCaptions()) {
         painter.setFont(layout.fonts.planCaption);
         for (int i = 0; i < 3; ++i)
@@ -287,17 +305,48 @@ void paintCaptions(QPainter &painter, const PanelLayout &layout, const PanelCont
         drawCentredText(painter, layout.sessionCaption, content.mainLabels.first());
     }
     painter.setFont(layout.fonts.smallCaption);
-    painter.setPen(withOpacity(ledRed, 0.7f));
+    painter.setPen(ink(Lettering::smallCaption).ink);
     drawCentredText(painter, layout.smallCaption, content.smallCaption);
+}
 
-    if (!content.projectName.isEmpty()) {
-        // Printed like a label on the case, fainter than the captions, so the figures stay first.
-        painter.setFont(layout.fonts.projectName);
-        painter.setPen(withOpacity(ledRed, 0.5f));
-        const QString text = QFontMetricsF(layout.fonts.projectName)
-                                 .elidedText(content.projectName, Qt::ElideMiddle, layout.projectName.width());
-        painter.drawText(layout.projectName, Qt::AlignRight | Qt::AlignVCenter, text);
-    }
+// A drawing pin seen from the side, head up, in a box about one line high.
+void paintPinMark(QPainter &painter, const QRectF &box)
+{
+    painter.save();
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(inkRed);
+    const qreal unit = box.height() / 10;
+    const QPointF top(box.center().x(), box.top() + unit);
+    painter.drawRoundedRect(QRectF(top.x() - 2.5 * unit, top.y(), 5 * unit, 2 * unit), unit / 2, unit / 2);
+    painter.drawRect(QRectF(top.x() - 1.5 * unit, top.y() + 2 * unit, 3 * unit, 3 * unit));
+    painter.drawRect(QRectF(top.x() - 3.5 * unit, top.y() + 5 * unit, 7 * unit, 1.2 * unit));
+    painter.setPen(QPen(inkRed, 0.8 * unit));
+    painter.drawLine(QPointF(top.x(), top.y() + 6 * unit), QPointF(top.x(), box.bottom() - 0.5 * unit));
+    painter.restore();
+}
+
+// The project name on a label plate of its own at the right of the key row, the pin mark in
+// front of it while the session is pinned.
+void paintProjectName(QPainter &painter, const PanelLayout &layout, const PanelContent &content)
+{
+    if (content.projectName.isEmpty())
+        return;
+    const QFontMetricsF metrics(layout.fonts.projectName);
+    const qreal padding = 5;
+    const qreal markWidth = content.projectPinned ? metrics.height() * 0.8 + 3 : 0;
+    const QRectF area = layout.projectName;
+    const QString text = metrics.elidedText(content.projectName, Qt::ElideMiddle,
+                                            area.width() - 2 * padding - markWidth);
+    const qreal textWidth = metrics.horizontalAdvance(text);
+    const qreal plateHeight = metrics.height() + 4;
+    const QRectF plateRect(area.right() - textWidth - markWidth - 2 * padding, area.center().y() - plateHeight / 2,
+                           textWidth + markWidth + 2 * padding, plateHeight);
+    paintPlate(painter, plateRect);
+    if (content.projectPinned)
+        paintPinMark(painter, QRectF(plateRect.left() + padding, plateRect.top() + 2, markWidth - 3, plateHeight - 4));
+    painter.setFont(layout.fonts.projectName);
+    painter.setPen(ink(Lettering::projectName).ink);
+    painter.drawText(plateRect.adjusted(padding + markWidth, 0, -padding, 0), Qt::AlignLeft | Qt::AlignVCenter, text);
 }
 
 } // namespace
@@ -333,15 +382,15 @@ void paintPanel(QPainter &painter, const PanelLayout &layout, const PanelContent
     for (int i = 0; i < ledCount; ++i)
         paintLed(painter, layout.leds[i], Led(i), content.leds[i], layout, dpr, cache);
 
-    const KeyStyle modeStyle{layout.fonts.modeKey, withOpacity(ledRed, 0.85f), withOpacity(ledRed, 0.5f), 0.5,
-                             {withOpacity(ledRed, 0.4f), 4}};
-    const KeyStyle opStyle{layout.fonts.opKey, ledRed, withOpacity(ledRed, 0.6f), 1, {withOpacity(ledRed, 0.5f), 4}};
+    const KeyStyle modeStyle{layout.fonts.modeKey, withOpacity(ledRed, 0.5f), 0.5, {withOpacity(ledRed, 0.4f), 4}};
+    const KeyStyle opStyle{layout.fonts.opKey, withOpacity(ledRed, 0.6f), 1, {withOpacity(ledRed, 0.5f), 4}};
     for (Key key : {Key::k1, Key::k2, Key::op})
         paintKey(painter, layout.key(key), key, content.keyLit(key), key == Key::op ? opStyle : modeStyle, dpr, cache);
 
     paintMainStrip(painter, layout, content, dpr, cache);
     paintSmallDisplay(painter, layout, content, dpr, cache);
     paintCaptions(painter, layout, content);
+    paintProjectName(painter, layout, content);
     painter.restore();
 }
 

@@ -1,5 +1,7 @@
 #include "paneltooltip.h"
 
+#include "displaytext.h"
+
 #include <QDir>
 #include <QLocale>
 
@@ -10,6 +12,8 @@ namespace {
 
 constexpr qint64 fiveHourSeconds = 5 * 3600;
 constexpr qint64 sevenDaySeconds = 7 * 86400;
+// A tooltip taller than this many session lines is no longer read.
+constexpr qsizetype maxListedSessions = 10;
 
 QString tokens(qint64 count)
 {
@@ -114,6 +118,12 @@ QString planUnavailable(const PanelInputs &in)
     return {};
 }
 
+// The line a tooltip about plan figures adds while a fetch runs.
+QString fetchingLine(const PanelInputs &in)
+{
+    return in.isFetching ? QStringLiteral("Fetching\u2026") : QString();
+}
+
 // "42 % used; at this pace, 100 % in 1 h 10 min", or why there is no figure.
 QString windowUse(const Window &w, const QDateTime &now)
 {
@@ -138,14 +148,30 @@ QString dataDirectoryNote(const PanelInputs &in, const QString &claudeDir)
     return QStringLiteral(" (%1)").arg(inHome ? u'~' + claudeDir.mid(home.size()) : claudeDir);
 }
 
+// A session as the tooltips name it: its project folder, or the start of its id.
+QString sessionLabel(const QString &cwd, const QString &sessionId)
+{
+    const QString name = sanitizedDisplayText(projectName(cwd));
+    return name.isEmpty() ? sanitizedDisplayText(sessionId.left(8)) : name;
+}
+
+bool isPinned(const PanelInputs &in)
+{
+    return !in.pinnedSessionId.isEmpty() && in.pinnedSessionId == in.sessionStats.sessionId;
+}
+
 QString sessionName(const SessionStats &stats)
 {
-    QString name = projectName(stats.cwd);
-    if (name.isEmpty())
-        name = stats.sessionId.left(8);
+    QString name = sessionLabel(stats.cwd, stats.sessionId);
     if (!stats.model.isEmpty())
-        name += (name.isEmpty() ? QString() : QStringLiteral(" \u00B7 ")) + stats.model;
+        name += (name.isEmpty() ? QString() : QStringLiteral(" \u00B7 ")) + sanitizedDisplayText(stats.model);
     return name;
+}
+
+QString pinState(const PanelInputs &in)
+{
+    return isPinned(in) ? QStringLiteral("Pinned: click ACTIVE or the project name (key S) for the next session")
+                        : QStringLiteral("Following the latest session: click ACTIVE or the project name (key S) to pin one");
 }
 
 QString mainSessionTooltip(const PanelInputs &in)
@@ -160,7 +186,9 @@ QString mainSessionTooltip(const PanelInputs &in)
                        .arg(what, tokens(shown),
                             shown > mainDisplayLimit ? QStringLiteral(" (shown in thousands)") : QString()),
                    sessionName(s).isEmpty() ? QString()
-                                            : QStringLiteral("Session: %1%2").arg(sessionName(s), dataDirectoryNote(in, s.claudeDir)),
+                                            : QStringLiteral("Session: %1%2%3")
+                                                  .arg(sessionName(s), dataDirectoryNote(in, s.claudeDir),
+                                                       isPinned(in) ? QStringLiteral(" (pinned)") : QString()),
                    QStringLiteral("Context: %1 of %2 tokens (%3 %)")
                        .arg(tokens(s.lastContextTokens), tokens(s.contextWindowSize))
                        .arg(s.contextPercent()),
@@ -176,14 +204,16 @@ QString mainPlanTooltip(const PanelInputs &in)
     const QString reset = w.resetsAt && w.resetsAt->isValid()
         ? QStringLiteral("The %1 resets in %2, at %3")
               .arg(w.name, duration(std::max<qint64>(0, in.now.secsTo(*w.resetsAt))), clockTime(*w.resetsAt, in.now))
-        : QStringLiteral("The report gives no reset time for the %1").arg(w.name);
-    return joined({failureLine(in), reset, reportAge(*in.planUsage, in.now)});
+        : QStringLiteral("The %1 is idle: it starts with your next message, so no reset is due").arg(w.name);
+    return joined({failureLine(in), reset, reportAge(*in.planUsage, in.now), fetchingLine(in)});
 }
 
 QString smallTooltip(const PanelInputs &in)
 {
     if (in.state.mode == DisplayMode::session) {
         const SessionStats &s = in.sessionStats;
+        if (in.activeSessions.isEmpty())
+            return QStringLiteral("No Claude Code session is running");
         return QStringLiteral("Context window %1 % full: %2 of %3 tokens")
             .arg(s.contextPercent())
             .arg(tokens(s.lastContextTokens), tokens(s.contextWindowSize));
@@ -192,7 +222,7 @@ QString smallTooltip(const PanelInputs &in)
     if (!unavailable.isEmpty())
         return unavailable;
     return joined({failureLine(in), windowUse(window(*in.planUsage, in.state.alternateView), in.now),
-                   reportAge(*in.planUsage, in.now)});
+                   reportAge(*in.planUsage, in.now), fetchingLine(in)});
 }
 
 QString activeTooltip(const PanelInputs &in)
@@ -202,27 +232,38 @@ QString activeTooltip(const PanelInputs &in)
     QStringList lines{in.activeSessions.size() == 1
                           ? QStringLiteral("ACTIVE: 1 Claude Code session running")
                           : QStringLiteral("ACTIVE: %1 Claude Code sessions running").arg(in.activeSessions.size())};
-    for (const ActiveSession &session : in.activeSessions) {
-        QString name = projectName(session.cwd);
-        if (name.isEmpty())
-            name = session.sessionId.left(8);
+    const QList<ActiveSession> sessions = sessionsInPinOrder(in.activeSessions);
+    for (const ActiveSession &session : sessions.first(std::min(sessions.size(), maxListedSessions))) {
         const QString context = session.contextPercent ? QStringLiteral("%1 % context").arg(*session.contextPercent)
                                                        : QStringLiteral("context not read");
         const bool shown = !session.sessionId.isEmpty() && session.sessionId == in.sessionStats.sessionId;
+        const QString mark = !shown ? QString() : isPinned(in) ? QStringLiteral(" (shown, pinned)") : QStringLiteral(" (shown)");
         lines << QStringLiteral("\u2022 %1%2: %3%4")
-                     .arg(name, dataDirectoryNote(in, session.claudeDir), context,
-                          shown ? QStringLiteral(" (shown)") : QString());
+                     .arg(sessionLabel(session.cwd, session.sessionId), dataDirectoryNote(in, session.claudeDir),
+                          context, mark);
     }
+    if (sessions.size() > maxListedSessions)
+        lines << QStringLiteral("\u2026 and %1 more").arg(sessions.size() - maxListedSessions);
+    lines << pinState(in);
     return lines.join(QLatin1Char('\n'));
 }
 
+// What 5-HOUR and 7-DAY do: pick the plan window, and in session mode the token figure, since
+// they set the same alternate view that OP turns over.
 QString windowKeyTooltip(const PanelInputs &in, bool weekly)
 {
-    const QString action = weekly ? QStringLiteral("7-DAY (key 7): show the 7-day window")
-                                  : QStringLiteral("5-HOUR (key 5): show the 5-hour window");
+    QString action;
+    if (in.state.mode == DisplayMode::session)
+        action = weekly ? QStringLiteral("7-DAY (key 7): show the session's total tokens; in plan mode, the 7-day window")
+                        : QStringLiteral("5-HOUR (key 5): show the last call's context plus output; in plan mode, the 5-hour window");
+    else
+        action = weekly ? QStringLiteral("7-DAY (key 7): show the 7-day window")
+                        : QStringLiteral("5-HOUR (key 5): show the 5-hour window");
+    const bool shownWindow = weekly == in.state.alternateView;
+    const QString fetching = shownWindow ? fetchingLine(in) : QString();
     if (!in.planUsage || !in.planUsage->hasWindows())
-        return action;
-    return joined({action, windowUse(window(*in.planUsage, weekly), in.now)});
+        return joined({action, fetching});
+    return joined({action, windowUse(window(*in.planUsage, weekly), in.now), fetching});
 }
 
 QString opTooltip(const PanelInputs &in)
@@ -240,7 +281,8 @@ QString opTooltip(const PanelInputs &in)
 
 QString failureText(const PlanFailure &failure, const QString &credentialLocation)
 {
-    const QString location = credentialLocation.isEmpty() ? QStringLiteral("the credential store") : credentialLocation;
+    const QString location = credentialLocation.isEmpty() ? QStringLiteral("the credential store")
+                                                          : sanitizedDisplayText(credentialLocation);
     switch (failure.reason) {
     case PlanFailureReason::noToken:
         return QStringLiteral("No Claude Code login found in %1").arg(location);
@@ -295,7 +337,8 @@ QString panelTooltip(const PanelInputs &in, PanelArea area)
     case PanelArea::quotas:
         return QStringLiteral("QUOTAS: plan mode, the 5-hour and 7-day quotas of your plan (K2)");
     case PanelArea::session:
-        return QStringLiteral("SESSION: session mode, the tokens of the latest Claude Code session (K1)");
+        return isPinned(in) ? QStringLiteral("SESSION: session mode, the tokens of the pinned Claude Code session (K1)")
+                            : QStringLiteral("SESSION: session mode, the tokens of the latest Claude Code session (K1)");
     case PanelArea::active:
         return activeTooltip(in);
     case PanelArea::error:
@@ -311,6 +354,10 @@ QString panelTooltip(const PanelInputs &in, PanelArea area)
                               "at most one fetch every 30 s");
     case PanelArea::op:
         return opTooltip(in);
+    case PanelArea::project:
+        if (plan || in.activeSessions.isEmpty())
+            return {};
+        return joined({QStringLiteral("Session: %1").arg(sessionName(in.sessionStats)), pinState(in)});
     }
     return {};
 }

@@ -3,21 +3,33 @@
 #include "contentview.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QContextMenuEvent>
 #include <QApplication>
 #include <QMenu>
 #include <QMetaMethod>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QSettings>
 #include <QWindow>
 
-PanelWindow::PanelWindow(ClaudeStatsReader &stats, PlanUsageFetcher &fetcher, QWidget *parent)
+namespace {
+
+const QString sizeKey = QStringLiteral("panel/sizePercent");
+
+} // namespace
+
+PanelWindow::PanelWindow(ClaudeStatsReader &stats, PlanUsageFetcher &fetcher, QSettings *settings, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
     , m_view(new ContentView(stats, fetcher, this))
     , m_about(new QAction(tr("About Glimmerox"), this))
     , m_hide(new QAction(tr("Hide Glimmerox"), this))
     , m_bringToFront(new QAction(tr("Bring to Front"), this))
     , m_quit(new QAction(tr("Quit Glimmerox"), this))
+    , m_settings(settings ? settings : new QSettings(QStringLiteral("Glimmerox"), QStringLiteral("Glimmerox"), this))
+    , m_sizeMenu(new QMenu(tr("Size"), this))
+    , m_larger(new QAction(tr("Larger"), this))
+    , m_smaller(new QAction(tr("Smaller"), this))
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setWindowTitle(QStringLiteral("Glimmerox"));
@@ -46,8 +58,64 @@ PanelWindow::PanelWindow(ClaudeStatsReader &stats, PlanUsageFetcher &fetcher, QW
     });
     connect(m_bringToFront, &QAction::triggered, this, &PanelWindow::bringToFront);
     connect(m_quit, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    buildSizeMenu();
 
+    const int saved = m_settings->value(sizeKey, 100).toInt();
+    if (std::find(sizePercents.cbegin(), sizePercents.cend(), saved) != sizePercents.cend())
+        applySize(saved);
     centreOnScreen();
+}
+
+void PanelWindow::buildSizeMenu()
+{
+    auto *group = new QActionGroup(m_sizeMenu);
+    for (const int percent : sizePercents) {
+        QAction *entry = m_sizeMenu->addAction(QStringLiteral("%1 %").arg(percent));
+        entry->setCheckable(true);
+        entry->setChecked(percent == m_sizePercent);
+        entry->setData(percent);
+        group->addAction(entry);
+        connect(entry, &QAction::triggered, this, [this, percent] { setSizePercent(percent); });
+    }
+    // Ctrl and "=" too: on many keyboards "+" needs Shift.
+    m_larger->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    m_smaller->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Minus));
+    const auto step = [this](int direction) {
+        const auto current = std::find(sizePercents.cbegin(), sizePercents.cend(), m_sizePercent);
+        const auto next = current + direction;
+        if (next >= sizePercents.cbegin() && next < sizePercents.cend())
+            setSizePercent(*next);
+    };
+    connect(m_larger, &QAction::triggered, this, [step] { step(+1); });
+    connect(m_smaller, &QAction::triggered, this, [step] { step(-1); });
+    m_sizeMenu->addSeparator();
+    m_sizeMenu->addAction(m_larger);
+    m_sizeMenu->addAction(m_smaller);
+    for (QAction *action : {m_larger, m_smaller}) {
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+    }
+}
+
+void PanelWindow::applySize(int percent)
+{
+    m_sizePercent = percent;
+    m_view->setScale(percent / 100.0);
+    setFixedSize(m_view->size());
+    for (QAction *entry : m_sizeMenu->actions())
+        if (entry->isCheckable())
+            entry->setChecked(entry->data().toInt() == percent);
+}
+
+void PanelWindow::setSizePercent(int percent)
+{
+    if (std::find(sizePercents.cbegin(), sizePercents.cend(), percent) == sizePercents.cend()
+        || percent == m_sizePercent)
+        return;
+    const QPoint centre = geometry().center();
+    applySize(percent);
+    move(centre - QPoint(width() / 2, height() / 2));
+    m_settings->setValue(sizeKey, percent);
 }
 
 void PanelWindow::centreOnScreen()
@@ -123,6 +191,7 @@ void PanelWindow::contextMenuEvent(QContextMenuEvent *event)
     QMenu menu(this);
     menu.addAction(m_about);
     menu.addActions(m_menuActions);
+    menu.addMenu(m_sizeMenu);
     menu.addSeparator();
     menu.addAction(m_hide);
     menu.addAction(m_bringToFront);

@@ -3,14 +3,17 @@
 #include <QPoint>
 #include <QWidget>
 
+#include <array>
 #include <optional>
 
 class ClaudeStatsReader;
 class ContentView;
 class PlanUsageFetcher;
 class QAction;
+class QMenu;
+class QSettings;
 
-// The program's one window: a frameless, translucent, always-on-top 650 x 185 panel whose only
+// The program's one window: a frameless, translucent, always-on-top panel (650 x 185 at 100 %) whose only
 // content is the ContentView, centred on the primary screen when created. Dragging from any point
 // that is not a key moves the window, once the pointer has travelled the platform's drag distance,
 // so a short click never leaves the window following the pointer. Its actions ("About Glimmerox", "Hide Glimmerox",
@@ -21,7 +24,13 @@ class PanelWindow : public QWidget
     Q_OBJECT
 
 public:
-    PanelWindow(ClaudeStatsReader &stats, PlanUsageFetcher &fetcher, QWidget *parent = nullptr);
+    // The sizes the panel is offered in, in per cent of 650 x 185.
+    static constexpr std::array<int, 4> sizePercents{100, 125, 150, 200};
+
+    // settings keeps the chosen size (the position is never kept: each launch centres) and must
+    // outlive the window; without one, the user's Glimmerox settings are used.
+    PanelWindow(ClaudeStatsReader &stats, PlanUsageFetcher &fetcher, QSettings *settings = nullptr,
+                QWidget *parent = nullptr);
 
     ContentView *contentView() const { return m_view; }
     QAction *aboutAction() const { return m_about; }
@@ -37,6 +46,14 @@ public:
     void addMenuAction(QAction *action);
     QList<QAction *> menuActions() const { return m_menuActions; }
 
+    // "Size": one checkable entry per size; Ctrl + "+" and Ctrl + "-" step through them.
+    QMenu *sizeMenu() const { return m_sizeMenu; }
+    QAction *largerAction() const { return m_larger; }
+    QAction *smallerAction() const { return m_smaller; }
+    int sizePercent() const { return m_sizePercent; }
+    // Scales the whole panel around its centre and remembers the choice; other values are ignored.
+    void setSizePercent(int percent);
+
 signals:
     void aboutRequested();
     // "Hide Glimmerox" was chosen; when nothing receives this, the panel minimises itself.
@@ -49,6 +66,9 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
+    void buildSizeMenu();
+    void applySize(int percent);
+
     ContentView *m_view;
     QAction *m_about;
     QAction *m_hide;
@@ -57,6 +77,11 @@ private:
     // Where a left press on the body happened (global), until the move starts or the button is released.
     std::optional<QPoint> m_pressPosition;
     QList<QAction *> m_menuActions;
+    QSettings *m_settings;
+    QMenu *m_sizeMenu;
+    QAction *m_larger;
+    QAction *m_smaller;
+    int m_sizePercent = 100;
     // Where the press grabbed the window, when the platform cannot move it for us.
     std::optional<QPoint> m_dragOffset;
 };

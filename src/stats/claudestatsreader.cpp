@@ -9,6 +9,7 @@
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
 #include <atomic>
 
 namespace {
@@ -103,13 +104,14 @@ void ClaudeStatsReader::refresh()
     // The work item never touches the reader: it gets the directory list and the shared state by
     // value; m_cycle hands the result back on the main thread and dies with the reader.
     m_cycle.setFuture(QtConcurrent::run(QThreadPool::globalInstance(),
-                                        [dataDirectories = m_dataDirectories, state = m_cycleState] {
+                                        [dataDirectories = m_dataDirectories, state = m_cycleState,
+                                         pinned = m_pinnedSession] {
         if (state->stop.load(std::memory_order_relaxed))
             return StatsSnapshot{{}, {}, 0, {}, true};
         // Below the main thread and other programs for the cycle only: the pool thread serves
         // other work afterwards.
         const BackgroundThreadPriority lowPriority;
-        return collectStats(dataDirectories(), state->cache, &state->stop);
+        return collectStats(dataDirectories(), state->cache, &state->stop, pinned);
     }));
 }
 
@@ -117,6 +119,12 @@ void ClaudeStatsReader::finishCycle()
 {
     const StatsSnapshot snapshot = m_cycle.result();
     if (!snapshot.stopped) {
+        const bool pinnedRuns = std::any_of(snapshot.activeSessions.cbegin(), snapshot.activeSessions.cend(),
+                                            [&](const ActiveSession &s) { return s.sessionId == m_pinnedSession; });
+        if (!m_pinnedSession.isEmpty() && !pinnedRuns) {
+            m_pinnedSession.clear();
+            emit pinnedSessionChanged();
+        }
         setActiveSessions(snapshot.activeSessions);
         setSessionStats(snapshot.sessionStats);
         watch(snapshot.watchPaths);
@@ -125,6 +133,15 @@ void ClaudeStatsReader::finishCycle()
         m_cycleWanted = false;
         refresh();
     }
+}
+
+void ClaudeStatsReader::setPinnedSession(const QString &sessionId)
+{
+    if (sessionId == m_pinnedSession)
+        return;
+    m_pinnedSession = sessionId;
+    emit pinnedSessionChanged();
+    refresh();
 }
 
 // Watches the given paths, or for one that does not exist yet its nearest existing parent, so a

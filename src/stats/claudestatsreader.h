@@ -15,8 +15,9 @@
 #include <memory>
 
 // Publishes the running sessions of every known Claude Code data directory and the token figures
-// of the most recently active one, read at construction, within a second of a change to a
-// sessions folder or the shown session's files, and every 60 seconds in any case. Both
+// of the most recently active one (or of the pinned one while it runs), read at construction,
+// within a second of a change to a sessions folder or the shown session's files, and every 60
+// seconds in any case. Both
 // properties are assigned on the main thread, activeSessions first, on every cycle, and each
 // assignment emits its change signal whether or not the value changed.
 class ClaudeStatsReader : public QObject
@@ -43,6 +44,12 @@ public:
     SessionStats sessionStats() const { return m_sessionStats; }
     QList<ActiveSession> activeSessions() const { return m_activeSessions; }
 
+    // Shows the given live session instead of the most recently active one, from the next cycle
+    // on (one starts now); an empty id goes back to following the latest. The pin ends by itself
+    // when a cycle no longer finds that session running.
+    void setPinnedSession(const QString &sessionId);
+    QString pinnedSession() const { return m_pinnedSession; }
+
     // Starts a refresh cycle on the background pool and returns at once. While one runs, the
     // request is remembered and one more cycle follows it: cycles never overlap, since each
     // reads on from where the one before stopped.
@@ -54,6 +61,7 @@ public:
 signals:
     void sessionStatsChanged();
     void activeSessionsChanged();
+    void pinnedSessionChanged();
 
 private:
     struct CycleState;
@@ -67,6 +75,7 @@ private:
     SessionStats m_sessionStats;
     QList<ActiveSession> m_activeSessions;
     const std::function<QStringList()> m_dataDirectories;
+    QString m_pinnedSession;
     std::shared_ptr<CycleState> m_cycleState; // shared with the cycle on the pool
     // Hands the cycle's result to the main thread; destroyed with the reader, so a cycle that
     // ends later reaches nothing.

@@ -287,8 +287,10 @@ std::unordered_map<QString, SessionFiles> TranscriptLocator::search(const QStrin
     return found;
 }
 
-std::optional<qsizetype> chooseSession(const QList<std::optional<FileTime>> &times)
+std::optional<qsizetype> chooseSession(const QList<std::optional<FileTime>> &times, std::optional<qsizetype> pinned)
 {
+    if (pinned && *pinned >= 0 && *pinned < times.size())
+        return pinned;
     std::optional<qsizetype> chosen;
     std::optional<FileTime> latest; // absent plays the distant past: earlier than any file time
     for (qsizetype i = 0; i < times.size(); ++i) {
@@ -371,7 +373,8 @@ SessionStats readSessionTokens(const QString &claudeDir, const ActiveSession &se
     return readSessionTokens(session, *files, cache, context);
 }
 
-StatsSnapshot collectStats(const QStringList &claudeDirs, StatsCache &cache, const std::atomic<bool> *stop)
+StatsSnapshot collectStats(const QStringList &claudeDirs, StatsCache &cache, const std::atomic<bool> *stop,
+                           const QString &pinnedSessionId)
 {
     StatsSnapshot snapshot;
     TranscriptReadContext context(stop);
@@ -388,7 +391,12 @@ StatsSnapshot collectStats(const QStringList &claudeDirs, StatsCache &cache, con
     QList<std::optional<FileTime>> times;
     for (const std::optional<SessionFiles> &found : files)
         times.append(found ? std::optional<FileTime>(found->status.modified) : std::nullopt);
-    const std::optional<qsizetype> chosen = chooseSession(times);
+    const auto pinned = std::find_if(snapshot.activeSessions.cbegin(), snapshot.activeSessions.cend(),
+                                     [&](const ActiveSession &s) { return s.sessionId == pinnedSessionId; });
+    const std::optional<qsizetype> chosen = chooseSession(
+        times, pinnedSessionId.isEmpty() || pinned == snapshot.activeSessions.cend()
+                   ? std::nullopt
+                   : std::optional<qsizetype>(pinned - snapshot.activeSessions.cbegin()));
     if (chosen) {
         ActiveSession &session = snapshot.activeSessions[*chosen];
         if (std::optional<SessionFiles> found = files[*chosen]) {

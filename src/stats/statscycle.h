@@ -117,10 +117,12 @@ struct StatsSnapshot
     bool stopped = false;   // the cycle was asked to stop; nothing of it is to be published
 };
 
-// The index of the session to show, given each listed session's transcript time: the newest
-// time wins, the first listed wins a tie, and a session without a time is taken only while no
-// dated one has been seen (so among undated sessions alone the last listed). Absent for none.
-std::optional<qsizetype> chooseSession(const QList<std::optional<FileTime>> &times);
+// The index of the session to show, given each listed session's transcript time: the pinned
+// index when it is one of them; otherwise the newest time wins, the first listed wins a tie, and
+// a session without a time is taken only while no dated one has been seen (so among undated
+// sessions alone the last listed). Absent for none.
+std::optional<qsizetype> chooseSession(const QList<std::optional<FileTime>> &times,
+                                       std::optional<qsizetype> pinned = std::nullopt);
 
 // The session's subagent transcripts: the *.jsonl files of its subagents folder, and the
 // agent-*.jsonl files of its project folder (Claude Code 2.0.x) whose first line with a string
@@ -137,9 +139,10 @@ SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles 
 SessionStats readSessionTokens(const QString &claudeDir, const ActiveSession &session);
 
 // Lists the running sessions of every data directory given, reads the one chosen as above (across
-// all of them) and the last context of up to 8 other live ones. `cache` carries what earlier
-// cycles read; `stop` ends the cycle early between chunks and files.
-StatsSnapshot collectStats(const QStringList &claudeDirs, StatsCache &cache, const std::atomic<bool> *stop = nullptr);
+// all of them; the pinned session while it runs) and the last context of up to 8 other live ones.
+// `cache` carries what earlier cycles read; `stop` ends the cycle early between chunks and files.
+StatsSnapshot collectStats(const QStringList &claudeDirs, StatsCache &cache, const std::atomic<bool> *stop = nullptr,
+                           const QString &pinnedSessionId = {});
 // The same from scratch.
 StatsSnapshot collectStats(const QStringList &claudeDirs);
 
