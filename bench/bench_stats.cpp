@@ -19,6 +19,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <sys/resource.h>
@@ -392,31 +393,44 @@ int benchGenerate(int argc, char **argv)
 }
 
 // The floor the accounting is measured against: read the same files in 1 MiB chunks and count
-// their line feeds with memchr, nothing else.
+// their line feeds with memchr, nothing else. With --filter, every piece between line feeds also
+// goes through that line filter, so that the variants can be compared on the same data.
 int benchScan(int argc, char **argv)
 {
     bool ok = true;
     const long long repeat = optionValue(argc, argv, "--repeat", 5, &ok);
+    std::optional<LineFilter> filter;
     std::vector<std::string> paths;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--repeat") == 0)
+        if (std::strcmp(argv[i], "--repeat") == 0) {
             ++i;
-        else
+        } else if (std::strcmp(argv[i], "--filter") == 0) {
+            filter = i + 1 < argc ? lineFilterNamed(argv[++i]) : std::nullopt;
+            ok = ok && filter && supportedLineFilters().contains(*filter);
+        } else {
             paths.emplace_back(argv[i]);
+        }
     }
     if (paths.empty() || !ok || repeat < 1) {
-        std::fprintf(stderr, "usage: glimmerox-bench scan FILE... [--repeat N]\n");
+        std::fprintf(stderr, "usage: glimmerox-bench scan FILE... [--repeat N] [--filter portable|sse2|avx2|avx512]"
+                             " (this processor runs:");
+        for (const LineFilter supported : supportedLineFilters())
+            std::fprintf(stderr, " %s", lineFilterName(supported));
+        std::fprintf(stderr, ")\n");
         return 2;
     }
 
-    std::vector<char> buffer(1 << 20);
+    const LineFilterFunction mayHoldUsageKey = filter ? lineFilterFunction(*filter) : nullptr;
+    std::vector<char> buffer((1 << 20) + lineFilterOverread);
+    const size_t capacity = size_t(1) << 20;
     long long bytes = 0;
     long long lineFeeds = 0;
+    long long passed = 0;
     std::vector<double> seconds;
     for (long long pass = 0; pass < repeat; ++pass) {
         QElapsedTimer timer;
         timer.start();
-        bytes = lineFeeds = 0;
+        bytes = lineFeeds = passed = 0;
         for (const std::string &path : paths) {
             FILE *file = std::fopen(path.c_str(), "rb");
             if (!file) {
@@ -424,20 +438,30 @@ int benchScan(int argc, char **argv)
                 return 1;
             }
             size_t got;
-            while ((got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
+            while ((got = std::fread(buffer.data(), 1, capacity, file)) > 0) {
                 bytes += static_cast<long long>(got);
-                for (const char *at = buffer.data(), *end = at + got;
-                     (at = static_cast<const char *>(std::memchr(at, '\n', size_t(end - at)))); ++at)
+                const char *at = buffer.data();
+                const char *const end = at + got;
+                while (const char *lineEnd = static_cast<const char *>(std::memchr(at, '\n', size_t(end - at)))) {
                     ++lineFeeds;
+                    if (mayHoldUsageKey && mayHoldUsageKey(at, size_t(lineEnd - at)))
+                        ++passed;
+                    at = lineEnd + 1;
+                }
+                if (mayHoldUsageKey && at < end && mayHoldUsageKey(at, size_t(end - at)))
+                    ++passed;
             }
             std::fclose(file);
         }
         seconds.push_back(double(timer.nsecsElapsed()) / 1e9);
     }
     const Timing timing = summarize(seconds);
-    std::printf("{\"files\":%zu,\"bytes\":%lld,\"lineFeeds\":%lld,\"passes\":%lld,"
+    const std::string filterJson = filter ? std::string(",\"filter\":\"") + lineFilterName(*filter)
+            + "\",\"piecesPassed\":" + std::to_string(passed)
+                                          : std::string();
+    std::printf("{\"files\":%zu,\"bytes\":%lld,\"lineFeeds\":%lld%s,\"passes\":%lld,"
                 "\"secondsPerPass\":{\"min\":%.6f,\"median\":%.6f}}\n",
-                paths.size(), bytes, lineFeeds, repeat, timing.min, timing.median);
+                paths.size(), bytes, lineFeeds, filterJson.c_str(), repeat, timing.min, timing.median);
     return 0;
 }
 

@@ -16,7 +16,7 @@ constexpr Command commands[] = {
     {"stats", benchStats, "stats HOME [--repeat N]"},
     {"tail", benchTail, "tail HOME [--size-mb M] [--repeat N] [--subagent-files K]"},
     {"generate", benchGenerate, "generate DIR --size-mb M [--subagents K] [--seed S]"},
-    {"scan", benchScan, "scan FILE... [--repeat N]"},
+    {"scan", benchScan, "scan FILE... [--repeat N] [--filter portable|sse2|avx2|avx512]"},
     {"segments", benchSegments, "segments"},
     {"plan", benchPlan, "plan HOME --usage-url URL --token-url URL [--wait-scale F]"},
     {"panel", benchPanel, "panel"},
