@@ -589,31 +589,44 @@ int benchTail(int argc, char **argv)
     QDir().mkpath(subagentDir);
     writeRecord(manyDir, session);
     writeText(manyTranscript, writer.assistant(session.sessionId.toStdString(), 1, 1, 1));
-    // A 2 KiB subagent transcript: a prompt line and one call.
-    std::string small = "{\"type\":\"user\",\"isSidechain\":true,\"sessionId\":\"" + session.sessionId.toStdString()
-        + "\",\"message\":{\"role\":\"user\",\"content\":\"" + std::string(1500, 'x') + "\"}}\n";
-    const std::string call = "{\"type\":\"assistant\",\"isSidechain\":true,\"message\":{\"id\":\"msg_1\","
-                              "\"model\":\"claude-haiku-4-5\",\"usage\":{\"input_tokens\":1,\"output_tokens\":2,"
-                              "\"cache_read_input_tokens\":3}}}";
-    small += call + std::string(2048 - 1 - small.size() - call.size(), ' ') + '\n';
+    // A short subagent transcript of 12 lines: the prompt, then calls and their tool results.
+    const std::string envelope = "{\"parentUuid\":null,\"isSidechain\":true,\"userType\":\"external\",\"sessionId\":\""
+        + session.sessionId.toStdString() + "\",\"version\":\"2.0.14\",";
+    std::string small = envelope + "\"type\":\"user\",\"message\":{\"role\":\"user\",\"content\":\"Find the parser tests\"}}\n";
+    for (int call = 0; call < 11; ++call) {
+        if (call % 2 == 0) {
+            small += envelope + "\"type\":\"assistant\",\"message\":{\"id\":\"msg_" + std::to_string(call / 4)
+                + "\",\"model\":\"claude-haiku-4-5\",\"content\":[{\"type\":\"tool_use\",\"name\":\"Grep\"}],"
+                  "\"usage\":{\"input_tokens\":1,\"output_tokens\":2,\"cache_read_input_tokens\":3}}}\n";
+        } else {
+            small += envelope + "\"type\":\"user\",\"message\":{\"role\":\"user\",\"content\":[{\"type\":"
+                                "\"tool_result\",\"content\":\"tests/tst_parser.cpp:12\"}]}}\n";
+        }
+    }
     for (long long i = 0; i < subagentFiles; ++i)
         writeText(subagentDir + QLatin1String("/agent-a") + QString::number(i) + QLatin1String(".jsonl"), small);
     std::vector<double> manyCycle;
     std::vector<double> plainRead;
     std::vector<char> buffer(1 << 16);
     qint64 manyTotal = 0;
-    for (long long pass = 0; pass < 3; ++pass) {
+    qint64 plainLineFeeds = 0;
+    for (long long pass = 0; pass < repeat; ++pass) {
         QElapsedTimer timer;
         timer.start();
         manyTotal = collectStats(manyDir).sessionStats.totalTokens;
         manyCycle.push_back(milliseconds(timer));
         timer.restart();
+        plainLineFeeds = 0;
         const std::optional<QStringList> names = listDirectory(subagentDir);
         for (const QString &name : names.value_or(QStringList())) {
             FILE *file = std::fopen(QFile::encodeName(subagentDir + u'/' + name).constData(), "rb");
             if (!file)
                 continue;
-            while (std::fread(buffer.data(), 1, buffer.size(), file) > 0) {
+            size_t got;
+            while ((got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
+                for (const char *at = buffer.data(), *end = at + got;
+                     (at = static_cast<const char *>(std::memchr(at, '\n', size_t(end - at)))); ++at)
+                    ++plainLineFeeds;
             }
             std::fclose(file);
         }
@@ -625,11 +638,12 @@ int benchTail(int argc, char **argv)
 
     std::printf("{\"transcriptBytes\":%lld,\"appendedCycleMs\":%s,\"fullCycleMs\":%s,\"speedup\":%.1f,"
                 "\"appendedBytesRead\":%lld,\"matchesFullRead\":%s,"
-                "\"subagentFiles\":{\"files\":%lld,\"totalTokens\":%lld,\"cycleMs\":%s,\"plainReadMs\":%s,"
+                "\"subagentFiles\":{\"files\":%lld,\"lineFeeds\":%lld,\"totalTokens\":%lld,\"cycleMs\":%s,\"plainReadMs\":%s,"
                 "\"ratio\":%.2f},\"peakResidentMiB\":%.1f,\"ledgerBytesPerId\":%.1f}\n",
                 static_cast<long long>(QFileInfo(transcript).size()), timingJson(appended).c_str(),
                 timingJson(full).c_str(), summarize(full).median / std::max(1e-9, summarize(appended).median),
                 static_cast<long long>(appendedBytesRead), matchesFullRead ? "true" : "false", subagentFiles,
+                static_cast<long long>(plainLineFeeds),
                 static_cast<long long>(manyTotal), timingJson(manyCycle).c_str(), timingJson(plainRead).c_str(),
                 ratio, peakBeforeLedger, bytesPerId);
     return 0;

@@ -55,11 +55,13 @@ public:
 
     // Reads up to `capacity` bytes; returns the count, 0 at the end, -1 on an error.
     qint64 read(char *buffer, qint64 capacity);
-    // Moves the read position to `offset` from the start; false on an error.
+    // Moves the read position to `offset` from the start; false on an error. Costs no system call
+    // when the position is there already (a file just opened is at 0).
     bool seek(qint64 offset);
 
 private:
     int m_fd = -1;
+    qint64 m_position = 0; // -1 after a read error: unknown
     FileStatus m_status;
 };
 

@@ -64,14 +64,21 @@ qint64 RegularFile::read(char *buffer, qint64 capacity)
         return -1;
     for (;;) {
         const ssize_t count = ::read(m_fd, buffer, size_t(capacity));
-        if (count >= 0 || errno != EINTR)
+        if (count >= 0 || errno != EINTR) {
+            m_position = count >= 0 && m_position >= 0 ? m_position + count : -1;
             return count;
+        }
     }
 }
 
 bool RegularFile::seek(qint64 offset)
 {
-    return m_fd >= 0 && ::lseek(m_fd, off_t(offset), SEEK_SET) == off_t(offset);
+    if (m_fd < 0)
+        return false;
+    if (offset == m_position)
+        return true;
+    m_position = ::lseek(m_fd, off_t(offset), SEEK_SET) == off_t(offset) ? offset : -1;
+    return m_position == offset;
 }
 
 std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxSize)

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <set>
+#include <unordered_set>
 #include <utility>
 
 namespace {
@@ -211,10 +212,12 @@ SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles 
     // A subagent file that is the main transcript itself, or one already counted, through a link
     // or under a second name, counts once.
     std::set<std::pair<qint64, qint64>> counted{{main.device(), main.inode()}};
+    std::unordered_set<const TranscriptProgress *> kept{&main}; // what still belongs to the shown session
     for (const QString &path : files.subagentFiles) {
-        if (context.stopRequested())
-            break;
         TranscriptProgress &progress = cache.progress[path];
+        kept.insert(&progress);
+        if (context.stopRequested())
+            continue;
         if (progress.update(path, context) != TranscriptProgress::Result::read)
             continue;
         if (!counted.insert({progress.device(), progress.inode()}).second)
@@ -222,9 +225,7 @@ SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles 
         stats.totalTokens = saturatingAdd(stats.totalTokens, progress.ledger().totalTokens());
     }
     // What no longer belongs to the shown session is forgotten.
-    std::set<QString> kept(files.subagentFiles.cbegin(), files.subagentFiles.cend());
-    kept.insert(files.transcript);
-    std::erase_if(cache.progress, [&](const auto &item) { return !kept.count(item.first); });
+    std::erase_if(cache.progress, [&](const auto &item) { return !kept.count(&item.second); });
     return stats;
 }
 

@@ -6,6 +6,7 @@
 #include "logging.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -21,12 +22,6 @@ namespace {
 // Lines longer than this are skipped unread: a real transcript line is at most a few megabytes,
 // and holding a longer one would let a single line take the reader's memory.
 constexpr size_t maxLineBytes = size_t(64) << 20;
-
-qint64 usageValue(simdjson::dom::object usage, std::string_view key)
-{
-    const auto value = jsondocument::member(usage, key);
-    return value ? jsondocument::integralValue(*value).value_or(0) : 0;
-}
 
 quint64 finalMix(quint64 h)
 {
@@ -197,6 +192,11 @@ TranscriptLineParser::~TranscriptLineParser() = default;
 
 std::optional<UsageLine> TranscriptLineParser::usage(const char *line, size_t size)
 {
+    // Each object's wanted keys are looked up in one pass over its fields.
+    static constexpr std::array<std::string_view, 2> topKeys{"message", "isSidechain"};
+    static constexpr std::array<std::string_view, 3> messageKeys{"usage", "model", "id"};
+    static constexpr std::array<std::string_view, 4> usageKeys{"input_tokens", "output_tokens",
+                                                               "cache_creation_input_tokens", "cache_read_input_tokens"};
     if (size == 0 || !m_state->mayHoldUsageKey(line, size))
         return std::nullopt;
     simdjson::dom::element document;
@@ -206,24 +206,28 @@ std::optional<UsageLine> TranscriptLineParser::usage(const char *line, size_t si
     if (jsondocument::parse(m_state->json, line, size, m_state->scratch).get(document)
         || document.get_object().get(top))
         return std::nullopt;
-    const auto messageValue = jsondocument::member(top, "message");
+    const auto [messageValue, sidechainValue] = jsondocument::members(top, topKeys);
     if (!messageValue || messageValue->get_object().get(message))
         return std::nullopt;
-    const auto usageMember = jsondocument::member(message, "usage");
-    if (!usageMember || usageMember->get_object().get(usage))
+    const auto [usageValue, modelValue, idValue] = jsondocument::members(message, messageKeys);
+    if (!usageValue || usageValue->get_object().get(usage))
         return std::nullopt;
 
     UsageLine result;
     UsageEntry &entry = result.entry;
-    entry.input = usageValue(usage, "input_tokens");
-    entry.output = usageValue(usage, "output_tokens");
-    entry.cacheCreate = usageValue(usage, "cache_creation_input_tokens");
-    entry.cacheRead = usageValue(usage, "cache_read_input_tokens");
+    const auto counts = jsondocument::members(usage, usageKeys);
+    const auto count = [](const std::optional<simdjson::dom::element> &value) {
+        return value ? jsondocument::integralValue(*value).value_or(0) : 0;
+    };
+    entry.input = count(counts[0]);
+    entry.output = count(counts[1]);
+    entry.cacheCreate = count(counts[2]);
+    entry.cacheRead = count(counts[3]);
     bool sidechain = false;
-    if (const auto flag = jsondocument::member(top, "isSidechain"); flag && !flag->get_bool().get(sidechain))
+    if (sidechainValue && !sidechainValue->get_bool().get(sidechain))
         entry.sidechain = sidechain;
     std::string_view text;
-    if (const auto model = jsondocument::member(message, "model"); model && !model->get_string().get(text)) {
+    if (modelValue && !modelValue->get_string().get(text)) {
         // Consecutive entries nearly always name the same model: share one string between them.
         if (text != m_state->lastModelUtf8) {
             m_state->lastModelUtf8.assign(text);
@@ -231,7 +235,7 @@ std::optional<UsageLine> TranscriptLineParser::usage(const char *line, size_t si
         }
         entry.model = m_state->lastModel;
     }
-    if (const auto id = jsondocument::member(message, "id"); id && !id->get_string().get(text)) {
+    if (idValue && !idValue->get_string().get(text)) {
         result.hasId = true;
         result.idDigest = digest(text, 0x9e3779b97f4a7c15ULL);
         result.idCheck = quint32(digest(text, 0x2545f4914f6cdd1dULL));
