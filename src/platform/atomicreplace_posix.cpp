@@ -1,6 +1,7 @@
 #include "atomicreplace.h"
 
 #include "fileaccess.h"
+#include "filehandle_posix.h"
 #include "xattrcopy.h"
 
 #include <QFileInfo>
@@ -31,7 +32,7 @@ bool replaceFileAtomically(const QString &path, const QByteArray &bytes)
         return false;
     const RegularFile original(target);
     struct stat originalInfo {};
-    if (!original.isOpen() || ::fstat(original.handle(), &originalInfo) != 0)
+    if (!original.isOpen() || ::fstat(descriptorOf(original.handle()), &originalInfo) != 0)
         return false;
 
     // QSaveFile keeps the permissions, writes to the link's target and leaves the original
@@ -47,7 +48,7 @@ bool replaceFileAtomically(const QString &path, const QByteArray &bytes)
             || ::fchown(fd, originalInfo.st_uid, originalInfo.st_gid) == 0);
     // A change of owner may clear the set-id bits; the permissions are set again after it.
     if (!ownerKept || ::fchmod(fd, originalInfo.st_mode & 07777) != 0
-        || !copyExtendedAttributes(original.handle(), fd)) {
+        || !copyExtendedAttributes(descriptorOf(original.handle()), fd)) {
         file.cancelWriting();
         file.commit();
         return false;

@@ -6,6 +6,7 @@
 #include <QtGlobal>
 
 #include <compare>
+#include <cstdint>
 #include <optional>
 
 // What differs from one operating system to the next, behind one small interface:
@@ -32,7 +33,11 @@ struct FileStatus
     friend bool operator==(const FileStatus &, const FileStatus &) = default;
 };
 
-// A read-only descriptor of a regular file. Only regular files are opened (links followed),
+// An open file as the operating system names it (a descriptor on Linux and macOS, a HANDLE on
+// Windows). Opaque outside the platform files, which alone convert it.
+enum class FileHandle : std::intptr_t { invalid = -1 };
+
+// A read-only open regular file. Only regular files are opened (links followed),
 // so a FIFO, socket or device that carries a record's or transcript's name can never block
 // or disturb the reader.
 class RegularFile
@@ -42,9 +47,9 @@ public:
     ~RegularFile();
     Q_DISABLE_COPY_MOVE(RegularFile)
 
-    bool isOpen() const { return m_fd >= 0; }
-    // The descriptor, for the few calls that need one (owner, attributes); -1 when not open.
-    int handle() const { return m_fd; }
+    bool isOpen() const { return m_handle != FileHandle::invalid; }
+    // For the few platform calls that need the open file (owner, attributes); invalid when not open.
+    FileHandle handle() const { return m_handle; }
     // The size when the file was opened.
     qint64 size() const { return m_status.size; }
     // Device and inode: the same pair means the same file, whatever path reached it.
@@ -60,7 +65,7 @@ public:
     bool seek(qint64 offset);
 
 private:
-    int m_fd = -1;
+    FileHandle m_handle = FileHandle::invalid;
     qint64 m_position = 0; // -1 after a read error: unknown
     FileStatus m_status;
 };

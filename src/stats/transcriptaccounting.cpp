@@ -263,15 +263,24 @@ quint32 UsageLedger::internModel(const QString &model)
         return 0;
     if (!m_models.isEmpty() && m_models.constLast() == model) // the same model as the entry before
         return quint32(m_models.size());
-    const auto found = m_modelIndex.constFind(model);
-    if (found != m_modelIndex.constEnd())
+    // A file names a handful of models: a short list is searched, a long one indexed.
+    if (m_modelIndex.isEmpty()) {
+        if (const qsizetype at = m_models.indexOf(model); at >= 0)
+            return quint32(at + 1);
+    } else if (const auto found = m_modelIndex.constFind(model); found != m_modelIndex.constEnd()) {
         return *found;
+    }
     // Past 2^30 names (never in a real file) further ones read as empty.
     if (m_models.size() + 1 >= qsizetype(hasIdFlag))
         return 0;
     m_models.append(model);
     const quint32 index = quint32(m_models.size());
-    m_modelIndex.insert(model, index);
+    if (!m_modelIndex.isEmpty()) {
+        m_modelIndex.insert(model, index);
+    } else if (m_models.size() > searchedModels) {
+        for (qsizetype i = 0; i < m_models.size(); ++i)
+            m_modelIndex.insert(m_models.at(i), quint32(i + 1));
+    }
     return index;
 }
 
@@ -352,6 +361,10 @@ void UsageLedger::undoLastAdd()
 
 void UsageLedger::clear()
 {
+    // A ledger that never held anything stays as it is: a fresh file's first read costs no
+    // allocations for a second empty ledger.
+    if (m_entries.empty() && m_index.empty() && m_models.isEmpty())
+        return;
     *this = UsageLedger();
 }
 

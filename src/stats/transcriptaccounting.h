@@ -109,6 +109,7 @@ private:
     static_assert(sizeof(Stored) == 48);
     static constexpr quint32 hasIdFlag = 1u << 30;
     static constexpr quint32 sidechainFlag = 1u << 31;
+    static constexpr qsizetype searchedModels = 8; // more models than this are found through m_modelIndex
 
     quint32 internModel(const QString &model);
     QString modelName(quint32 modelAndFlags) const;
@@ -119,7 +120,7 @@ private:
     std::vector<quint32> m_index; // open addressing: entry position + 1, 0 for an empty slot
     qsizetype m_indexed = 0;
     QList<QString> m_models; // index 0 is the empty name, index i the name at i - 1
-    QHash<QString, quint32> m_modelIndex;
+    QHash<QString, quint32> m_modelIndex; // empty while there are few models
     struct Undo
     {
         enum { none, appended, replaced } kind = none;
