@@ -144,9 +144,10 @@ bool mayHoldUsageKeyPortable(const char *line, std::size_t size)
     for (std::size_t block = (size + 7) / 8; block-- > 0;) {
         const std::size_t i = block * 8;
         const std::uint64_t at0 = loadWord(line + i);
-        const std::uint64_t word = zeroBytes(at0 ^ everyByte('u')) & zeroBytes(loadWord(line + i + 3) ^ everyByte('g'));
-        const std::uint64_t escape = zeroBytes(at0 ^ everyByte('\\'))
-            & zeroBytes((loadWord(line + i + 4) | everyByte(1)) ^ everyByte('7'));
+        // A byte of (a ^ x) | (b ^ y) is zero only where a holds x and b holds y.
+        const std::uint64_t word = zeroBytes((at0 ^ everyByte('u')) | (loadWord(line + i + 3) ^ everyByte('g')));
+        const std::uint64_t escape = zeroBytes((at0 ^ everyByte('\\'))
+                                               | ((loadWord(line + i + 4) | everyByte(1)) ^ everyByte('7')));
         std::uint64_t mask = word | escape;
         if (size - i < 8)
             mask &= (std::uint64_t(1) << (8 * (size - i))) - 1;
