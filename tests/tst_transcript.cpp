@@ -108,6 +108,14 @@ void TestTranscript::deduplicate_data()
     QTest::addRow("non-string model is empty, non-bool sidechain is not one")
         << QByteArray("{\"isSidechain\":1,\"message\":{\"id\":\"a\",\"model\":42,\"usage\":{\"output_tokens\":1}}}\n")
         << QList<UsageEntry>{{0, 1, 0, 0, {}, false}};
+    QByteArray manyModels;
+    QList<UsageEntry> manyModelEntries;
+    for (const int k : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 3, 0, 10}) { // past the few searched, then back
+        const QByteArray model = "claude-" + QByteArray::number(k);
+        manyModels += usageLine({}, 1, k, 0, 0, model);
+        manyModelEntries.append({1, k, 0, 0, QString::fromLatin1(model), false});
+    }
+    QTest::addRow("every model of many keeps its name") << manyModels << manyModelEntries;
 }
 
 // Every line filter the processor runs gives the same entries.
@@ -257,6 +265,9 @@ void TestTranscript::readSessionTokens_data()
     QTest::addRow("over 200k proves the million window")
         << usageLine("a", 3, 1, 0, 199997, opus) << QByteArray() << QByteArray()
         << stats(200001, 200000, 1, 1000000, "claude-opus-4-6");
+    QTest::addRow("exactly 200k still fits the standard window")
+        << usageLine("a", 3, 1, 0, 199996, opus) << QByteArray() << QByteArray()
+        << stats(200000, 199999, 1, 200000, "claude-opus-4-6");
     QTest::addRow("empty transcript still adds subagents, of both kinds")
         << QByteArray() << usageLine("s", 1, 2, 3, 4) << linesWithoutTokens() + usageLine("s", 10, 0)
         << stats(20, 0, 0, 200000, "");

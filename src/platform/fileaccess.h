@@ -6,6 +6,7 @@
 #include <QtGlobal>
 
 #include <compare>
+#include <cstdint>
 #include <optional>
 
 // What differs from one operating system to the next, behind one small interface:
@@ -32,7 +33,11 @@ struct FileStatus
     friend bool operator==(const FileStatus &, const FileStatus &) = default;
 };
 
-// A read-only descriptor of a regular file. Only regular files are opened (links followed),
+// An open file as the operating system names it (a descriptor on Linux and macOS, a HANDLE on
+// Windows). Opaque outside the platform files, which alone convert it.
+enum class FileHandle : std::intptr_t { invalid = -1 };
+
+// A read-only open regular file. Only regular files are opened (links followed),
 // so a FIFO, socket or device that carries a record's or transcript's name can never block
 // or disturb the reader.
 class RegularFile
@@ -42,7 +47,9 @@ public:
     ~RegularFile();
     Q_DISABLE_COPY_MOVE(RegularFile)
 
-    bool isOpen() const { return m_fd >= 0; }
+    bool isOpen() const { return m_handle != FileHandle::invalid; }
+    // For the few platform calls that need the open file; invalid when not open.
+    FileHandle handle() const { return m_handle; }
     // Why the file is not open, in the system's words ("Permission denied"); empty when open.
     QString error() const { return m_error; }
     // Not open because nothing carries the name.
@@ -57,11 +64,13 @@ public:
 
     // Reads up to `capacity` bytes; returns the count, 0 at the end, -1 on an error.
     qint64 read(char *buffer, qint64 capacity);
-    // Moves the read position to `offset` from the start; false on an error.
+    // Moves the read position to `offset` from the start; false on an error. Costs no system call
+    // when the position is there already (a file just opened is at 0).
     bool seek(qint64 offset);
 
 private:
-    int m_fd = -1;
+    FileHandle m_handle = FileHandle::invalid;
+    qint64 m_position = 0; // -1 after a read error: unknown
     FileStatus m_status;
     QString m_error;
     bool m_missing = false;

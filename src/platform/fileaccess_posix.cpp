@@ -1,4 +1,5 @@
 #include "fileaccess.h"
+#include "filehandle_posix.h"
 
 #include <QFile>
 
@@ -69,30 +70,37 @@ RegularFile::RegularFile(const QString &path)
         ::close(fd);
         return;
     }
-    m_fd = fd;
+    m_handle = handleOf(fd);
     m_status = statusOf(info);
 }
 
 RegularFile::~RegularFile()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
+    if (isOpen())
+        ::close(descriptorOf(m_handle));
 }
 
 qint64 RegularFile::read(char *buffer, qint64 capacity)
 {
-    if (m_fd < 0)
+    if (!isOpen())
         return -1;
     for (;;) {
-        const ssize_t count = ::read(m_fd, buffer, size_t(capacity));
-        if (count >= 0 || errno != EINTR)
+        const ssize_t count = ::read(descriptorOf(m_handle), buffer, size_t(capacity));
+        if (count >= 0 || errno != EINTR) {
+            m_position = count >= 0 && m_position >= 0 ? m_position + count : -1;
             return count;
+        }
     }
 }
 
 bool RegularFile::seek(qint64 offset)
 {
-    return m_fd >= 0 && ::lseek(m_fd, off_t(offset), SEEK_SET) == off_t(offset);
+    if (!isOpen())
+        return false;
+    if (offset == m_position)
+        return true;
+    m_position = ::lseek(descriptorOf(m_handle), off_t(offset), SEEK_SET) == off_t(offset) ? offset : -1;
+    return m_position == offset;
 }
 
 ReadResult readSmallFile(const QString &path, qint64 maxSize)

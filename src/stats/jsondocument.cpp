@@ -120,12 +120,7 @@ simdjson::simdjson_result<simdjson::dom::element> parse(simdjson::dom::parser &p
 
 std::optional<simdjson::dom::element> member(simdjson::dom::object object, std::string_view key)
 {
-    std::optional<simdjson::dom::element> found;
-    for (const simdjson::dom::key_value_pair field : object) {
-        if (field.key == key)
-            found = field.value;
-    }
-    return found;
+    return members<1>(object, {key})[0];
 }
 
 std::optional<qint64> integralValue(simdjson::dom::element value)

@@ -7,6 +7,8 @@
 
 #include <simdjson.h>
 
+#include <array>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,6 +29,21 @@ simdjson::simdjson_result<simdjson::dom::element> parse(simdjson::dom::parser &p
 // The value of `key` in `object`, keys compared after unescaping; the last one wins when a key
 // repeats, as it would when the document is read into a dictionary.
 std::optional<simdjson::dom::element> member(simdjson::dom::object object, std::string_view key);
+
+// The values of several keys by the same rule, in one pass over the object's fields.
+template<std::size_t N>
+std::array<std::optional<simdjson::dom::element>, N> members(simdjson::dom::object object,
+                                                             const std::array<std::string_view, N> &keys)
+{
+    std::array<std::optional<simdjson::dom::element>, N> found;
+    for (const simdjson::dom::key_value_pair field : object) {
+        for (std::size_t k = 0; k < N; ++k) {
+            if (field.key == keys[k])
+                found[k] = field.value;
+        }
+    }
+    return found;
+}
 
 // A JSON number with an integral value inside the signed 64-bit range (10, 10.0, 1e2, -3);
 // absent for anything else (10.5, "10", true, null, 1e19, objects).

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <unordered_set>
 #include <utility>
 
 namespace {
@@ -324,10 +325,12 @@ SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles 
     // A subagent file that is the main transcript itself, or one already counted, through a link
     // or under a second name, counts once.
     std::set<std::pair<qint64, qint64>> counted{{main.device(), main.inode()}};
+    std::unordered_set<const TranscriptProgress *> kept{&main}; // what still belongs to the shown session
     for (const QString &path : files.subagentFiles) {
-        if (context.stopRequested())
-            break;
         TranscriptProgress &subagent = progress[path];
+        kept.insert(&subagent);
+        if (context.stopRequested())
+            continue;
         if (subagent.update(path, context) != TranscriptProgress::Result::read)
             continue;
         if (!counted.insert({subagent.device(), subagent.inode()}).second)
@@ -335,9 +338,7 @@ SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles 
         stats.totalTokens = saturatingAdd(stats.totalTokens, subagent.ledger().totalTokens());
     }
     // What no longer belongs to the shown session is forgotten.
-    std::set<QString> kept(files.subagentFiles.cbegin(), files.subagentFiles.cend());
-    kept.insert(files.transcript);
-    std::erase_if(progress, [&](const auto &item) { return !kept.count(item.first); });
+    std::erase_if(progress, [&](const auto &item) { return !kept.count(&item.second); });
     return stats;
 }
 

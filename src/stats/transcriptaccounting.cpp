@@ -6,170 +6,22 @@
 #include "logging.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 #include <limits>
 #include <string>
 #include <string_view>
 
 static_assert(TranscriptLineParser::padding >= jsondocument::padding);
-static_assert(TranscriptLineParser::padding >= 68, "the line filter reads 68 bytes past a line");
+static_assert(TranscriptLineParser::padding >= lineFilterOverread);
 
 namespace {
 
 // Lines longer than this are skipped unread: a real transcript line is at most a few megabytes,
 // and holding a longer one would let a single line take the reader's memory.
 constexpr size_t maxLineBytes = size_t(64) << 20;
-
-// A line can only carry a "usage" key if its bytes hold the key literally or a \u escape of one
-// of its letters (u, s, a, g, e are \u0075, \u0073, \u0061, \u0067, \u0065). Most bytes of a
-// transcript are tool results without either, and skipping them unparsed changes no figure.
-// The vector scans look for 'u' with 'g' three bytes on, and for '\\' with '6' or '7' four bytes
-// on, then confirm each hit; they read up to 68 bytes past the end of the line (padding). They
-// run from the end of the line backwards: "usage" closes an assistant message, so it is met early.
-
-// Confirms a hit at `at`: "usage" in quotes, or the escape \u006x / \u007x.
-bool confirmHit(const char *line, size_t size, size_t at)
-{
-    if (line[at] == 'u')
-        return at >= 1 && at + 6 <= size && line[at - 1] == '"' && std::memcmp(line + at, "usage\"", 6) == 0;
-    return at + 5 <= size && line[at] == '\\' && line[at + 1] == 'u' && line[at + 2] == '0'
-        && line[at + 3] == '0' && (line[at + 4] | 1) == '7';
-}
-
-// Confirms the candidates of one block: bit k of `mask` marks a candidate at offset + k.
-bool confirmHits(const char *line, size_t size, size_t offset, std::uint64_t mask)
-{
-    while (mask) {
-        if (confirmHit(line, size, offset + size_t(__builtin_ctzll(mask))))
-            return true;
-        mask &= mask - 1;
-    }
-    return false;
-}
-
-#if defined(__x86_64__)
-__attribute__((target("avx512bw"))) bool mayHoldUsageKeyAvx512(const char *line, size_t size)
-{
-    const __m512i u = _mm512_set1_epi8('u');
-    const __m512i g = _mm512_set1_epi8('g');
-    const __m512i backslash = _mm512_set1_epi8('\\');
-    const __m512i one = _mm512_set1_epi8(1);
-    const __m512i seven = _mm512_set1_epi8('7');
-    for (size_t block = (size + 63) / 64; block-- > 0;) {
-        const size_t i = block * 64;
-        const __m512i at0 = _mm512_loadu_si512(line + i);
-        const __m512i at3 = _mm512_loadu_si512(line + i + 3);
-        const __m512i at4 = _mm512_loadu_si512(line + i + 4);
-        const __mmask64 word = _mm512_cmpeq_epi8_mask(at0, u) & _mm512_cmpeq_epi8_mask(at3, g);
-        const __mmask64 escape = _mm512_cmpeq_epi8_mask(at0, backslash)
-            & _mm512_cmpeq_epi8_mask(_mm512_or_si512(at4, one), seven);
-        std::uint64_t mask = word | escape;
-        if (size - i < 64)
-            mask &= (std::uint64_t(1) << (size - i)) - 1;
-        if (mask && confirmHits(line, size, i, mask))
-            return true;
-    }
-    return false;
-}
-
-__attribute__((target("avx2"))) bool mayHoldUsageKeyAvx2(const char *line, size_t size)
-{
-    const __m256i u = _mm256_set1_epi8('u');
-    const __m256i g = _mm256_set1_epi8('g');
-    const __m256i backslash = _mm256_set1_epi8('\\');
-    const __m256i one = _mm256_set1_epi8(1);
-    const __m256i seven = _mm256_set1_epi8('7');
-    for (size_t block = (size + 31) / 32; block-- > 0;) {
-        const size_t i = block * 32;
-        const __m256i at0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(line + i));
-        const __m256i at3 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(line + i + 3));
-        const __m256i at4 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(line + i + 4));
-        const __m256i word = _mm256_and_si256(_mm256_cmpeq_epi8(at0, u), _mm256_cmpeq_epi8(at3, g));
-        const __m256i escape = _mm256_and_si256(_mm256_cmpeq_epi8(at0, backslash),
-                                                _mm256_cmpeq_epi8(_mm256_or_si256(at4, one), seven));
-        unsigned mask = unsigned(_mm256_movemask_epi8(_mm256_or_si256(word, escape)));
-        if (size - i < 32)
-            mask &= (1u << (size - i)) - 1;
-        if (mask && confirmHits(line, size, i, mask))
-            return true;
-    }
-    return false;
-}
-
-bool mayHoldUsageKeySse2(const char *line, size_t size)
-{
-    const __m128i u = _mm_set1_epi8('u');
-    const __m128i g = _mm_set1_epi8('g');
-    const __m128i backslash = _mm_set1_epi8('\\');
-    const __m128i one = _mm_set1_epi8(1);
-    const __m128i seven = _mm_set1_epi8('7');
-    for (size_t block = (size + 15) / 16; block-- > 0;) {
-        const size_t i = block * 16;
-        const __m128i at0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(line + i));
-        const __m128i at3 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(line + i + 3));
-        const __m128i at4 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(line + i + 4));
-        const __m128i word = _mm_and_si128(_mm_cmpeq_epi8(at0, u), _mm_cmpeq_epi8(at3, g));
-        const __m128i escape = _mm_and_si128(_mm_cmpeq_epi8(at0, backslash),
-                                             _mm_cmpeq_epi8(_mm_or_si128(at4, one), seven));
-        unsigned mask = unsigned(_mm_movemask_epi8(_mm_or_si128(word, escape)));
-        if (size - i < 16)
-            mask &= (1u << (size - i)) - 1;
-        if (mask && confirmHits(line, size, i, mask))
-            return true;
-    }
-    return false;
-}
-#endif
-
-bool mayHoldUsageKeyPortable(const char *line, size_t size)
-{
-    for (size_t i = size; i-- > 0;) {
-        const bool hit = (line[i] == 'u' && i + 3 < size && line[i + 3] == 'g')
-            || (line[i] == '\\' && i + 4 < size && (line[i + 4] | 1) == '7');
-        if (hit && confirmHit(line, size, i))
-            return true;
-    }
-    return false;
-}
-
-using LineFilterFunction = bool (*)(const char *, size_t);
-
-LineFilterFunction lineFilterFunction(LineFilter filter)
-{
-    switch (filter) {
-#if defined(__x86_64__)
-    case LineFilter::avx512:
-        return mayHoldUsageKeyAvx512;
-    case LineFilter::avx2:
-        return mayHoldUsageKeyAvx2;
-    case LineFilter::sse2:
-        return mayHoldUsageKeySse2;
-#else
-    case LineFilter::avx512:
-    case LineFilter::avx2:
-    case LineFilter::sse2:
-        break;
-#endif
-    case LineFilter::portable:
-        break;
-    }
-    return mayHoldUsageKeyPortable;
-}
-
-qint64 usageValue(simdjson::dom::object usage, std::string_view key)
-{
-    const auto value = jsondocument::member(usage, key);
-    return value ? jsondocument::integralValue(*value).value_or(0) : 0;
-}
-
-quint64 rotateLeft(quint64 value, int bits)
-{
-    return (value << bits) | (value >> (64 - bits));
-}
 
 quint64 finalMix(quint64 h)
 {
@@ -192,12 +44,12 @@ quint64 digest(std::string_view text, quint64 seed)
     for (; i + 8 <= text.size(); i += 8) {
         quint64 k = 0;
         std::memcpy(&k, text.data() + i, 8);
-        h ^= rotateLeft(k * c1, 31) * c2;
-        h = rotateLeft(h, 27) * 5 + 0x52dce729;
+        h ^= std::rotl(k * c1, 31) * c2;
+        h = std::rotl(h, 27) * 5 + 0x52dce729;
     }
     quint64 k = 0;
     std::memcpy(&k, text.data() + i, text.size() - i);
-    h ^= rotateLeft((k ^ (text.size() - i)) * c2, 33) * c1;
+    h ^= std::rotl((k ^ (text.size() - i)) * c2, 33) * c1;
     return finalMix(h);
 }
 
@@ -317,25 +169,6 @@ qint64 contextWindow(const QString &model, qint64 contextAndOutput)
     return standardWindow;
 }
 
-QList<LineFilter> supportedLineFilters()
-{
-    QList<LineFilter> filters{LineFilter::portable};
-#if defined(__x86_64__)
-    filters.append(LineFilter::sse2);
-    if (__builtin_cpu_supports("avx2"))
-        filters.append(LineFilter::avx2);
-    if (__builtin_cpu_supports("avx512bw"))
-        filters.append(LineFilter::avx512);
-#endif
-    return filters;
-}
-
-LineFilter fastestLineFilter()
-{
-    static const LineFilter fastest = supportedLineFilters().constLast();
-    return fastest;
-}
-
 struct TranscriptLineParser::State
 {
     explicit State(LineFilter filter)
@@ -359,6 +192,11 @@ TranscriptLineParser::~TranscriptLineParser() = default;
 
 std::optional<UsageLine> TranscriptLineParser::usage(const char *line, size_t size)
 {
+    // Each object's wanted keys are looked up in one pass over its fields.
+    static constexpr std::array<std::string_view, 2> topKeys{"message", "isSidechain"};
+    static constexpr std::array<std::string_view, 3> messageKeys{"usage", "model", "id"};
+    static constexpr std::array<std::string_view, 4> usageKeys{"input_tokens", "output_tokens",
+                                                               "cache_creation_input_tokens", "cache_read_input_tokens"};
     if (size == 0 || !m_state->mayHoldUsageKey(line, size))
         return std::nullopt;
     simdjson::dom::element document;
@@ -368,24 +206,28 @@ std::optional<UsageLine> TranscriptLineParser::usage(const char *line, size_t si
     if (jsondocument::parse(m_state->json, line, size, m_state->scratch).get(document)
         || document.get_object().get(top))
         return std::nullopt;
-    const auto messageValue = jsondocument::member(top, "message");
+    const auto [messageValue, sidechainValue] = jsondocument::members(top, topKeys);
     if (!messageValue || messageValue->get_object().get(message))
         return std::nullopt;
-    const auto usageMember = jsondocument::member(message, "usage");
-    if (!usageMember || usageMember->get_object().get(usage))
+    const auto [usageValue, modelValue, idValue] = jsondocument::members(message, messageKeys);
+    if (!usageValue || usageValue->get_object().get(usage))
         return std::nullopt;
 
     UsageLine result;
     UsageEntry &entry = result.entry;
-    entry.input = usageValue(usage, "input_tokens");
-    entry.output = usageValue(usage, "output_tokens");
-    entry.cacheCreate = usageValue(usage, "cache_creation_input_tokens");
-    entry.cacheRead = usageValue(usage, "cache_read_input_tokens");
+    const auto counts = jsondocument::members(usage, usageKeys);
+    const auto count = [](const std::optional<simdjson::dom::element> &value) {
+        return value ? jsondocument::integralValue(*value).value_or(0) : 0;
+    };
+    entry.input = count(counts[0]);
+    entry.output = count(counts[1]);
+    entry.cacheCreate = count(counts[2]);
+    entry.cacheRead = count(counts[3]);
     bool sidechain = false;
-    if (const auto flag = jsondocument::member(top, "isSidechain"); flag && !flag->get_bool().get(sidechain))
+    if (sidechainValue && !sidechainValue->get_bool().get(sidechain))
         entry.sidechain = sidechain;
     std::string_view text;
-    if (const auto model = jsondocument::member(message, "model"); model && !model->get_string().get(text)) {
+    if (modelValue && !modelValue->get_string().get(text)) {
         // Consecutive entries nearly always name the same model: share one string between them.
         if (text != m_state->lastModelUtf8) {
             m_state->lastModelUtf8.assign(text);
@@ -393,7 +235,7 @@ std::optional<UsageLine> TranscriptLineParser::usage(const char *line, size_t si
         }
         entry.model = m_state->lastModel;
     }
-    if (const auto id = jsondocument::member(message, "id"); id && !id->get_string().get(text)) {
+    if (idValue && !idValue->get_string().get(text)) {
         result.hasId = true;
         result.idDigest = digest(text, 0x9e3779b97f4a7c15ULL);
         result.idCheck = quint32(digest(text, 0x2545f4914f6cdd1dULL));
@@ -421,15 +263,24 @@ quint32 UsageLedger::internModel(const QString &model)
         return 0;
     if (!m_models.isEmpty() && m_models.constLast() == model) // the same model as the entry before
         return quint32(m_models.size());
-    const auto found = m_modelIndex.constFind(model);
-    if (found != m_modelIndex.constEnd())
+    // A file names a handful of models: a short list is searched, a long one indexed.
+    if (m_modelIndex.isEmpty()) {
+        if (const qsizetype at = m_models.indexOf(model); at >= 0)
+            return quint32(at + 1);
+    } else if (const auto found = m_modelIndex.constFind(model); found != m_modelIndex.constEnd()) {
         return *found;
+    }
     // Past 2^30 names (never in a real file) further ones read as empty.
     if (m_models.size() + 1 >= qsizetype(hasIdFlag))
         return 0;
     m_models.append(model);
     const quint32 index = quint32(m_models.size());
-    m_modelIndex.insert(model, index);
+    if (!m_modelIndex.isEmpty()) {
+        m_modelIndex.insert(model, index);
+    } else if (m_models.size() > searchedModels) {
+        for (qsizetype i = 0; i < m_models.size(); ++i)
+            m_modelIndex.insert(m_models.at(i), quint32(i + 1));
+    }
     return index;
 }
 
@@ -510,6 +361,10 @@ void UsageLedger::undoLastAdd()
 
 void UsageLedger::clear()
 {
+    // A ledger that never held anything stays as it is: a fresh file's first read costs no
+    // allocations for a second empty ledger.
+    if (m_entries.empty() && m_index.empty() && m_models.isEmpty())
+        return;
     *this = UsageLedger();
 }
 

@@ -5,6 +5,7 @@
 // on from where the last cycle stopped.
 
 #include "fileaccess.h"
+#include "linefilter.h"
 #include "sessionstats.h"
 
 #include <QByteArrayView>
@@ -44,12 +45,6 @@ struct UsageEntry
 // Context window in tokens: 1,000,000 when the model name holds "[1m]" (any case) or when the
 // context plus output has outgrown 200,000; otherwise the model family's window.
 qint64 contextWindow(const QString &model, qint64 contextAndOutput);
-
-// The vector scans that let a line through to the JSON parser only when it can hold a "usage"
-// key. Each gives the same answer; the fastest one the processor runs is used.
-enum class LineFilter { portable, sse2, avx2, avx512 };
-QList<LineFilter> supportedLineFilters(); // fastest last
-LineFilter fastestLineFilter();
 
 // A line's usage, with a 96-bit digest of its message id when it has a string one.
 struct UsageLine
@@ -114,6 +109,7 @@ private:
     static_assert(sizeof(Stored) == 48);
     static constexpr quint32 hasIdFlag = 1u << 30;
     static constexpr quint32 sidechainFlag = 1u << 31;
+    static constexpr qsizetype searchedModels = 8; // more models than this are found through m_modelIndex
 
     quint32 internModel(const QString &model);
     QString modelName(quint32 modelAndFlags) const;
@@ -124,7 +120,7 @@ private:
     std::vector<quint32> m_index; // open addressing: entry position + 1, 0 for an empty slot
     qsizetype m_indexed = 0;
     QList<QString> m_models; // index 0 is the empty name, index i the name at i - 1
-    QHash<QString, quint32> m_modelIndex;
+    QHash<QString, quint32> m_modelIndex; // empty while there are few models
     struct Undo
     {
         enum { none, appended, replaced } kind = none;
