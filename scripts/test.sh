@@ -22,7 +22,7 @@ normal)
     # The desktop entry and the AppStream metainfo, checked by the tools distributions use.
     if command -v desktop-file-validate >/dev/null; then
         echo "== desktop-file-validate"
-        desktop-file-validate src/app/glimmerox.desktop
+        desktop-file-validate src/app/org.glimmerox.Glimmerox.desktop
     fi
     if command -v appstreamcli >/dev/null; then
         echo "== appstreamcli validate"

@@ -51,7 +51,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Glimmerox"));
     QApplication::setApplicationVersion(QStringLiteral(GLIMMEROX_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("glimmerox"));
+    QApplication::setDesktopFileName(QStringLiteral("org.glimmerox.Glimmerox"));
     QApplication::setWindowIcon(applicationIcon());
     QApplication::setQuitOnLastWindowClosed(true);
 
