@@ -6,6 +6,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QGuiApplication>
 #include <QVariantMap>
 
 namespace {
@@ -36,7 +37,7 @@ void FreedesktopNotifier::notify(const QString &summary, const QString &body)
     }
     QDBusMessage call = QDBusMessage::createMethodCall(notificationService, QStringLiteral("/org/freedesktop/Notifications"),
                                                        notificationService, QStringLiteral("Notify"));
-    const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("org.glimmerox.Glimmerox")}};
+    const QVariantMap hints{{QStringLiteral("desktop-entry"), QGuiApplication::desktopFileName()}};
     call << QStringLiteral("Glimmerox") << uint(0) << QStringLiteral("glimmerox") << summary << body << QStringList()
          << hints << int(-1);
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call));
