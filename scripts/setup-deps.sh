@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building Glimmerox needs, only where something is missing:
-# Debian/Ubuntu through apt-get (as root, or with sudo), macOS through Homebrew. Besides the
-# build itself: dbus-daemon for the notification tests' private bus, appstreamcli and
-# desktop-file-validate for the metainfo and desktop file checks, dpkg-dev and file for the package.
-# Usage: scripts/setup-deps.sh [--fuzz]   (--fuzz adds clang and its libFuzzer runtime)
+# Debian/Ubuntu through apt-get (as root, or with sudo), macOS through Homebrew.
+# Usage: scripts/setup-deps.sh [--tests|--fuzz]
+#   --tests adds what the test run uses besides the build: dbus-daemon for the notification tests'
+#           private bus, tzdata for the run in another time zone, appstreamcli and desktop-file-validate
+#           for the metainfo and desktop file, and dpkg-dev, file and lintian for the Debian package;
+#   --fuzz  adds clang and its libFuzzer runtime.
 set -euo pipefail
 
-want_fuzz=0
-[ "${1:-}" = "--fuzz" ] && want_fuzz=1
+extra=${1:-}
 
 if [ "$(uname -s)" = "Darwin" ]; then
     command -v brew >/dev/null || { echo "Homebrew is needed: https://brew.sh" >&2; exit 1; }
@@ -18,13 +19,15 @@ if [ "$(uname -s)" = "Darwin" ]; then
 fi
 
 if ! command -v dpkg-query >/dev/null; then
-    echo "Not a Debian-like system: install a C++20 compiler, CMake 3.25+, Qt 6 (base) and simdjson yourself." >&2
+    echo "Not a Debian-like system: install a C++20 compiler, CMake 3.25+, Qt 6.4+ (base) and simdjson yourself." >&2
     exit 0
 fi
 
-packages=(build-essential cmake pkg-config qt6-base-dev libsimdjson-dev libgl-dev libxcb1-dev fonts-dejavu-core
-          dbus-daemon appstream desktop-file-utils dpkg-dev file)
-[ "$want_fuzz" = 1 ] && packages+=(clang libclang-rt-dev)
+packages=(build-essential cmake pkg-config qt6-base-dev libsimdjson-dev libgl-dev libxcb1-dev fonts-dejavu-core)
+case "$extra" in
+--tests) packages+=(dbus-daemon tzdata appstream desktop-file-utils dpkg-dev file lintian) ;;
+--fuzz) packages+=(clang libclang-rt-dev) ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

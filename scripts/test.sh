@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds Glimmerox with its tests (installing missing system packages first) and runs every test.
-#   scripts/test.sh              normal build in build-tests/
-#   scripts/test.sh --sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
-#   scripts/test.sh --fuzz       libFuzzer targets built with clang in build-fuzz/, each run for a few seconds
+# The builds are the presets of CMakePresets.json:
+#   scripts/test.sh              "release" in build-tests/: the suite, once more in the Pacific/Chatham time
+#                                zone, then the desktop file, metainfo and Debian package checks
+#   scripts/test.sh --sanitize   "sanitize" in build-asan/: AddressSanitizer + UndefinedBehaviorSanitizer
+#   scripts/test.sh --fuzz       "fuzz" in build-fuzz/: libFuzzer targets built with clang, each run for a few seconds
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mode=${1:-normal}
@@ -13,30 +15,49 @@ export QT_QPA_PLATFORM=offscreen
 
 case "$mode" in
 normal)
-    scripts/setup-deps.sh
+    scripts/setup-deps.sh --tests
     echo "== building with tests in build-tests/"
-    cmake -S . -B build-tests -DCMAKE_BUILD_TYPE=RelWithDebInfo "${prefix[@]}" >/dev/null
-    cmake --build build-tests --parallel "$jobs"
+    cmake --preset release "${prefix[@]}" >/dev/null
+    cmake --build --preset release --parallel "$jobs"
     echo "== running the tests"
-    ctest --test-dir build-tests --output-on-failure --parallel "$jobs"
-    # The desktop entry and the AppStream metainfo, checked by the tools distributions use.
+    ctest --preset release --parallel "$jobs"
+    # Instants read as local time pass unnoticed where local time is UTC; Chatham is 12:45 or
+    # 13:45 hours away. Without the zone's data the system silently falls back to UTC.
+    if [ "$(TZ=Pacific/Chatham date +%z)" = "+0000" ]; then
+        echo "the time zone Pacific/Chatham is unknown here (tzdata missing?)" >&2
+        exit 1
+    fi
+    echo "== running the tests again with TZ=Pacific/Chatham"
+    ctest --preset release-chatham --parallel "$jobs"
+
+    # The installed desktop entry and AppStream metainfo, checked by the tools distributions use;
+    # the tree check also finds the desktop file the metainfo launches.
+    stage=$(mktemp -d)
+    trap 'rm -rf "$stage"' EXIT
+    cmake --install build-tests --prefix "$stage/usr" >/dev/null
     if command -v desktop-file-validate >/dev/null; then
         echo "== desktop-file-validate"
-        desktop-file-validate src/app/glimmerox.desktop
+        desktop-file-validate "$stage"/usr/share/applications/*.desktop
     fi
     if command -v appstreamcli >/dev/null; then
-        echo "== appstreamcli validate"
-        appstreamcli validate --no-net src/app/org.glimmerox.Glimmerox.metainfo.xml
+        echo "== appstreamcli validate-tree"
+        appstreamcli validate-tree --no-net "$stage"
+    fi
+    # The Debian package, as Debian's own checker sees it: warnings fail too.
+    if command -v lintian >/dev/null && command -v dpkg-shlibdeps >/dev/null; then
+        echo "== building the Debian package and running lintian"
+        rm -f build-tests/glimmerox_*.deb
+        (cd build-tests && cpack -G DEB >/dev/null)
+        lintian --fail-on error,warning build-tests/glimmerox_*.deb
     fi
     ;;
 --sanitize)
-    scripts/setup-deps.sh
+    scripts/setup-deps.sh --tests
     echo "== building with AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/"
-    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DGLIMMEROX_SANITIZE=ON "${prefix[@]}" >/dev/null
-    cmake --build build-asan --parallel "$jobs"
+    cmake --preset sanitize "${prefix[@]}" >/dev/null
+    cmake --build --preset sanitize --parallel "$jobs"
     echo "== running the tests under the sanitizers"
-    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        ctest --test-dir build-asan --output-on-failure --parallel "$jobs"
+    ctest --preset sanitize --parallel "$jobs"
     ;;
 --fuzz)
     scripts/setup-deps.sh --fuzz
@@ -49,12 +70,11 @@ normal)
         exit 0
     fi
     echo "== building the fuzz targets with clang in build-fuzz/"
-    CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DGLIMMEROX_SANITIZE=ON \
-        -DGLIMMEROX_FUZZ=ON "${prefix[@]}" >/dev/null
-    targets=$(cmake --build build-fuzz --target help | sed -n 's/^\.\.\. \(fuzz_[a-z_]*\).*/\1/p' | grep -v '_autogen')
+    cmake --preset fuzz "${prefix[@]}" >/dev/null
+    targets=$(cmake --build --preset fuzz --target help | sed -n 's/^\.\.\. \(fuzz_[a-z_]*\).*/\1/p' | grep -v '_autogen')
     [ -n "$targets" ] || { echo "no fuzz targets defined"; exit 0; }
     # shellcheck disable=SC2086
-    cmake --build build-fuzz --parallel "$jobs" --target $targets
+    cmake --build --preset fuzz --parallel "$jobs" --target $targets
     for target in $targets; do
         echo "== fuzzing $target for 20 seconds"
         binary=$(find build-fuzz -type f -name "$target" -perm -u+x | head -n 1)
