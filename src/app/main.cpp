@@ -2,6 +2,7 @@
 #include "appmenu.h"
 #include "claudedatadir.h"
 #include "claudestatsreader.h"
+#include "contentview.h"
 #include "desktopnotifier.h"
 #include "panelwindow.h"
 #include "paneltray.h"
@@ -10,6 +11,9 @@
 #include "singleinstance.h"
 #include "startatlogin.h"
 #include "startup.h"
+#include "statuslineaction.h"
+#include "statuslinesamples.h"
+#include "statuslinesettings.h"
 #include "usagenotifications.h"
 
 #include <QApplication>
@@ -66,9 +70,15 @@ int main(int argc, char **argv)
     fetcherEnvironment.isClaudeCodeRunning = [claudeDir] { return hasLiveSession(claudeDir); };
     PlanUsageFetcher planFetcher(fetcherEnvironment);
 
+    // Claude Code's status line: plan figures without the login, and the sessions' window sizes.
+    StatusLineSamples statusLineSamples;
+
     PanelWindow panel(statsReader, planFetcher);
+    panel.contentView()->setStatusLineSamples(&statusLineSamples, claudeDir);
     QObject::connect(&panel, &PanelWindow::aboutRequested, &panel, [&panel] { showAboutBox(&panel); });
     panel.addMenuAction(createStartAtLoginAction(StartAtLogin::forCurrentUser(), &panel));
+    const QString bridgePath = QCoreApplication::applicationDirPath() + QStringLiteral("/glimmerox-statusline");
+    panel.addMenuAction(createStatusLineAction(StatusLineSettings::forCurrentUser(bridgePath), planFetcher, &panel));
 
     auto *tray = new PanelTray(panel);
     const auto updateTray = [&] { tray->setFigures(statsReader.sessionStats(), planFetcher.planUsage()); };

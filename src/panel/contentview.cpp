@@ -5,6 +5,8 @@
 #include "palette.h"
 #include "paneltooltip.h"
 #include "planusagefetcher.h"
+#include "statuslinesamples.h"
+#include "statuslineplan.h"
 
 #include <QHelpEvent>
 #include <QKeyEvent>
@@ -133,7 +135,20 @@ PanelInputs ContentView::inputs() const
     inputs.lastFailure = m_fetcher.lastFailure();
     inputs.credentialLocation = m_fetcher.credentialLocation();
     inputs.now = m_clock();
+    if (m_samples)
+        return withStatusLine(inputs, m_samples->samples(), m_dataDirectory, m_fetcher.isServiceEnabled());
     return inputs;
+}
+
+void ContentView::setStatusLineSamples(StatusLineSamples *samples, const QString &dataDirectory)
+{
+    if (m_samples)
+        disconnect(m_samples, nullptr, this, nullptr);
+    m_samples = samples;
+    m_dataDirectory = dataDirectory;
+    if (m_samples)
+        connect(m_samples, &StatusLineSamples::samplesChanged, this, &ContentView::refresh);
+    refresh();
 }
 
 PanelContent ContentView::content() const
@@ -163,7 +178,15 @@ void ContentView::click(PanelClick which)
     refresh();
     // The fetch runs on its own and publishes through the fetcher's signals; nothing waits.
     if (which == PanelClick::k2)
-        m_fetcher.fetchUsage();
+        fetchPlan();
+}
+
+void ContentView::fetchPlan()
+{
+    // The status line's figures are read again; the service is asked unless it is off.
+    if (m_samples)
+        m_samples->reload();
+    m_fetcher.fetchUsage();
 }
 
 void ContentView::clickK1() { click(PanelClick::k1); }
@@ -175,7 +198,7 @@ void ContentView::clickSevenDay() { click(PanelClick::sevenDay); }
 void ContentView::fetchNow()
 {
     qCDebug(lcPanel) << "fetch requested from the keyboard";
-    m_fetcher.fetchUsage();
+    fetchPlan();
 }
 
 QSize ContentView::sizeHint() const

@@ -14,6 +14,7 @@
 
 class ClaudeStatsReader;
 class PlanUsageFetcher;
+class StatusLineSamples;
 
 // A key of the painted panel as a real, focusable widget: it draws nothing but a focus ring
 // (the panel under it is the key's look) and gives assistive tools and the keyboard a button
@@ -51,6 +52,10 @@ public:
     // The accessible button standing for a clickable element.
     PanelKeyButton *keyButton(PanelClick which) const { return m_buttons[static_cast<int>(which)]; }
 
+    // Claude Code's status line as a further source: plan figures and context window sizes,
+    // for sessions of `dataDirectory` unless a sample names another (see statuslineplan.h).
+    void setStatusLineSamples(StatusLineSamples *samples, const QString &dataDirectory);
+
     // The clock the countdowns are computed from; the system clock unless replaced.
     void setClock(std::function<QDateTime()> clock);
 
@@ -77,9 +82,13 @@ private:
     QRect toWidget(const QRectF &designRect) const;
     // Brings the buttons' checked state in line with the content, then repaints.
     void refresh();
+    // K2 and F5: fresh plan figures from every source that is on.
+    void fetchPlan();
 
     ClaudeStatsReader &m_stats;
     PlanUsageFetcher &m_fetcher;
+    StatusLineSamples *m_samples = nullptr;
+    QString m_dataDirectory;
     PanelState m_state;
     PanelLayout m_layout;
     PanelPaintCache m_cache;

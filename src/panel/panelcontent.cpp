@@ -10,7 +10,7 @@ const QString totalLabel = QStringLiteral("TOTAL CONVERSATION TOKENS");
 
 QString mainText(const PanelInputs &in)
 {
-    if (in.hasError())
+    if (in.hasError() || in.waitingForStatusLine)
         return QStringLiteral("-- -- --");
     if (!in.planUsage && in.isFetching)
         return QStringLiteral(" - - - ");

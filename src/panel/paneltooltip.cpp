@@ -57,11 +57,14 @@ Window window(const PlanUsage &usage, bool weekly)
     return {name, usage.weeklyUtilization, usage.weeklyPercent(), usage.weeklyResetsAt, sevenDaySeconds};
 }
 
-QString reportAge(const PlanUsage &usage, const QDateTime &now)
+QString reportAge(const PlanUsage &usage, PlanSource source, const QDateTime &now)
 {
     if (!usage.fetchedAt.isValid())
         return {};
-    QString age = QStringLiteral("as of %1").arg(clockTime(usage.fetchedAt, now));
+    QString age = QStringLiteral("Plan figures %1, as of %2")
+                      .arg(source == PlanSource::statusLine ? QStringLiteral("from Claude Code's status line")
+                                                            : QStringLiteral("from the usage service"),
+                           clockTime(usage.fetchedAt, now));
     if (usage.isStale(now))
         age += QStringLiteral(" (stale: older than %1 minutes)").arg(planReportStaleSeconds / 60);
     return age;
@@ -73,6 +76,8 @@ QString planUnavailable(const PanelInputs &in)
     if (in.hasError())
         return in.lastFailure ? failureText(*in.lastFailure, in.credentialLocation)
                               : QStringLiteral("The last plan fetch failed: %1").arg(*in.lastError);
+    if (!in.planUsage && in.waitingForStatusLine)
+        return QStringLiteral("Waiting for Claude Code's status line");
     if (!in.planUsage)
         return in.isFetching ? QStringLiteral("Fetching the plan report\u2026")
                              : QStringLiteral("No plan report yet: press K2 to fetch one");
@@ -138,7 +143,7 @@ QString mainPlanTooltip(const PanelInputs &in)
         ? QStringLiteral("The %1 resets in %2, at %3")
               .arg(w.name, duration(std::max<qint64>(0, in.now.secsTo(*w.resetsAt))), clockTime(*w.resetsAt, in.now))
         : QStringLiteral("The report gives no reset time for the %1").arg(w.name);
-    return joined({reset, reportAge(*in.planUsage, in.now)});
+    return joined({reset, reportAge(*in.planUsage, in.planSource, in.now)});
 }
 
 QString smallTooltip(const PanelInputs &in)
@@ -152,7 +157,8 @@ QString smallTooltip(const PanelInputs &in)
     const QString unavailable = planUnavailable(in);
     if (!unavailable.isEmpty())
         return unavailable;
-    return joined({windowUse(window(*in.planUsage, in.state.alternateView), in.now), reportAge(*in.planUsage, in.now)});
+    return joined({windowUse(window(*in.planUsage, in.state.alternateView), in.now),
+                   reportAge(*in.planUsage, in.planSource, in.now)});
 }
 
 QString activeTooltip(const PanelInputs &in)

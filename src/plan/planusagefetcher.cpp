@@ -83,9 +83,16 @@ void PlanUsageFetcher::onTick()
 {
     const QDateTime now = m_environment.now();
     m_schedule.observeClocks(now, std::chrono::milliseconds(m_steadyClock.elapsed()));
-    if (!isRunning() && m_schedule.isDue(now))
+    if (m_serviceEnabled && !isRunning() && m_schedule.isDue(now))
         startFetch();
     emit ticked();
+}
+
+void PlanUsageFetcher::setServiceEnabled(bool enabled)
+{
+    m_serviceEnabled = enabled;
+    if (!enabled)
+        stopFetches();
 }
 
 bool PlanUsageFetcher::isRunning() const
@@ -96,6 +103,8 @@ bool PlanUsageFetcher::isRunning() const
 QFuture<void> PlanUsageFetcher::fetchUsage()
 {
     Q_ASSERT(QThread::currentThread() == thread());
+    if (!m_serviceEnabled)
+        return QtFuture::makeReadyFuture();
     if (isRunning())
         return m_running; // its outcome is the answer to this press too
     if (!m_schedule.mayRequest(m_environment.now())) {

@@ -78,6 +78,12 @@ public:
     // publishes has been queued to the main thread.
     QFuture<void> fetchUsage();
 
+    // Off while Claude Code's status line supplies the plan figures: then no fetch starts, by
+    // schedule or by request, so the login is never read and the service never called; a
+    // running fetch is stopped. On by default.
+    void setServiceEnabled(bool enabled);
+    bool isServiceEnabled() const { return m_serviceEnabled; }
+
     // Report parsing, exposed for tests and fuzzing; both are pure. A body that is not a JSON
     // object holding "five_hour" or "seven_day" as an object is no report: absent.
     static std::optional<PlanUsage> parse(const QByteArray &body);
@@ -111,6 +117,7 @@ private:
     QElapsedTimer m_steadyClock; // stops while the machine sleeps, unlike the wall clock
     PlanSchedule m_schedule;
     QFuture<void> m_running;
+    bool m_serviceEnabled = true;
     // Fetches still running, each on its own thread (never one of the global pool's, which a
     // fetch would hold through its waits), with the source that stops it.
     QHash<QThread *, std::stop_source> m_fetches;
