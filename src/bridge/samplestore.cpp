@@ -152,7 +152,9 @@ SampleStore::SampleStore(QString folder) : m_folder(std::move(folder)) { }
 
 QString SampleStore::defaultFolder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/glimmerox");
+    // Empty when the runtime folder is refused (another owner, loose permissions).
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return runtime.isEmpty() ? QString() : runtime + QStringLiteral("/glimmerox");
 }
 
 QString sampleDataDirectoryKey(const QString &dataDirectory)
@@ -170,6 +172,8 @@ QString SampleStore::fileFor(const QString &dataDirectory) const
 
 QString SampleStore::record(const StatusLineSample &sample, const QDateTime &now) const
 {
+    if (m_folder.isEmpty())
+        return QStringLiteral("There is no usable runtime folder");
     if (const QString failure = ensurePrivateFolder(m_folder); !failure.isEmpty())
         return failure;
     StatusLineSample keyed = sample;

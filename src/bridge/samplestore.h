@@ -43,7 +43,8 @@ class SampleStore
 {
 public:
     explicit SampleStore(QString folder);
-    // QStandardPaths::RuntimeLocation + "/glimmerox": $XDG_RUNTIME_DIR/glimmerox on Linux.
+    // QStandardPaths::RuntimeLocation + "/glimmerox": $XDG_RUNTIME_DIR/glimmerox on Linux; empty
+    // when the system's runtime folder is not fit for use.
     static QString defaultFolder();
 
     QString folder() const { return m_folder; }

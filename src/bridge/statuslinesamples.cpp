@@ -18,6 +18,8 @@ StatusLineSamples::StatusLineSamples(QString folder, QObject *parent)
 
 void StatusLineSamples::watchFolder()
 {
+    if (m_store.folder().isEmpty())
+        return; // nothing to watch: no bridge can write either
     const QString failure = ensurePrivateFolder(m_store.folder());
     if (failure.isEmpty() && (m_watcher.directories().contains(m_store.folder()) || m_watcher.addPath(m_store.folder()))) {
         m_retry.stop();

@@ -324,8 +324,7 @@ SettingsEditResult StatusLineSettings::install() const
         const JsonMember &last = file.members.back();
         const qsizetype gapStart = file.members.size() > 1 ? file.members[file.members.size() - 2].valueEnd : file.open + 1;
         QByteArray gap = file.bytes.mid(gapStart, last.keyStart - gapStart);
-        if (gap.startsWith(','))
-            gap.remove(0, 1);
+        gap.remove(0, gap.lastIndexOf(',') + 1);
         edited = file.bytes;
         edited.insert(last.valueEnd, ',' + gap + "\"statusLine\": " + entry);
     }
