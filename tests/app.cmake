@@ -1,5 +1,6 @@
 glimmerox_add_test(tst_usagealerts SOURCES tst_usagealerts.cpp LIBS glimmerox_app)
 glimmerox_add_test(tst_appshell SOURCES tst_appshell.cpp LIBS glimmerox_app)
+glimmerox_add_test(tst_statuslineaction SOURCES tst_statuslineaction.cpp LIBS glimmerox_app)
 if(NOT APPLE)
     glimmerox_add_test(tst_notifications SOURCES tst_notifications.cpp LIBS glimmerox_app Qt6::DBus)
 endif()

@@ -81,14 +81,24 @@ int main(int argc, char **argv)
     panel.addMenuAction(createStatusLineAction(StatusLineSettings::forCurrentUser(bridgePath), planFetcher, &panel));
 
     auto *tray = new PanelTray(panel);
-    const auto updateTray = [&] { tray->setFigures(statsReader.sessionStats(), planFetcher.planUsage()); };
+    // The tray shows what the panel shows: the plan figures of whichever source is newer.
+    const auto updateTray = [&] {
+        const PanelInputs shown = panel.contentView()->inputs();
+        tray->setFigures(shown.sessionStats, shown.planUsage);
+    };
     QObject::connect(&statsReader, &ClaudeStatsReader::sessionStatsChanged, tray, updateTray);
     QObject::connect(&planFetcher, &PlanUsageFetcher::planUsageChanged, tray, updateTray);
+    QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, tray, updateTray);
     QObject::connect(&instance, &SingleInstance::activationRequested, tray, &PanelTray::restorePanel);
 
     const std::unique_ptr<DesktopNotifier> notifier = systemNotifier();
     UsageNotifications notifications(*notifier);
     notifications.follow(statsReader, planFetcher);
+    QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, &notifications, [&panel, &notifications] {
+        const PanelInputs shown = panel.contentView()->inputs();
+        if (shown.planUsage && shown.planSource == PlanSource::statusLine)
+            notifications.observe(*shown.planUsage);
+    });
 
     installApplicationMenu(panel);
     panel.show();
