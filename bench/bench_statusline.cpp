@@ -37,7 +37,8 @@ QByteArray payload(const QString &dataDirectory)
         R"("model":{"id":"claude-opus-4-6","display_name":"Opus 4.6"},"version":"2.1.90",)"
         R"("output_style":{"name":"default"},"cost":{"total_cost_usd":1.25,"total_duration_ms":734000},)"
         R"("context_window":{"context_window_size":200000,"used_percentage":34,"current_usage":)"
-        R"({"input_tokens":1200,"output_tokens":800,"cache_creation_input_tokens":3000,"cache_read_input_tokens":63000}},)"
+        R"({"input_tokens":1200,"output_tokens":800,"cache_creation_input_tokens":3000,)"
+        R"("cache_read_input_tokens":63000}},)"
         R"("rate_limits":{"five_hour":{"used_percentage":23.5,"resets_at":1893456000},)"
         R"("seven_day":{"used_percentage":41,"resets_at":1893956000}},"cwd":"/home/ana/)";
     json += QByteArray(4096 - json.size() - 3, 'a') + "\"}\n";

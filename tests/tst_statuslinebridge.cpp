@@ -106,8 +106,8 @@ void TestStatusLineBridge::runs_data()
 
     const QByteArray good = payload("s1");
     const QByteArray huge(3 * 1024 * 1024, ' ');
-    QTest::addRow("own line") << QStringList() << good << QByteArray() << QByteArray("app \xC2\xB7 ctx 34% \xC2\xB7 5h 23% \xC2\xB7 7d 41%\n")
-                              << QByteArray() << 0 << 1;
+    QTest::addRow("own line") << QStringList() << good << QByteArray()
+                              << QByteArray("app \xC2\xB7 ctx 34% \xC2\xB7 5h 23% \xC2\xB7 7d 41%\n") << QByteArray() << 0 << 1;
     QTest::addRow("malformed: an empty line, silently") << QStringList() << QByteArray("{\"session") << QByteArray()
                                                         << QByteArray("\n") << QByteArray() << 0 << 0;
     QTest::addRow("malformed, logging on: the reason on stderr")

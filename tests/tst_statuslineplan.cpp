@@ -118,7 +118,8 @@ void TestStatusLinePlan::source()
     const QString text = panelTooltip(in, PanelArea::small);
     QVERIFY2(text.contains(tooltip), qPrintable(text));
     // The shown session's own window size wins over the transcripts' guess whenever it was sampled.
-    const bool sampled = !kept.isEmpty() && QTest::currentDataTag() != QByteArray("another data directory's samples do not count");
+    const bool sampled =
+        !kept.isEmpty() && QTest::currentDataTag() != QByteArray("another data directory's samples do not count");
     QCOMPARE(in.sessionStats.contextWindowSize, sampled ? 1000000 : 200000);
 }
 

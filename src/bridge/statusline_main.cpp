@@ -11,6 +11,7 @@
 
 #include <QDir>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <optional>

@@ -21,7 +21,9 @@ void StatusLineSamples::watchFolder()
     if (m_store.folder().isEmpty())
         return; // nothing to watch: no bridge can write either
     const QString failure = ensurePrivateFolder(m_store.folder());
-    if (failure.isEmpty() && (m_watcher.directories().contains(m_store.folder()) || m_watcher.addPath(m_store.folder()))) {
+    const bool watched = failure.isEmpty()
+        && (m_watcher.directories().contains(m_store.folder()) || m_watcher.addPath(m_store.folder()));
+    if (watched) {
         m_retry.stop();
         return;
     }

@@ -194,7 +194,7 @@ struct SettingsFile
     }
 };
 
-SettingsFile readSettings(const QString &path)
+SettingsFile readSettings(const QString &path, bool forWriting = true)
 {
     SettingsFile file;
     const QFileInfo info(path);
@@ -206,7 +206,7 @@ SettingsFile readSettings(const QString &path)
         file.error = QStringLiteral("%1 is not a regular file; it was left untouched").arg(path);
         return file;
     }
-    if (!info.isWritable()) {
+    if (forWriting && !info.isWritable()) {
         file.error = QStringLiteral("%1 is not writable; it was left untouched").arg(path);
         return file;
     }
@@ -280,15 +280,15 @@ StatusLineSettings::StatusLineSettings(QString settingsPath, QString recordPath,
 
 StatusLineSettings StatusLineSettings::forCurrentUser(const QString &bridgePath)
 {
-    return StatusLineSettings(
-        claudeDataDirectory() + QStringLiteral("/settings.json"),
-        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/glimmerox/statusline.json"),
-        bridgePath);
+    const QString configFolder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return StatusLineSettings(claudeDataDirectory() + QStringLiteral("/settings.json"),
+                              configFolder + QStringLiteral("/glimmerox/statusline.json"), bridgePath);
 }
 
 bool StatusLineSettings::isInstalled() const
 {
-    const SettingsFile file = readSettings(m_settingsPath);
+    // A read-only file (one a configuration manager keeps) can still run the bridge.
+    const SettingsFile file = readSettings(m_settingsPath, false);
     const JsonMember *member = file.error.isEmpty() ? file.statusLine() : nullptr;
     return member && runsStatusLineBridge(commandOf(parsedValue(file.raw(*member))));
 }
@@ -322,7 +322,8 @@ SettingsEditResult StatusLineSettings::install() const
     } else {
         // After the last member, spaced like the one before it.
         const JsonMember &last = file.members.back();
-        const qsizetype gapStart = file.members.size() > 1 ? file.members[file.members.size() - 2].valueEnd : file.open + 1;
+        const qsizetype count = file.members.size();
+        const qsizetype gapStart = count > 1 ? file.members[count - 2].valueEnd : file.open + 1;
         QByteArray gap = file.bytes.mid(gapStart, last.keyStart - gapStart);
         gap.remove(0, gap.lastIndexOf(',') + 1);
         edited = file.bytes;
@@ -357,17 +358,20 @@ SettingsEditResult StatusLineSettings::uninstall() const
     if (!runsStatusLineBridge(current))
         return {true, QStringLiteral("Glimmerox's status line is not set in %1").arg(m_settingsPath)};
 
-    // The member as it was before installing; without a record, rebuilt from the chained command.
+    // The member as it was before installing. Without a record, or with one that no longer
+    // matches the chained command (edited since), it is rebuilt from the chained command.
+    const qsizetype then = current.indexOf(QLatin1String(" --then "));
+    const QString chained = then < 0 ? QString() : shellWord(QStringView(current).mid(then + 8).trimmed());
     QJsonObject record = readRecord(m_recordPath);
     const QString key = settingsKey(m_settingsPath);
+    const QJsonValue kept = record.value(key).toObject().value(QLatin1String("previous"));
+    const bool recordMatches = record.contains(key) && (kept.isNull() || kept.isString())
+        && commandOf(kept.isString() ? parsedValue(kept.toString().toUtf8()) : QJsonValue()) == chained;
     std::optional<QByteArray> previous;
-    if (record.contains(key)) {
-        const QJsonValue kept = record.value(key).toObject().value(QLatin1String("previous"));
-        if (kept.isString())
-            previous = kept.toString().toUtf8();
-    } else if (const qsizetype then = current.indexOf(QLatin1String(" --then ")); then >= 0) {
-        previous = commandEntry(shellWord(QStringView(current).mid(then + 8).trimmed()), file, member);
-    }
+    if (recordMatches && kept.isString())
+        previous = kept.toString().toUtf8();
+    else if (!recordMatches && !chained.isEmpty())
+        previous = commandEntry(chained, file, member);
 
     QByteArray edited = file.bytes;
     if (previous) {
