@@ -6,6 +6,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -182,6 +183,12 @@ QString SampleStore::record(const StatusLineSample &sample, const QDateTime &now
     const FileLock lock(path + QStringLiteral(".lock"));
     if (!lock.isLocked())
         return QStringLiteral("Cannot lock %1").arg(path);
+    // Under the lock no other writer is between its temporary file and the rename, so any
+    // temporary file of this sample file was left by a bridge ended mid-write.
+    const QString leftover = QFileInfo(path).fileName() + QStringLiteral(".glimmerox-");
+    for (const QString &name : listDirectory(m_folder).value_or(QStringList()))
+        if (name.startsWith(leftover))
+            QFile::remove(m_folder + u'/' + name);
     DataDirectorySamples stored = readFile(path).value_or(DataDirectorySamples{});
     stored.dataDirectory = keyed.session.dataDirectory;
     return writeFileAtomically(path, toJson(mergeSample(std::move(stored), keyed, now)), 0600, false);
