@@ -6,6 +6,8 @@
 #include "paneltooltip.h"
 #include "panelwindow.h"
 #include "planusagefetcher.h"
+#include "samplestore.h"
+#include "statuslineplan.h"
 
 #include <QApplication>
 #include <QDir>
@@ -28,7 +30,9 @@
 
 // panel: full paints of the four panel states at ratio 2.
 // idle SECONDS: the real window with both sources live on an empty home, CPU and memory used.
-// render HOME OUT.png [...]: one picture of the panel for a data directory and a plan report.
+// render HOME OUT.png [...]: one picture of the panel for a data directory and a plan report,
+// and the status-line samples of a runtime folder (--samples; --status-line-only as with the
+// bridge installed).
 
 namespace {
 
@@ -81,6 +85,7 @@ int renderUsage(const char *message)
 {
     std::fprintf(stderr, "render: %s\nusage: render HOME OUT.png|--tooltip AREA [--mode session|plan] [--weekly] "
                          "[--dpr N] [--report FILE] [--report-age MINUTES] [--failure REASON[:DETAIL]] [--fetching]\n"
+                         "       [--samples FOLDER] [--status-line-only]\n"
                          "areas: main small quotas session active error fivehour sevenday k1 k2 op\n"
                          "reasons: no-token expired unreadable:TEXT keychain-denied:TEXT rate-limited bad-reply http:STATUS "
                          "timed-out transport:TEXT (rate-limited:MINUTES until the next try)\n",
@@ -246,6 +251,8 @@ int benchRender(int argc, char **argv)
     std::optional<PlanFailure> failure;
     bool fetching = false;
     bool pinned = false;
+    QString samplesFolder;
+    bool statusLineOnly = false;
     for (int i = first; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
         if (std::strcmp(argv[i], "--report-age") == 0 && hasValue) {
@@ -257,6 +264,10 @@ int benchRender(int argc, char **argv)
             fetching = true;
         } else if (std::strcmp(argv[i], "--pinned") == 0) {
             pinned = true;
+        } else if (std::strcmp(argv[i], "--samples") == 0 && hasValue) {
+            samplesFolder = QString::fromLocal8Bit(argv[++i]);
+        } else if (std::strcmp(argv[i], "--status-line-only") == 0) {
+            statusLineOnly = true;
         } else if (std::strcmp(argv[i], "--mode") == 0 && hasValue) {
             const QByteArray mode = argv[++i];
             if (mode != "session" && mode != "plan")
@@ -298,6 +309,10 @@ int benchRender(int argc, char **argv)
         if (!file.open(QIODevice::ReadOnly))
             return renderUsage("cannot read the report");
         inputs.planUsage = PlanUsageFetcher::parse(file.readAll());
+        if (!inputs.planUsage) {
+            std::fprintf(stderr, "render: %s is not a usage report\n", qPrintable(reportPath));
+            return 1;
+        }
         inputs.planUsage->fetchedAt = now.addSecs(-60 * reportAgeMinutes);
     }
     inputs.isFetching = fetching;
@@ -308,6 +323,10 @@ int benchRender(int argc, char **argv)
         inputs.lastError = failure->code();
         inputs.credentialLocation = QDir(home).filePath(QStringLiteral(".claude/.credentials.json"));
         inputs.nextFetchAt = failure->retryAt;
+    }
+    if (!samplesFolder.isEmpty() || statusLineOnly) {
+        const QString dataDirectory = QDir(home).filePath(QStringLiteral(".claude"));
+        inputs = withStatusLine(inputs, SampleStore(samplesFolder).readAll(), dataDirectory, !statusLineOnly);
     }
     if (tooltip) {
         std::printf("%s\n", qPrintable(panelTooltip(inputs, *tooltip)));

@@ -1,6 +1,7 @@
 #include "benchcommands.h"
 #include "claudedatadir.h"
 #include "claudestatsreader.h"
+#include "samplestore.h"
 #include "sessionstats.h"
 #include "statscycle.h"
 #include "transcriptaccounting.h"
@@ -319,7 +320,8 @@ int benchStats(int argc, char **argv)
     }
     // The data directories as the app finds them, with HOME in place of the home directory.
     const QStringList claudeDirs =
-        knownDataDirectories(QFile::decodeName(argv[1]), qEnvironmentVariable("CLAUDE_CONFIG_DIR"));
+        knownDataDirectories(QFile::decodeName(argv[1]), qEnvironmentVariable("CLAUDE_CONFIG_DIR"),
+                             sampleDataDirectories(SampleStore::defaultFolder(), QDateTime::currentDateTimeUtc()));
 
     StatsSnapshot snapshot;
     std::vector<double> seconds;
@@ -350,7 +352,8 @@ int benchCycles(int argc, char **argv)
         return 2;
     }
     const QStringList claudeDirs =
-        knownDataDirectories(QFile::decodeName(argv[1]), qEnvironmentVariable("CLAUDE_CONFIG_DIR"));
+        knownDataDirectories(QFile::decodeName(argv[1]), qEnvironmentVariable("CLAUDE_CONFIG_DIR"),
+                             sampleDataDirectories(SampleStore::defaultFolder(), QDateTime::currentDateTimeUtc()));
     StatsCache cache;
     QElapsedTimer timer;
     timer.start();

@@ -12,3 +12,4 @@ int benchPlan(int argc, char **argv);      // plan HOME --usage-url URL [--wait-
 int benchPanel(int argc, char **argv);     // panel
 int benchIdle(int argc, char **argv);      // idle SECONDS
 int benchRender(int argc, char **argv);    // render HOME OUT.png [--mode session|plan] [--weekly] [--dpr N] [--report FILE]
+int benchStatusLine(int argc, char **argv); // statusline [--repeat N] [--bridge PATH]

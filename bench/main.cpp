@@ -24,7 +24,9 @@ constexpr Command commands[] = {
     {"panel", benchPanel, "panel"},
     {"idle", benchIdle, "idle SECONDS"},
     {"render", benchRender, "render HOME OUT.png|--tooltip AREA [--mode session|plan] [--weekly] [--dpr N] [--report FILE] "
-                          "[--report-age MINUTES] [--failure REASON[:DETAIL]] [--fetching] [--pinned]"},
+                          "[--report-age MINUTES] [--failure REASON[:DETAIL]] [--fetching] [--pinned] [--samples FOLDER] "
+                          "[--status-line-only]"},
+    {"statusline", benchStatusLine, "statusline [--repeat N] [--bridge PATH]"},
 };
 
 int usage()

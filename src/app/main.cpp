@@ -3,13 +3,18 @@
 #include "appmenu.h"
 #include "claudedatadir.h"
 #include "claudestatsreader.h"
+#include "contentview.h"
 #include "desktopnotifier.h"
 #include "panelwindow.h"
 #include "paneltray.h"
 #include "planusagefetcher.h"
+#include "samplestore.h"
 #include "singleinstance.h"
 #include "startatlogin.h"
 #include "startup.h"
+#include "statuslineaction.h"
+#include "statuslinesamples.h"
+#include "statuslinesettings.h"
 #include "usagenotifications.h"
 #include "windowbehaviour.h"
 
@@ -67,10 +72,20 @@ int main(int argc, char **argv)
         return 0;
 
     // Both sources exist, and have started their own timers, before the event loop runs.
-    ClaudeStatsReader statsReader; // every known data directory
+    // Claude Code's status line: plan figures without the login, the sessions' window sizes, and
+    // the data directories of every account that ran Claude Code lately.
+    const QString statusLineFolder = SampleStore::defaultFolder();
+    StatusLineSamples statusLineSamples;
+    ClaudeStatsReader statsReader([statusLineFolder] {
+        return sampleDataDirectories(statusLineFolder, QDateTime::currentDateTimeUtc());
+    });
+    // A sample may name a data directory the reader has not read yet.
+    QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, &statsReader, &ClaudeStatsReader::refresh);
     PlanUsageFetcher planFetcher(PlanFetcherEnvironment::system());
+    const QString claudeDir = claudeDataDirectory();
 
     PanelWindow panel(statsReader, planFetcher);
+    panel.contentView()->setStatusLineSamples(&statusLineSamples, claudeDir);
     QObject::connect(&panel, &PanelWindow::aboutRequested, &panel, [&panel] { showAboutBox(&panel); });
     if (std::shared_ptr<LoginItem> loginItem = loginItemForCurrentUser()) {
         panel.addMenuAction(createStartAtLoginAction(std::move(loginItem), &panel, [&panel](const QString &reason) {
@@ -81,16 +96,28 @@ int main(int argc, char **argv)
             box->open();
         }));
     }
+    const QString bridgePath = QCoreApplication::applicationDirPath() + QStringLiteral("/glimmerox-statusline");
+    panel.addMenuAction(createStatusLineAction(StatusLineSettings::forCurrentUser(bridgePath), planFetcher, &panel));
 
     auto *tray = new PanelTray(panel);
-    const auto updateTray = [&] { tray->setFigures(statsReader.sessionStats(), planFetcher.planUsage()); };
+    // The tray shows what the panel shows: the plan figures of whichever source is newer.
+    const auto updateTray = [&] {
+        const PanelInputs shown = panel.contentView()->inputs();
+        tray->setFigures(shown.sessionStats, shown.planUsage);
+    };
     QObject::connect(&statsReader, &ClaudeStatsReader::sessionStatsChanged, tray, updateTray);
     QObject::connect(&planFetcher, &PlanUsageFetcher::planUsageChanged, tray, updateTray);
+    QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, tray, updateTray);
     QObject::connect(&instance, &SingleInstance::activationRequested, tray, &PanelTray::restorePanel);
 
     const std::unique_ptr<DesktopNotifier> notifier = systemNotifier();
     UsageNotifications notifications(*notifier);
     notifications.follow(statsReader, planFetcher);
+    QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, &notifications, [&panel, &notifications] {
+        const PanelInputs shown = panel.contentView()->inputs();
+        if (shown.planUsage && shown.planSource == PlanSource::statusLine)
+            notifications.observe(*shown.planUsage);
+    });
 
     installApplicationMenu(panel);
     keepPlatformWindowBehaviour(panel);

@@ -5,6 +5,8 @@
 #include "palette.h"
 #include "paneltooltip.h"
 #include "planusagefetcher.h"
+#include "statuslinesamples.h"
+#include "statuslineplan.h"
 
 #include <QHelpEvent>
 #include <QKeyEvent>
@@ -157,6 +159,8 @@ PanelInputs ContentView::inputs() const
     inputs.now = m_clock();
     inputs.pinnedSessionId = m_stats.pinnedSession();
     inputs.blinkOn = m_blinkOn;
+    if (m_samples)
+        return withStatusLine(inputs, m_samples->samples(), m_dataDirectory, m_fetcher.isServiceEnabled());
     return inputs;
 }
 
@@ -182,6 +186,17 @@ void ContentView::placeButtons()
 {
     for (const KeyDescription &key : keyDescriptions)
         m_buttons[static_cast<int>(key.click)]->setGeometry(toWidget(clickRect(m_layout, key.click)));
+}
+
+void ContentView::setStatusLineSamples(StatusLineSamples *samples, const QString &dataDirectory)
+{
+    if (m_samples)
+        disconnect(m_samples, nullptr, this, nullptr);
+    m_samples = samples;
+    m_dataDirectory = dataDirectory;
+    if (m_samples)
+        connect(m_samples, &StatusLineSamples::samplesChanged, this, &ContentView::refresh);
+    refresh();
 }
 
 PanelContent ContentView::content() const
@@ -225,7 +240,15 @@ void ContentView::click(PanelClick which)
     refresh();
     // The fetch runs on its own and publishes through the fetcher's signals; nothing waits.
     if (which == PanelClick::k2)
-        m_fetcher.fetchUsage();
+        fetchPlan();
+}
+
+void ContentView::fetchPlan()
+{
+    // The status line's figures are read again; the service is asked unless it is off.
+    if (m_samples)
+        m_samples->reload();
+    m_fetcher.fetchUsage();
 }
 
 void ContentView::clickK1() { click(PanelClick::k1); }
@@ -237,7 +260,7 @@ void ContentView::clickSevenDay() { click(PanelClick::sevenDay); }
 void ContentView::fetchNow()
 {
     qCDebug(lcPanel) << "fetch requested from the keyboard";
-    m_fetcher.fetchUsage();
+    fetchPlan();
 }
 
 QSize ContentView::sizeHint() const

@@ -15,6 +15,7 @@
 
 class ClaudeStatsReader;
 class PlanUsageFetcher;
+class StatusLineSamples;
 
 // A key of the painted panel as a real, focusable widget: it draws nothing but a focus ring
 // (the panel under it is the key's look) and gives assistive tools and the keyboard a button
@@ -55,6 +56,10 @@ public:
         return m_buttons[static_cast<int>(which == PanelClick::project ? PanelClick::active : which)];
     }
 
+    // Claude Code's status line as a further source: plan figures and context window sizes,
+    // for sessions of `dataDirectory` unless a sample names another (see statuslineplan.h).
+    void setStatusLineSamples(StatusLineSamples *samples, const QString &dataDirectory);
+
     // The clock the countdowns are computed from; the system clock unless replaced.
     void setClock(std::function<QDateTime()> clock);
 
@@ -89,9 +94,13 @@ private:
     void placeButtons();
     // Blinks the shown window's LED while a fetch runs.
     void followFetching();
+    // K2 and F5: fresh plan figures from every source that is on.
+    void fetchPlan();
 
     ClaudeStatsReader &m_stats;
     PlanUsageFetcher &m_fetcher;
+    StatusLineSamples *m_samples = nullptr;
+    QString m_dataDirectory;
     PanelState m_state;
     PanelLayout m_layout;
     PanelPaintCache m_cache;

@@ -28,7 +28,7 @@ QString mainText(const PanelInputs &in)
             return idleWindowText;
         return in.planUsage->resetTimerString(in.state.alternateView, in.now);
     }
-    if (in.hasError())
+    if (in.hasError() || in.waitingForStatusLine)
         return planDashes;
     if (in.isFetching)
         return QStringLiteral(" - - - ");

@@ -41,6 +41,9 @@ struct PanelState
 // The state after a click. "K2" also starts a fetch; that is the view's job, not this one's.
 PanelState applyClick(PanelState state, PanelClick click);
 
+// Where the plan figures on show come from.
+enum class PlanSource { usageService, statusLine };
+
 // What the panel reads from its two sources at one redraw, plus the clock.
 struct PanelInputs
 {
@@ -61,6 +64,11 @@ struct PanelInputs
     QString pinnedSessionId;
     // While a fetch runs, the shown window's LED follows this phase, so it blinks.
     bool blinkOn = true;
+
+    // Claude Code's status line as the plan source (see statuslineplan.h).
+    PlanSource planSource = PlanSource::usageService;
+    // The service is off for the status line, which has sent no plan figures yet.
+    bool waitingForStatusLine = false;
 
     bool hasError() const { return lastError.has_value(); }
 };

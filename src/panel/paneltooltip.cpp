@@ -62,11 +62,14 @@ Window window(const PlanUsage &usage, bool weekly)
     return {name, usage.weeklyUtilization, usage.weeklyPercent(), usage.weeklyResetsAt, sevenDaySeconds};
 }
 
-QString reportAge(const PlanUsage &usage, const QDateTime &now)
+QString reportAge(const PlanUsage &usage, PlanSource source, const QDateTime &now)
 {
     if (!usage.fetchedAt.isValid())
         return {};
-    QString age = QStringLiteral("as of %1").arg(clockTime(usage.fetchedAt, now));
+    QString age = QStringLiteral("Plan figures %1, as of %2")
+                      .arg(source == PlanSource::statusLine ? QStringLiteral("from Claude Code's status line")
+                                                            : QStringLiteral("from the usage service"),
+                           clockTime(usage.fetchedAt, now));
     if (usage.isStale(now))
         age += QStringLiteral(" (stale: older than %1 minutes)").arg(planReportStaleSeconds / 60);
     return age;
@@ -109,12 +112,14 @@ QString planUnavailable(const PanelInputs &in)
     if (!in.planUsage) {
         if (in.hasError())
             return failureLine(in);
+        if (in.waitingForStatusLine)
+            return QStringLiteral("Waiting for Claude Code's status line");
         return in.isFetching ? QStringLiteral("Fetching the plan report\u2026")
                              : QStringLiteral("No plan report yet: press K2 to fetch one");
     }
     if (!in.planUsage->hasWindows())
         return joined({QStringLiteral("No 5-hour or weekly limits on this plan"), failureLine(in),
-                       reportAge(*in.planUsage, in.now)});
+                       reportAge(*in.planUsage, in.planSource, in.now)});
     return {};
 }
 
@@ -205,7 +210,7 @@ QString mainPlanTooltip(const PanelInputs &in)
         ? QStringLiteral("The %1 resets in %2, at %3")
               .arg(w.name, duration(std::max<qint64>(0, in.now.secsTo(*w.resetsAt))), clockTime(*w.resetsAt, in.now))
         : QStringLiteral("The %1 is idle: it starts with your next message, so no reset is due").arg(w.name);
-    return joined({failureLine(in), reset, reportAge(*in.planUsage, in.now), fetchingLine(in)});
+    return joined({failureLine(in), reset, reportAge(*in.planUsage, in.planSource, in.now), fetchingLine(in)});
 }
 
 QString smallTooltip(const PanelInputs &in)
@@ -222,7 +227,7 @@ QString smallTooltip(const PanelInputs &in)
     if (!unavailable.isEmpty())
         return unavailable;
     return joined({failureLine(in), windowUse(window(*in.planUsage, in.state.alternateView), in.now),
-                   reportAge(*in.planUsage, in.now), fetchingLine(in)});
+                   reportAge(*in.planUsage, in.planSource, in.now), fetchingLine(in)});
 }
 
 QString activeTooltip(const PanelInputs &in)

@@ -131,6 +131,13 @@ void PlanUsageFetcher::onTick()
     emit ticked();
 }
 
+void PlanUsageFetcher::setServiceEnabled(bool enabled)
+{
+    m_serviceEnabled = enabled;
+    if (!enabled)
+        stopFetches();
+}
+
 bool PlanUsageFetcher::isRunning() const
 {
     return m_running.isValid() && !m_running.isFinished();
@@ -144,6 +151,8 @@ QFuture<void> PlanUsageFetcher::fetchUsage()
 QFuture<void> PlanUsageFetcher::fetch(FetchTrigger trigger)
 {
     Q_ASSERT(QThread::currentThread() == thread());
+    if (!m_serviceEnabled)
+        return QtFuture::makeReadyFuture();
     if (isRunning())
         return m_running; // its outcome is the answer to this request too
     const QDateTime now = m_environment.now();

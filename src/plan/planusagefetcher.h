@@ -86,6 +86,12 @@ public:
     // publishes has been queued to the main thread.
     QFuture<void> fetchUsage();
 
+    // Off while Claude Code's status line supplies the plan figures: then no fetch starts, by
+    // schedule or by request, so the login is never read and the service never called; a
+    // running fetch is stopped. On by default.
+    void setServiceEnabled(bool enabled);
+    bool isServiceEnabled() const { return m_serviceEnabled; }
+
     // Report parsing, exposed for tests and fuzzing; both are pure. A body that is not a JSON
     // object is no report: absent. An object without any window is a report of a plan without
     // these limits (PlanUsage::hasWindows() is false).
@@ -128,6 +134,7 @@ private:
     PlanSchedule m_schedule;
     QFuture<void> m_running;
     std::optional<QDateTime> m_lastFetchStartedAt;
+    bool m_serviceEnabled = true;
     // Fetches still running, each on its own thread (never one of the global pool's, which a
     // fetch would hold through its waits), with the source that stops it.
     QHash<QThread *, std::stop_source> m_fetches;

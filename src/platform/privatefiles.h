@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Small files of our own that other processes read and write at the same time: the status-line
+// samples in the runtime folder and the user settings file the bridge is installed into.
+
+// Writes `bytes` to `path` through a new temporary file beside it and a rename, so a reader sees
+// the whole old or the whole new content, never a part. A symbolic link at `path` is followed and
+// its target replaced. The file gets the permission bits `mode`; `durable` waits until the data
+// is on disk before the rename (the runtime folder lives in memory and does not need it).
+// Returns an empty string on success, else the reason.
+QString writeFileAtomically(const QString &path, const QByteArray &bytes, int mode, bool durable);
+
+// The permission bits of the file at `path` (links followed), or -1 when it cannot be reached.
+int filePermissions(const QString &path);
+
+// Makes `path` a folder only its owner can enter (0700), creating it and its parents when
+// missing. A path that is not a directory, or belongs to another user, is refused.
+// Returns an empty string on success, else the reason.
+QString ensurePrivateFolder(const QString &path);
+
+// An exclusive advisory lock on the file at `path` (created 0600 when missing), held from
+// construction until destruction; waits while another process holds it.
+class FileLock
+{
+public:
+    explicit FileLock(const QString &path);
+    ~FileLock();
+    FileLock(const FileLock &) = delete;
+    FileLock &operator=(const FileLock &) = delete;
+
+    bool isLocked() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};

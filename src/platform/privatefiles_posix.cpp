@@ -1,0 +1,122 @@
+#include "privatefiles.h"
+
+#include "fileaccess.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString systemError(const QString &what, int error)
+{
+    return QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(error)));
+}
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        written += n;
+    }
+    return true;
+}
+
+} // namespace
+
+QString writeFileAtomically(const QString &path, const QByteArray &bytes, int mode, bool durable)
+{
+    // A link (a dotfile manager's, say) keeps pointing at the file it named.
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    const QString target = canonical.isEmpty() ? path : canonical;
+    const std::optional<QByteArray> encoded = encodedPath(target + QStringLiteral(".glimmerox-XXXXXX"));
+    if (!encoded)
+        return QStringLiteral("The path %1 holds a NUL character").arg(path);
+    QByteArray temporary = *encoded;
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0)
+        return systemError(QStringLiteral("Cannot create a file beside %1").arg(target), errno);
+    const QByteArray finalPath = temporary.left(temporary.size() - int(std::strlen(".glimmerox-XXXXXX")));
+    QString failure;
+    if (::fchmod(fd, mode_t(mode & 07777)) != 0)
+        failure = systemError(QStringLiteral("Cannot set the permissions of %1").arg(target), errno);
+    else if (!writeAll(fd, bytes))
+        failure = systemError(QStringLiteral("Cannot write %1").arg(target), errno);
+    else if (durable && ::fsync(fd) != 0)
+        failure = systemError(QStringLiteral("Cannot flush %1").arg(target), errno);
+    if (::close(fd) != 0 && failure.isEmpty())
+        failure = systemError(QStringLiteral("Cannot write %1").arg(target), errno);
+    if (failure.isEmpty() && ::rename(temporary.constData(), finalPath.constData()) != 0)
+        failure = systemError(QStringLiteral("Cannot replace %1").arg(target), errno);
+    if (!failure.isEmpty())
+        ::unlink(temporary.constData());
+    return failure;
+}
+
+int filePermissions(const QString &path)
+{
+    const std::optional<QByteArray> encoded = encodedPath(path);
+    struct stat info {};
+    if (!encoded || ::stat(encoded->constData(), &info) != 0)
+        return -1;
+    return int(info.st_mode & 07777);
+}
+
+QString ensurePrivateFolder(const QString &path)
+{
+    const std::optional<QByteArray> encoded = encodedPath(path);
+    if (!encoded)
+        return QStringLiteral("The path %1 holds a NUL character").arg(path);
+    struct stat info {};
+    if (::lstat(encoded->constData(), &info) != 0) {
+        if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+            return QStringLiteral("Cannot create %1").arg(QFileInfo(path).absolutePath());
+        if (::mkdir(encoded->constData(), 0700) != 0 && errno != EEXIST)
+            return systemError(QStringLiteral("Cannot create %1").arg(path), errno);
+        if (::lstat(encoded->constData(), &info) != 0)
+            return systemError(QStringLiteral("Cannot reach %1").arg(path), errno);
+    }
+    if (!S_ISDIR(info.st_mode))
+        return QStringLiteral("%1 is not a folder").arg(path);
+    if (info.st_uid != ::geteuid())
+        return QStringLiteral("%1 belongs to another user").arg(path);
+    if ((info.st_mode & 07777) != 0700 && ::chmod(encoded->constData(), 0700) != 0)
+        return systemError(QStringLiteral("Cannot make %1 private").arg(path), errno);
+    return {};
+}
+
+FileLock::FileLock(const QString &path)
+{
+    const std::optional<QByteArray> encoded = encodedPath(path);
+    if (!encoded)
+        return;
+    m_fd = ::open(encoded->constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_fd < 0)
+        return;
+    int result;
+    do
+        result = ::flock(m_fd, LOCK_EX);
+    while (result != 0 && errno == EINTR);
+    if (result != 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+FileLock::~FileLock()
+{
+    if (m_fd >= 0)
+        ::close(m_fd); // closing the last descriptor releases the lock
+}
