@@ -1,7 +1,7 @@
 #include "desktopnotifier_freedesktop.h"
 
 #include "appidentity.h"
-#include "logging.h"
+#include "applog.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>

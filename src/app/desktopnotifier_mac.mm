@@ -1,6 +1,6 @@
 #include "desktopnotifier.h"
 
-#include "logging.h"
+#include "applog.h"
 
 #import <Foundation/Foundation.h>
 #import <UserNotifications/UserNotifications.h>

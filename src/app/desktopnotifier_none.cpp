@@ -1,6 +1,6 @@
 #include "desktopnotifier.h"
 
-#include "logging.h"
+#include "applog.h"
 
 namespace {
 

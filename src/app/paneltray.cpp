@@ -1,6 +1,6 @@
 #include "paneltray.h"
 
-#include "logging.h"
+#include "applog.h"
 #include "panelwindow.h"
 
 #include <QApplication>

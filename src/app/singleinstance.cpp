@@ -1,6 +1,6 @@
 #include "singleinstance.h"
 
-#include "logging.h"
+#include "applog.h"
 #include "privatefolder.h"
 
 #include <QEventLoop>

@@ -1,6 +1,6 @@
 #include "startatlogin.h"
 
-#include "logging.h"
+#include "applog.h"
 
 #include <QObject>
 

@@ -2,7 +2,7 @@
 
 #include "claudestatsreader.h"
 #include "desktopnotifier.h"
-#include "logging.h"
+#include "applog.h"
 #include "planusagefetcher.h"
 
 UsageNotifications::UsageNotifications(DesktopNotifier &notifier, QObject *parent)

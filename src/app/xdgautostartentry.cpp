@@ -1,7 +1,7 @@
 #include "xdgautostartentry.h"
 
 #include "appidentity.h"
-#include "logging.h"
+#include "applog.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "samplestore.h"
 
 #include "fileaccess.h"
-#include "logging.h"
+#include "bridgelog.h"
 #include "privatefiles.h"
 
 #include <QCryptographicHash>

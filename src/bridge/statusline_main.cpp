@@ -2,7 +2,7 @@
 // over for the panel, then runs the user's own status line command (--then) or prints a line of
 // its own. Whatever fails on its side, the user's status line still appears.
 
-#include "logging.h"
+#include "bridgelog.h"
 #include "ownprocess.h"
 #include "samplestore.h"
 #include "shellcommand.h"

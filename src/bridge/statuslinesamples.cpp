@@ -1,6 +1,6 @@
 #include "statuslinesamples.h"
 
-#include "logging.h"
+#include "bridgelog.h"
 #include "privatefiles.h"
 
 StatusLineSamples::StatusLineSamples(QObject *parent) : StatusLineSamples(SampleStore::defaultFolder(), parent) { }

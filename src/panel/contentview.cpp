@@ -1,7 +1,7 @@
 #include "contentview.h"
 
 #include "claudestatsreader.h"
-#include "logging.h"
+#include "panellog.h"
 #include "palette.h"
 #include "paneltooltip.h"
 #include "planusagefetcher.h"

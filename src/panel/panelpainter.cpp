@@ -1,7 +1,7 @@
 #include "panelpainter.h"
 
 #include "blur.h"
-#include "logging.h"
+#include "panellog.h"
 #include "palette.h"
 #include "roundedshape.h"
 #include "segmentstrips.h"

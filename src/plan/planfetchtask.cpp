@@ -1,7 +1,7 @@
 #include "planfetchtask.h"
 
 #include "credentialdocument.h"
-#include "logging.h"
+#include "planlog.h"
 #include "planrules.h"
 
 #include <QEventLoop>

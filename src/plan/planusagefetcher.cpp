@@ -1,7 +1,7 @@
 #include "planusagefetcher.h"
 
 #include "claudedatadir.h"
-#include "logging.h"
+#include "planlog.h"
 #include "planfetchtask.h"
 #include "planrules.h"
 

@@ -1,7 +1,7 @@
 #include "claudestatsreader.h"
 
 #include "claudedatadir.h"
-#include "logging.h"
+#include "statslog.h"
 #include "processes.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 
 #include "fileaccess.h"
 #include "jsondocument.h"
-#include "logging.h"
+#include "statslog.h"
 #include "processes.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "statscycle.h"
 
-#include "logging.h"
+#include "statslog.h"
 #include "sessionrecords.h"
 
 #include <QFileInfo>

@@ -3,7 +3,7 @@
 #include "chunkreader.h"
 #include "fileaccess.h"
 #include "jsondocument.h"
-#include "logging.h"
+#include "statslog.h"
 
 #include <algorithm>
 #include <array>

@@ -1,3 +1,3 @@
-#include "logging.h"
+#include "bridgelog.h"
 
 Q_LOGGING_CATEGORY(lcBridge, "glimmerox.bridge", QtCriticalMsg)

@@ -1,3 +1,3 @@
-#include "logging.h"
+#include "panellog.h"
 
 Q_LOGGING_CATEGORY(lcPanel, "glimmerox.panel", QtWarningMsg)

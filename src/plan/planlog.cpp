@@ -1,3 +1,3 @@
-#include "logging.h"
+#include "planlog.h"
 
 Q_LOGGING_CATEGORY(lcPlan, "glimmerox.plan", QtWarningMsg)

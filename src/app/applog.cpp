@@ -1,3 +1,3 @@
-#include "logging.h"
+#include "applog.h"
 
 Q_LOGGING_CATEGORY(lcApp, "glimmerox.app", QtWarningMsg)

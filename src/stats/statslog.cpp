@@ -1,3 +1,3 @@
-#include "logging.h"
+#include "statslog.h"
 
 Q_LOGGING_CATEGORY(lcStats, "glimmerox.stats", QtWarningMsg)
