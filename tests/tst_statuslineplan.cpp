@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+
 Q_DECLARE_METATYPE(PanelInputs)
 Q_DECLARE_METATYPE(QList<DataDirectorySamples>)
 
@@ -99,6 +101,14 @@ void TestStatusLinePlan::source_data()
     QTest::addRow("service off, nothing yet: dashes, no ERROR")
         << planInputs(std::nullopt, true) << QList<DataDirectorySamples>() << false << u"-- -- -- | --- | -"_s
         << u"Waiting for Claude Code's status line"_s;
+    PanelInputs otherAccount = planInputs(60);
+    otherAccount.sessionStats.claudeDir = u"/srv/b"_s;
+    QTest::addRow("another account's session: not this login's report")
+        << otherAccount << QList<DataDirectorySamples>() << true << u"-- -- -- | --- | -"_s
+        << u"Waiting for Claude Code's status line"_s;
+    QTest::addRow("another account's session: its own status line, though older")
+        << otherAccount << QList{samples(home, 5, 60, u"x"_s), samples(u"/srv/b"_s, 23, 600, u"other"_s)} << true
+        << u"00 01 00 | 23 | -"_s << statusLine + hhmm(now.addSecs(-600));
     QTest::addRow("service on, no samples: as before")
         << planInputs(std::nullopt, true) << QList<DataDirectorySamples>() << true << u"-- -- -- | --- | ERROR"_s
         << u"HTTP 500"_s;
@@ -118,8 +128,9 @@ void TestStatusLinePlan::source()
     const QString text = panelTooltip(in, PanelArea::small);
     QVERIFY2(text.contains(tooltip), qPrintable(text));
     // The shown session's own window size wins over the transcripts' guess whenever it was sampled.
-    const bool sampled =
-        !kept.isEmpty() && QTest::currentDataTag() != QByteArray("another data directory's samples do not count");
+    const bool sampled = std::any_of(kept.cbegin(), kept.cend(), [&](const DataDirectorySamples &d) {
+        return d.session(inputs.sessionStats.sessionId).has_value();
+    });
     QCOMPARE(in.sessionStats.contextWindowSize, sampled ? 1000000 : 200000);
 }
 
