@@ -307,6 +307,13 @@ bool writeText(const QString &path, const std::string &text, QIODevice::OpenMode
     return file.open(mode) && file.write(text.data(), qint64(text.size())) == qint64(text.size());
 }
 
+// The data directories as the app finds them, with `home` in place of the home directory.
+QStringList dataDirectoriesOf(const char *home)
+{
+    return knownDataDirectories(QFile::decodeName(home), qEnvironmentVariable("CLAUDE_CONFIG_DIR"),
+                                sampleDataDirectories(SampleStore::defaultFolder(), QDateTime::currentDateTimeUtc()));
+}
+
 } // namespace
 
 int benchStats(int argc, char **argv)
@@ -318,10 +325,7 @@ int benchStats(int argc, char **argv)
         std::fprintf(stderr, "usage: glimmerox-bench stats HOME [--repeat N]\n");
         return 2;
     }
-    // The data directories as the app finds them, with HOME in place of the home directory.
-    const QStringList claudeDirs =
-        knownDataDirectories(QFile::decodeName(argv[1]), qEnvironmentVariable("CLAUDE_CONFIG_DIR"),
-                             sampleDataDirectories(SampleStore::defaultFolder(), QDateTime::currentDateTimeUtc()));
+    const QStringList claudeDirs = dataDirectoriesOf(argv[1]);
 
     StatsSnapshot snapshot;
     std::vector<double> seconds;
@@ -351,9 +355,7 @@ int benchCycles(int argc, char **argv)
         std::fprintf(stderr, "usage: glimmerox-bench cycles HOME [--repeat N]\n");
         return 2;
     }
-    const QStringList claudeDirs =
-        knownDataDirectories(QFile::decodeName(argv[1]), qEnvironmentVariable("CLAUDE_CONFIG_DIR"),
-                             sampleDataDirectories(SampleStore::defaultFolder(), QDateTime::currentDateTimeUtc()));
+    const QStringList claudeDirs = dataDirectoriesOf(argv[1]);
     StatsCache cache;
     QElapsedTimer timer;
     timer.start();
