@@ -334,6 +334,22 @@ private slots:
         QCOMPARE(fetcher.lastFailure()->detail, u"Permission denied"_s);
     }
 
+    // While Claude Code's status line supplies the figures, neither the login nor the service is touched.
+    void serviceOffNeverFetches()
+    {
+        Rig rig({});
+        PlanUsageFetcher fetcher(rig.environment());
+        fetcher.setServiceEnabled(false); // before the launch fetch, as the app does
+        QSignalSpy failures(&fetcher, &PlanUsageFetcher::lastErrorChanged);
+        QSignalSpy ticks(&fetcher, &PlanUsageFetcher::ticked);
+        QVERIFY(fetcher.fetchUsage().isFinished());
+        QTRY_VERIFY(ticks.size() >= 5);
+        QCOMPARE(failures.size(), 0); // a fetch without a login would have failed with NO TOKEN
+        QVERIFY(rig.requests().isEmpty());
+        fetcher.setServiceEnabled(true);
+        QTRY_COMPARE(fetcher.lastError(), std::optional(u"NO TOKEN"_s));
+    }
+
     // A fetch waiting between attempts is stopped when its fetcher goes away.
     void destroyingTheFetcherStopsItsFetch()
     {

@@ -1,11 +1,7 @@
-#include "fakeservice.h"
 #include "panelcontent.h"
 #include "paneltooltip.h"
-#include "planusagefetcher.h"
 #include "statuslineplan.h"
 
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -63,98 +59,72 @@ class TestStatusLinePlan : public QObject
     Q_OBJECT
 
 private slots:
-    void source_data();
-    void source();
-    void serviceOffNeverFetches();
+    void source_data()
+    {
+        QTest::addColumn<PanelInputs>("inputs");
+        QTest::addColumn<QList<DataDirectorySamples>>("kept");
+        QTest::addColumn<bool>("serviceEnabled");
+        QTest::addColumn<QString>("shows");   // main | small | ERROR LED
+        QTest::addColumn<QString>("tooltip"); // part of the small display's tooltip
+
+        const QString service = u"Plan figures from the usage service, as of "_s;
+        const QString statusLine = u"Plan figures from Claude Code's status line, as of "_s;
+        QTest::addRow("status line newer than the report")
+            << planInputs(600) << QList{samples(home, 23, 60)} << true << u"00 01 00 | 23 | -"_s
+            << statusLine + hhmm(now.addSecs(-60));
+        QTest::addRow("report newer than the status line")
+            << planInputs(60) << QList{samples(home, 23, 600)} << true << u"00 02 00 | 10 | -"_s
+            << service + hhmm(now.addSecs(-60));
+        QTest::addRow("another data directory's samples do not count")
+            << planInputs(600) << QList{samples(u"/srv/b"_s, 23, 60, u"other"_s)} << true << u"00 02 00 | 10 | -"_s
+            << service + hhmm(now.addSecs(-600));
+        QTest::addRow("the shown session's samples count, wherever they are")
+            << planInputs(600) << QList{samples(home, 5, 60, u"other"_s), samples(u"/srv/b"_s, 23, 60)} << true
+            << u"00 01 00 | 23 | -"_s << statusLine;
+        QTest::addRow("newer status line hides a failed fetch")
+            << planInputs(std::nullopt, true) << QList{samples(home, 23, 60)} << true << u"00 01 00 | 23 | -"_s
+            << statusLine;
+        QTest::addRow("service off: a newer report is not shown")
+            << planInputs(10) << QList{samples(home, 23, 60)} << false << u"00 01 00 | 23 | -"_s << statusLine;
+        QTest::addRow("service off, stale status line")
+            << planInputs(std::nullopt) << QList{samples(home, 23, 20 * 60)} << false << u"00 01 00 | 23 dimmed | -"_s
+            << u"stale"_s;
+        QTest::addRow("service off, nothing yet: dashes, no ERROR")
+            << planInputs(std::nullopt, true) << QList<DataDirectorySamples>() << false << u"-- -- -- | --- | -"_s
+            << u"Waiting for Claude Code's status line"_s;
+        PanelInputs otherAccount = planInputs(60);
+        otherAccount.sessionStats.claudeDir = u"/srv/b"_s;
+        QTest::addRow("another account's session: not this login's report")
+            << otherAccount << QList<DataDirectorySamples>() << true << u"-- -- -- | --- | -"_s
+            << u"Waiting for Claude Code's status line"_s;
+        QTest::addRow("another account's session: its own status line, though older")
+            << otherAccount << QList{samples(home, 5, 60, u"x"_s), samples(u"/srv/b"_s, 23, 600, u"other"_s)} << true
+            << u"00 01 00 | 23 | -"_s << statusLine + hhmm(now.addSecs(-600));
+        QTest::addRow("service on, no samples: as before")
+            << planInputs(std::nullopt, true) << QList<DataDirectorySamples>() << true << u"-- -- -- | --- | ERROR"_s
+            << u"HTTP 500"_s;
+    }
+    void source()
+    {
+        QFETCH(PanelInputs, inputs);
+        QFETCH(QList<DataDirectorySamples>, kept);
+        QFETCH(bool, serviceEnabled);
+        QFETCH(QString, tooltip);
+        const PanelInputs in = withStatusLine(inputs, kept, home, serviceEnabled);
+        const PanelContent c = computePanelContent(in);
+        const QString shows = c.mainText + u" | "_s + c.smallValue + (c.smallDimmed ? u" dimmed"_s : QString()) + u" | "_s
+            + (c.ledLit(Led::error) ? u"ERROR"_s : u"-"_s);
+        QTEST(shows, "shows");
+        const QString text = panelTooltip(in, PanelArea::small);
+        QVERIFY2(text.contains(tooltip), qPrintable(text));
+        // The shown session's own window size wins over the transcripts' guess whenever it was sampled.
+        const bool sampled = std::any_of(kept.cbegin(), kept.cend(), [&](const DataDirectorySamples &d) {
+            return d.session(inputs.sessionStats.sessionId).has_value();
+        });
+        QCOMPARE(in.sessionStats.contextWindowSize, sampled ? 1000000 : 200000);
+    }
+
 };
-
-void TestStatusLinePlan::source_data()
-{
-    QTest::addColumn<PanelInputs>("inputs");
-    QTest::addColumn<QList<DataDirectorySamples>>("kept");
-    QTest::addColumn<bool>("serviceEnabled");
-    QTest::addColumn<QString>("shows");   // main | small | ERROR LED
-    QTest::addColumn<QString>("tooltip"); // part of the small display's tooltip
-
-    const QString service = u"Plan figures from the usage service, as of "_s;
-    const QString statusLine = u"Plan figures from Claude Code's status line, as of "_s;
-    QTest::addRow("status line newer than the report")
-        << planInputs(600) << QList{samples(home, 23, 60)} << true << u"00 01 00 | 23 | -"_s
-        << statusLine + hhmm(now.addSecs(-60));
-    QTest::addRow("report newer than the status line")
-        << planInputs(60) << QList{samples(home, 23, 600)} << true << u"00 02 00 | 10 | -"_s
-        << service + hhmm(now.addSecs(-60));
-    QTest::addRow("another data directory's samples do not count")
-        << planInputs(600) << QList{samples(u"/srv/b"_s, 23, 60, u"other"_s)} << true << u"00 02 00 | 10 | -"_s
-        << service + hhmm(now.addSecs(-600));
-    QTest::addRow("the shown session's samples count, wherever they are")
-        << planInputs(600) << QList{samples(home, 5, 60, u"other"_s), samples(u"/srv/b"_s, 23, 60)} << true
-        << u"00 01 00 | 23 | -"_s << statusLine;
-    QTest::addRow("newer status line hides a failed fetch")
-        << planInputs(std::nullopt, true) << QList{samples(home, 23, 60)} << true << u"00 01 00 | 23 | -"_s
-        << statusLine;
-    QTest::addRow("service off: a newer report is not shown")
-        << planInputs(10) << QList{samples(home, 23, 60)} << false << u"00 01 00 | 23 | -"_s << statusLine;
-    QTest::addRow("service off, stale status line")
-        << planInputs(std::nullopt) << QList{samples(home, 23, 20 * 60)} << false << u"00 01 00 | 23 dimmed | -"_s
-        << u"stale"_s;
-    QTest::addRow("service off, nothing yet: dashes, no ERROR")
-        << planInputs(std::nullopt, true) << QList<DataDirectorySamples>() << false << u"-- -- -- | --- | -"_s
-        << u"Waiting for Claude Code's status line"_s;
-    PanelInputs otherAccount = planInputs(60);
-    otherAccount.sessionStats.claudeDir = u"/srv/b"_s;
-    QTest::addRow("another account's session: not this login's report")
-        << otherAccount << QList<DataDirectorySamples>() << true << u"-- -- -- | --- | -"_s
-        << u"Waiting for Claude Code's status line"_s;
-    QTest::addRow("another account's session: its own status line, though older")
-        << otherAccount << QList{samples(home, 5, 60, u"x"_s), samples(u"/srv/b"_s, 23, 600, u"other"_s)} << true
-        << u"00 01 00 | 23 | -"_s << statusLine + hhmm(now.addSecs(-600));
-    QTest::addRow("service on, no samples: as before")
-        << planInputs(std::nullopt, true) << QList<DataDirectorySamples>() << true << u"-- -- -- | --- | ERROR"_s
-        << u"HTTP 500"_s;
-}
-
-void TestStatusLinePlan::source()
-{
-    QFETCH(PanelInputs, inputs);
-    QFETCH(QList<DataDirectorySamples>, kept);
-    QFETCH(bool, serviceEnabled);
-    QFETCH(QString, tooltip);
-    const PanelInputs in = withStatusLine(inputs, kept, home, serviceEnabled);
-    const PanelContent c = computePanelContent(in);
-    const QString shows = c.mainText + u" | "_s + c.smallValue + (c.smallDimmed ? u" dimmed"_s : QString()) + u" | "_s
-        + (c.ledLit(Led::error) ? u"ERROR"_s : u"-"_s);
-    QTEST(shows, "shows");
-    const QString text = panelTooltip(in, PanelArea::small);
-    QVERIFY2(text.contains(tooltip), qPrintable(text));
-    // The shown session's own window size wins over the transcripts' guess whenever it was sampled.
-    const bool sampled = std::any_of(kept.cbegin(), kept.cend(), [&](const DataDirectorySamples &d) {
-        return d.session(inputs.sessionStats.sessionId).has_value();
-    });
-    QCOMPARE(in.sessionStats.contextWindowSize, sampled ? 1000000 : 200000);
-}
-
-void TestStatusLinePlan::serviceOffNeverFetches()
-{
-    FakeService service;
-    QTemporaryDir dir;
-    PlanFetcherEnvironment environment;
-    environment.usageURL = service.url(u"/api/oauth/usage"_s);
-    environment.credentials = std::make_shared<FileCredentialStore>(dir.filePath(u".credentials.json"_s));
-    environment.tickInterval = std::chrono::milliseconds(10);
-    PlanUsageFetcher fetcher(environment);
-    fetcher.setServiceEnabled(false); // before the launch fetch, as the app does
-    QSignalSpy failures(&fetcher, &PlanUsageFetcher::lastErrorChanged);
-    QSignalSpy ticks(&fetcher, &PlanUsageFetcher::ticked);
-    QVERIFY(fetcher.fetchUsage().isFinished());
-    QTRY_VERIFY(ticks.size() >= 5);
-    // Not even the login was read: a fetch without one fails with NO TOKEN at once.
-    QCOMPARE(failures.size(), 0);
-    QVERIFY(service.requests().isEmpty());
-
-    fetcher.setServiceEnabled(true);
-    QTRY_COMPARE(fetcher.lastError(), std::optional(u"NO TOKEN"_s));
-}
 
 QTEST_MAIN(TestStatusLinePlan)
 #include "tst_statuslineplan.moc"
