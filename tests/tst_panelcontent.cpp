@@ -1,14 +1,17 @@
 #include "displaytext.h"
 #include "panelcontent.h"
 #include "paneltooltip.h"
+#include "statuslineplan.h"
 
 #include <QDir>
 #include <QLocale>
 #include <QTest>
 
+#include <algorithm>
 #include <limits>
 
 Q_DECLARE_METATYPE(PanelInputs)
+Q_DECLARE_METATYPE(QList<DataDirectorySamples>)
 
 using namespace Qt::StringLiterals;
 
@@ -103,6 +106,17 @@ struct Inputs
     }
     operator PanelInputs() const { return in; }
 };
+
+// Status-line samples of one data directory: `session` (a 1M window) and both windows at
+// fiveHour % and 50 %, received ageSeconds ago.
+DataDirectorySamples samples(const QString &dataDirectory, double fiveHour, qint64 ageSeconds,
+                             const QString &session = u"id-1"_s)
+{
+    const QDateTime at = now.addSecs(-ageSeconds);
+    SessionSample s{session, dataDirectory, u"/home/ana/app"_s, u"claude-opus-4-6[1m]"_s, u"Opus 4.6"_s, 1000000, 12, at};
+    return {dataDirectory, {s}, PlanWindowSample{fiveHour, now.addSecs(3600), at}, PlanWindowSample{50, {}, at}};
+}
+const QString claudeHome = u"/home/ana/.claude"_s;
 
 const Inputs session(DisplayMode::session, false);
 const Inputs sessionTotal(DisplayMode::session, true);
@@ -256,6 +270,75 @@ private slots:
         for (const QString &part : says)
             QVERIFY2(text.contains(part), qPrintable(text));
         QVERIFY2(!text.contains(u"p11:"_s), "the ACTIVE list stops after ten sessions");
+    }
+
+    // Plan figures come from the newer of Claude Code's status line and the fetched report, for
+    // the shown session's data directory; with the service off only the status line counts.
+    void statusLineSource_data()
+    {
+        QTest::addColumn<PanelInputs>("inputs");
+        QTest::addColumn<QList<DataDirectorySamples>>("kept");
+        QTest::addColumn<bool>("serviceEnabled");
+        QTest::addColumn<QString>("shows");   // main | small | ERROR LED
+        QTest::addColumn<QString>("tooltip"); // part of the small display's tooltip
+
+        const QString service = u"Plan figures from the usage service, as of "_s;
+        const QString statusLine = u"Plan figures from Claude Code's status line, as of "_s;
+        const Inputs shown = Inputs(fiveHour).tokens(1, 1, 2); // session id-1 in the default data directory
+        const auto fetched = [&](qint64 ageSeconds) { return Inputs(shown).plan(report(10, 7200, ageSeconds)); };
+        const Inputs failed = Inputs(shown).failed();
+        QTest::addRow("status line newer than the report")
+            << PanelInputs(fetched(600)) << QList{samples(claudeHome, 23, 60)} << true << u"00 01 00 | 23 | -"_s
+            << statusLine + hhmm(now.addSecs(-60));
+        QTest::addRow("report newer than the status line")
+            << PanelInputs(fetched(60)) << QList{samples(claudeHome, 23, 600)} << true << u"00 02 00 | 10 | -"_s
+            << service + hhmm(now.addSecs(-60));
+        QTest::addRow("another data directory's samples do not count")
+            << PanelInputs(fetched(600)) << QList{samples(u"/srv/b"_s, 23, 60, u"other"_s)} << true
+            << u"00 02 00 | 10 | -"_s << service + hhmm(now.addSecs(-600));
+        QTest::addRow("the shown session's samples count, wherever they are")
+            << PanelInputs(fetched(600)) << QList{samples(claudeHome, 5, 60, u"other"_s), samples(u"/srv/b"_s, 23, 60)}
+            << true << u"00 01 00 | 23 | -"_s << statusLine;
+        QTest::addRow("newer status line hides a failed fetch")
+            << PanelInputs(failed) << QList{samples(claudeHome, 23, 60)} << true << u"00 01 00 | 23 | -"_s << statusLine;
+        QTest::addRow("service off: a newer report is not shown")
+            << PanelInputs(fetched(10)) << QList{samples(claudeHome, 23, 60)} << false << u"00 01 00 | 23 | -"_s
+            << statusLine;
+        QTest::addRow("service off, stale status line")
+            << PanelInputs(shown) << QList{samples(claudeHome, 23, 20 * 60)} << false << u"00 01 00 | 23 dimmed | -"_s
+            << u"stale"_s;
+        QTest::addRow("service off, nothing yet: dashes, no ERROR")
+            << PanelInputs(failed) << QList<DataDirectorySamples>() << false << u"-- -- -- | --- | -"_s
+            << u"Waiting for Claude Code's status line"_s;
+        Inputs otherAccount = fetched(60);
+        otherAccount.in.sessionStats.claudeDir = u"/srv/b"_s;
+        QTest::addRow("another account's session: not this login's report")
+            << PanelInputs(otherAccount) << QList<DataDirectorySamples>() << true << u"-- -- -- | --- | -"_s
+            << u"Waiting for Claude Code's status line"_s;
+        QTest::addRow("another account's session: its own status line, though older")
+            << PanelInputs(otherAccount) << QList{samples(claudeHome, 5, 60, u"x"_s), samples(u"/srv/b"_s, 23, 600, u"other"_s)}
+            << true << u"00 01 00 | 23 | -"_s << statusLine + hhmm(now.addSecs(-600));
+        QTest::addRow("service on, no samples: as before")
+            << PanelInputs(failed) << QList<DataDirectorySamples>() << true << u"-- -- -- | --- | ERROR"_s << u"HTTP 500"_s;
+    }
+    void statusLineSource()
+    {
+        QFETCH(PanelInputs, inputs);
+        QFETCH(QList<DataDirectorySamples>, kept);
+        QFETCH(bool, serviceEnabled);
+        QFETCH(QString, tooltip);
+        const PanelInputs in = withStatusLine(inputs, kept, claudeHome, serviceEnabled);
+        const PanelContent c = computePanelContent(in);
+        const QString shows = c.mainText + u" | "_s + c.smallValue + (c.smallDimmed ? u" dimmed"_s : QString()) + u" | "_s
+            + (c.ledLit(Led::error) ? u"ERROR"_s : u"-"_s);
+        QTEST(shows, "shows");
+        const QString text = panelTooltip(in, PanelArea::small);
+        QVERIFY2(text.contains(tooltip), qPrintable(text));
+        // The shown session's own window size wins over the transcripts' guess whenever it was sampled.
+        const bool sampled = std::any_of(kept.cbegin(), kept.cend(), [&](const DataDirectorySamples &d) {
+            return d.session(inputs.sessionStats.sessionId).has_value();
+        });
+        QCOMPARE(in.sessionStats.contextWindowSize, sampled ? 1000000 : 200000);
     }
 
     void pace_data()
