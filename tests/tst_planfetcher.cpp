@@ -244,7 +244,6 @@ private slots:
             << Case{{fresh}, Script(6, FakeService::Reply::status(302)), six, allWaits, u"HTTP 302"_s};
         QTest::addRow("429 ends the fetch, Retry-After in seconds") << Case{{fresh}, {limited("120")}, {usage}, {}, limit, {}, 120};
         QTest::addRow("429 without Retry-After holds a minute") << Case{{fresh}, {limited({})}, {usage}, {}, limit, {}, 60};
-        QTest::addRow("429 holds at most 15 minutes") << Case{{fresh}, {limited("86400")}, {usage}, {}, limit, {}, 900};
         const QByteArray date = now.addSecs(300).toString(u"ddd, dd MMM yyyy HH:mm:ss 'GMT'"_s).toLatin1();
         QTest::addRow("429 with an HTTP date") << Case{{fresh}, {limited(date)}, {usage}, {}, limit, {}, 300};
     }

@@ -108,9 +108,6 @@ private slots:
         QTest::addRow("null window is absent, never 0 per cent")
             << QByteArray(R"({"five_hour":null,"seven_day":{"utilization":3},"seven_day_opus":null})")
             << weekly(3);
-        QTest::addRow("session window a string, weekly still read")
-            << QByteArray(R"({"five_hour":"busy","seven_day":{"utilization":3}})")
-            << weekly(3);
         QTest::addRow("mistyped members are absent")
             << QByteArray(R"({"five_hour":{"utilization":"12","resets_at":1748786400},)"
                           R"("seven_day":{"utilization":null,"resets_at":"tomorrow"}})")

@@ -70,9 +70,6 @@ private slots:
                                       << u"5h - | 7d -"_s;
         QTest::addRow("null reset keeps the figure") << QByteArray(R"({"five_hour":{"used_percentage":5,"resets_at":null}})")
                                                      << u"5h 5 | 7d -"_s;
-        QTest::addRow("figure as text is no figure") << QByteArray(R"({"five_hour":{"used_percentage":"5"}})")
-                                                     << u"5h - | 7d -"_s;
-        QTest::addRow("rate_limits null") << QByteArray("null") << u"5h - | 7d -"_s;
     }
     void payloads()
     {
