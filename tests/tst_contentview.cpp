@@ -250,7 +250,6 @@ private slots:
             lit.setFocus(Qt::TabFocusReason);
             QVERIFY(lit.hasFocus());
             const QImage shot = view.grab().toImage();
-            QCOMPARE(shot.size(), QSize(975, 278) * shot.devicePixelRatio());
             int pale = 0;
             for (int x = lit.geometry().left(); x <= lit.geometry().right(); ++x)
                 pale += qGray(shot.pixel(x, lit.geometry().top() + 1)) > 180;
@@ -277,7 +276,6 @@ private slots:
         QVERIFY(window.testAttribute(Qt::WA_TranslucentBackground));
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QCOMPARE(window.size(), QSize(650, 185));
         const QPoint screenCentre = QGuiApplication::primaryScreen()->availableGeometry().center();
         QVERIFY((window.frameGeometry().center() - screenCentre).manhattanLength() <= 1);
     }

@@ -181,7 +181,6 @@ private slots:
 
     void quoting()
     {
-        QCOMPARE(shellQuoted(u"/usr/bin/glimmerox-statusline"_s), u"/usr/bin/glimmerox-statusline"_s);
         QCOMPARE(shellQuoted(u"/Applications/My Tools/glimmerox-statusline"_s),
                  u"'/Applications/My Tools/glimmerox-statusline'"_s);
         QVERIFY(runsStatusLineBridge(u"'/Applications/My Tools/glimmerox-statusline' --then 'x'"_s));
