@@ -92,11 +92,10 @@ private slots:
             notifications.observe(stats);
         }
         QTRY_COMPARE(server.calls.size(), 2);
-        QVERIFY2(server.calls.at(0).startsWith(QStringLiteral("Glimmerox|glimmerox|")), qPrintable(server.calls.at(0)));
-        QVERIFY2(server.calls.at(1).contains(QStringLiteral(" in ") + body + QStringLiteral(" has")),
-                 qPrintable(server.calls.at(1)));
-        QVERIFY2(server.calls.at(0).contains(QStringLiteral("96 %")), qPrintable(server.calls.at(0)));
-        QVERIFY2(server.calls.at(1).contains(QStringLiteral("85 %")), qPrintable(server.calls.at(1)));
+        const QString &plan = server.calls.at(0), &session = server.calls.at(1);
+        QVERIFY2(plan.startsWith(QStringLiteral("Glimmerox|glimmerox|")) && plan.contains(QStringLiteral("96 %")), qPrintable(plan));
+        QVERIFY2(session.contains(QStringLiteral(" in ") + body + QStringLiteral(" has")) && session.contains(QStringLiteral("85 %")),
+                 qPrintable(session));
         bus.terminate();
         bus.waitForFinished();
     }
