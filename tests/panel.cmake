@@ -1,5 +1,3 @@
 glimmerox_add_test(tst_panelcontent SOURCES tst_panelcontent.cpp LIBS glimmerox_panel)
 glimmerox_add_test(tst_panelrender SOURCES tst_panelrender.cpp LIBS glimmerox_panel)
 glimmerox_add_test(tst_contentview SOURCES tst_contentview.cpp LIBS glimmerox_panel Qt6::Network)
-glimmerox_add_test(tst_appwindow SOURCES tst_appwindow.cpp LIBS glimmerox_panel)
-glimmerox_add_test(tst_statuslineplan SOURCES tst_statuslineplan.cpp fakeservice.h LIBS glimmerox_panel Qt6::Network)

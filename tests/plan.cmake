@@ -1,5 +1,4 @@
 glimmerox_add_test(tst_planusage SOURCES tst_planusage.cpp LIBS glimmerox_plan)
-glimmerox_add_test(tst_credentials SOURCES tst_credentials.cpp LIBS glimmerox_plan)
 glimmerox_add_test(tst_planfetcher SOURCES tst_planfetcher.cpp fakeservice.h LIBS glimmerox_plan Qt6::Network)
 # The built app against the service stand-in: it must fetch at launch.
 glimmerox_add_test(tst_appfetch SOURCES tst_appfetch.cpp fakeservice.h LIBS Qt6::Network)

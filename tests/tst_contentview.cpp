@@ -10,10 +10,12 @@
 #include <QFile>
 #include <QHelpEvent>
 #include <QMenu>
+#include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolTip>
 
 #include <atomic>
@@ -55,6 +57,17 @@ struct Fixture
     }
 };
 
+// Runs the application's event loop until it is quit, or fails it after a generous limit.
+int runEventLoop(const std::function<void()> &start)
+{
+    QTimer::singleShot(0, start);
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
+    guard.start(10000);
+    return QCoreApplication::exec();
+}
+
 } // namespace
 
 class TestContentView : public QObject
@@ -62,236 +75,255 @@ class TestContentView : public QObject
     Q_OBJECT
 
 private slots:
-    void controls_data();
-    void controls();
-    void keysFetch();
-    void failureIsExplained();
-    void shortClickLeavesTheWindowInPlace();
-    void pinFollowsClicksAndEnds();
-    void sizeScalesTheWholePanel();
-};
-
-void TestContentView::controls_data()
-{
-    QTest::addColumn<QString>("inputs"); // "K2" a click, "K2>K1" press and release elsewhere, "key:2", "a11y:OP"
-    QTest::addColumn<bool>("plan");
-    QTest::addColumn<bool>("alternate");
-    QTest::addRow("K2 then OP") << u"K2 OP"_s << true << true;
-    QTest::addRow("7-DAY, K2, 5-HOUR, K1") << u"7-DAY K2 5-HOUR K1"_s << false << false;
-    QTest::addRow("body, window and ERROR are not keys") << u"body window ERROR"_s << false << false;
-    QTest::addRow("press on K2, release on K1") << u"K2>K1"_s << false << false;
-    QTest::addRow("keys 2 and O") << u"key:2 key:O"_s << true << true;
-    QTest::addRow("keys 7, 2, 5, 1") << u"key:7 key:2 key:5 key:1"_s << false << false;
-    QTest::addRow("Ctrl+2 is not a key") << u"key:^2"_s << false << false;
-    QTest::addRow("accessible press on K2 and OP") << u"a11y:K2 a11y:OP"_s << true << true;
-}
-
-void TestContentView::controls()
-{
-    QFETCH(QString, inputs);
-    QFETCH(bool, plan);
-    QFETCH(bool, alternate);
-    Fixture fixture(false);
-    ContentView &view = *fixture.view;
-    const PanelLayout &l = view.layout();
-    const QHash<QString, QRectF> areas{{u"K1"_s, l.key(Key::k1).cap},   {u"K2"_s, l.key(Key::k2).cap},
-                                       {u"OP"_s, l.key(Key::op).cap},   {u"5-HOUR"_s, l.led(Led::fiveHour).item},
-                                       {u"ERROR"_s, l.led(Led::error).item}, {u"7-DAY"_s, l.led(Led::sevenDay).item},
-                                       {u"body"_s, QRectF(300, 170, 1, 1)}, {u"window"_s, l.mainWindow}};
-    const QHash<QString, PanelClick> clicks{{u"K2"_s, PanelClick::k2}, {u"OP"_s, PanelClick::op}};
-    for (const QString &input : inputs.split(u' ', Qt::SkipEmptyParts)) {
-        const QString what = input.section(u':', -1);
-        if (input.startsWith(u"key:")) {
-            QTest::keyClick(&view, what.back().toLatin1(), what.size() > 1 ? Qt::ControlModifier : Qt::NoModifier);
-        } else if (input.startsWith(u"a11y:")) {
-            QAccessibleInterface *button = QAccessible::queryAccessibleInterface(view.keyButton(clicks.value(what)));
-            QVERIFY(button && button->actionInterface() && button->text(QAccessible::Name) == what
-                    && button->text(QAccessible::Description).contains(u"Keyboard"_s));
-            QSignalSpy clicked(view.keyButton(clicks.value(what)), &QAbstractButton::clicked);
-            button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-            QVERIFY(clicked.count() == 1 || clicked.wait());
-        } else {
-            QTest::mousePress(&view, Qt::LeftButton, {}, areas.value(what.section(u'>', 0, 0)).center().toPoint());
-            QTest::mouseRelease(&view, Qt::LeftButton, {}, areas.value(what.section(u'>', -1)).center().toPoint());
-        }
-    }
-    QCOMPARE(view.mode() == DisplayMode::plan, plan);
-    QCOMPARE(view.alternateView(), alternate);
-    // The accessible buttons report what the painted keys show.
-    QCOMPARE(view.keyButton(PanelClick::k2)->isChecked(), plan);
-    QCOMPARE(view.keyButton(PanelClick::op)->isChecked(), alternate);
-}
-
-// K2 and F5 fetch at most every 30 s and never on a key's auto-repeat; F5 leaves the view as
-// it is; OP never fetches.
-void TestContentView::keysFetch()
-{
-    Fixture fixture(true);
-    ContentView &view = *fixture.view;
-    const auto later = [&] { fixture.fetcherClock->fetch_add(31000); };
-    // Within 30 s of a start a request starts nothing, and hands back the running fetch if any.
-    const auto settled = [&] {
-        const bool finished = fixture.fetcher->fetchUsage().isFinished();
-        QCoreApplication::sendPostedEvents(); // the changes it queued
-        return finished;
-    };
-    // The fetch at launch comes first; a K2 right after it shows its outcome.
-    QTRY_VERIFY(fixture.service.requests().size() == 1 && settled());
-    view.clickK2();
-    QCOMPARE(view.mode(), DisplayMode::plan);
-    later();
-    view.clickK2();
-    view.clickK2(); // while the first press's fetch runs: no second request
-    QTRY_VERIFY(settled());
-    QTest::keyClick(&view, Qt::Key_F5);
-    QCOMPARE(fixture.service.requests().size(), 2);
-    later();
-    for (const int key : {Qt::Key_F5, Qt::Key_2}) {
-        QKeyEvent repeat(QEvent::KeyPress, key, Qt::NoModifier, QString(), true);
-        QApplication::sendEvent(&view, &repeat);
-    }
-    QCOMPARE(fixture.service.requests().size(), 2);
-    QTest::keyClick(&view, Qt::Key_F5);
-    QTRY_VERIFY(fixture.service.requests().size() == 3 && settled());
-    QCOMPARE(view.content().mainText + view.content().smallValue, u"00 02 0542"_s);
-
-    view.clickK1();
-    later();
-    QTest::keyClick(&view, Qt::Key_F5);
-    QTRY_VERIFY(fixture.service.requests().size() == 4 && settled());
-    QCOMPARE(view.mode(), DisplayMode::session);
-    later();
-    view.clickOP();
-    QTest::qWait(0);
-    QCOMPARE(fixture.service.requests().size(), 4); // OP never fetches
-}
-
-// No login: ERROR lights, the countdown is dashed, and hovering ERROR says why.
-void TestContentView::failureIsExplained()
-{
-    Fixture fixture(false);
-    ContentView &view = *fixture.view;
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
-    view.clickK2();
-    QTRY_VERIFY(view.content().ledLit(Led::error));
-    QCOMPARE(view.content().mainText, u"-- -- --"_s);
-    QVERIFY(fixture.service.requests().isEmpty());
-
-    const QPoint errorLed = view.layout().led(Led::error).item.center().toPoint();
-    QHelpEvent help(QEvent::ToolTip, errorLed, view.mapToGlobal(errorLed));
-    QApplication::sendEvent(&view, &help);
-    QTRY_VERIFY(QToolTip::isVisible());
-    QVERIFY(fixture.fetcher->lastFailure().has_value());
-    QVERIFY2(QToolTip::text().startsWith(failureText(*fixture.fetcher->lastFailure(), fixture.fetcher->credentialLocation())),
-             qPrintable(QToolTip::text()));
-}
-
-// A press on the body that moves less than the drag distance is a click, not a move.
-void TestContentView::shortClickLeavesTheWindowInPlace()
-{
-    Fixture fixture(false);
-    PanelWindow window(*fixture.reader, *fixture.fetcher);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    const QPoint start = window.pos();
-    const QPoint body(300, 170), nudged = body + QPoint(QApplication::startDragDistance() / 2, 0);
-    QTest::mousePress(window.contentView(), Qt::LeftButton, {}, body);
-    QTest::mouseMove(window.contentView(), nudged);
-    QTest::mouseRelease(window.contentView(), Qt::LeftButton, {}, nudged);
-    QTest::qWait(0);
-    QCOMPARE(window.pos(), start);
-}
-
-// ACTIVE, S and the project name step the pin through the live sessions and back to the latest;
-// the pin ends with its session.
-void TestContentView::pinFollowsClicksAndEnds()
-{
-    Fixture fixture(false);
-    ContentView &view = *fixture.view;
-    const QString claudeDir = fixture.home.filePath(u".claude"_s);
-    const qint64 pid = QCoreApplication::applicationPid();
-    for (int i : {1, 2}) {
-        QDir().mkpath(claudeDir + u"/sessions"_s);
-        QFile record(claudeDir + u"/sessions/%1.json"_s.arg(i));
-        QVERIFY(record.open(QIODevice::WriteOnly));
-        record.write(QByteArray(R"({"pid":)") + QByteArray::number(pid) + R"(,"sessionId":"s)" + QByteArray::number(i)
-                     + R"(","cwd":"/home/ana/p)" + QByteArray::number(i) + R"(","startedAt":)"
-                     + QByteArray::number(1767000000000 + i) + "}");
-    }
-    fixture.reader->refresh();
-    QTRY_COMPARE(fixture.reader->activeSessions().size(), 2);
-    ClaudeStatsReader &reader = *fixture.reader;
-
-    view.click(PanelClick::active);
-    QCOMPARE(reader.pinnedSession(), u"s1"_s);
-    QTRY_VERIFY(view.content().projectPinned && view.content().projectName == u"p1"_s);
-    QVERIFY(view.keyButton(PanelClick::active)->isChecked());
-    QTest::keyClick(&view, Qt::Key_S);
-    QCOMPARE(reader.pinnedSession(), u"s2"_s);
-    QTRY_COMPARE(view.content().projectName, u"p2"_s);
-    const QPoint projectName = view.layout().projectName.center().toPoint();
-    QTest::mouseClick(&view, Qt::LeftButton, {}, projectName);
-    QCOMPARE(reader.pinnedSession(), QString()); // after the last one: the latest again
-    view.clickK2();
-    QTest::mouseClick(&view, Qt::LeftButton, {}, projectName); // blank in plan mode: not a key
-    QCOMPARE(reader.pinnedSession(), QString());
-
-    QTest::keyClick(&view, Qt::Key_S);
-    QCOMPARE(reader.pinnedSession(), u"s1"_s);
-    QVERIFY(QFile::remove(claudeDir + u"/sessions/1.json"_s));
-    reader.refresh();
-    QTRY_COMPARE(reader.pinnedSession(), QString());
-}
-
-// A size from the menu or the keys scales window, painting, keys and tooltip anchors, and is
-// remembered; the position is not.
-void TestContentView::sizeScalesTheWholePanel()
-{
-    Fixture fixture(false);
-    QTemporaryDir configDir;
-    QSettings settings(configDir.filePath(u"glimmerox.conf"_s), QSettings::IniFormat);
+    void controls_data()
     {
-        PanelWindow window(*fixture.reader, *fixture.fetcher, &settings);
-        QCOMPARE(window.size(), QSize(650, 185));
-        const QList<QAction *> sizes = window.sizeMenu()->actions();
-        QCOMPARE(sizes.first()->text(), u"100 %"_s);
-        sizes.at(2)->trigger(); // 150 %
+        QTest::addColumn<QString>("inputs"); // "K2" a click, "K2>K1" press and release elsewhere, "key:2", "a11y:OP"
+        QTest::addColumn<bool>("plan");
+        QTest::addColumn<bool>("alternate");
+        QTest::addRow("K2 then OP") << u"K2 OP"_s << true << true;
+        QTest::addRow("7-DAY, K2, 5-HOUR, K1") << u"7-DAY K2 5-HOUR K1"_s << false << false;
+        QTest::addRow("body, window and ERROR are not keys") << u"body window ERROR"_s << false << false;
+        QTest::addRow("press on K2, release on K1") << u"K2>K1"_s << false << false;
+        QTest::addRow("keys 2 and O") << u"key:2 key:O"_s << true << true;
+        QTest::addRow("keys 7, 2, 5, 1") << u"key:7 key:2 key:5 key:1"_s << false << false;
+        QTest::addRow("Ctrl+2 is not a key") << u"key:^2"_s << false << false;
+        QTest::addRow("accessible press on K2 and OP") << u"a11y:K2 a11y:OP"_s << true << true;
+    }
+    void controls()
+    {
+        QFETCH(QString, inputs);
+        QFETCH(bool, plan);
+        QFETCH(bool, alternate);
+        Fixture fixture(false);
+        ContentView &view = *fixture.view;
+        const PanelLayout &l = view.layout();
+        const QHash<QString, QRectF> areas{{u"K1"_s, l.key(Key::k1).cap},   {u"K2"_s, l.key(Key::k2).cap},
+                                           {u"OP"_s, l.key(Key::op).cap},   {u"5-HOUR"_s, l.led(Led::fiveHour).item},
+                                           {u"ERROR"_s, l.led(Led::error).item}, {u"7-DAY"_s, l.led(Led::sevenDay).item},
+                                           {u"body"_s, QRectF(300, 170, 1, 1)}, {u"window"_s, l.mainWindow}};
+        const QHash<QString, PanelClick> clicks{{u"K2"_s, PanelClick::k2}, {u"OP"_s, PanelClick::op}};
+        for (const QString &input : inputs.split(u' ', Qt::SkipEmptyParts)) {
+            const QString what = input.section(u':', -1);
+            if (input.startsWith(u"key:")) {
+                QTest::keyClick(&view, what.back().toLatin1(), what.size() > 1 ? Qt::ControlModifier : Qt::NoModifier);
+            } else if (input.startsWith(u"a11y:")) {
+                QAccessibleInterface *button = QAccessible::queryAccessibleInterface(view.keyButton(clicks.value(what)));
+                QVERIFY(button && button->actionInterface() && button->text(QAccessible::Name) == what
+                        && button->text(QAccessible::Description).contains(u"Keyboard"_s));
+                QSignalSpy clicked(view.keyButton(clicks.value(what)), &QAbstractButton::clicked);
+                button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+                QVERIFY(clicked.count() == 1 || clicked.wait());
+            } else {
+                QTest::mousePress(&view, Qt::LeftButton, {}, areas.value(what.section(u'>', 0, 0)).center().toPoint());
+                QTest::mouseRelease(&view, Qt::LeftButton, {}, areas.value(what.section(u'>', -1)).center().toPoint());
+            }
+        }
+        QCOMPARE(view.mode() == DisplayMode::plan, plan);
+        QCOMPARE(view.alternateView(), alternate);
+        // The accessible buttons report what the painted keys show.
+        QCOMPARE(view.keyButton(PanelClick::k2)->isChecked(), plan);
+        QCOMPARE(view.keyButton(PanelClick::op)->isChecked(), alternate);
+    }
+
+    // K2 and F5 fetch (the fetcher keeps manual fetches 30 s apart), never on a key's auto-repeat;
+    // F5 leaves the view as it is; OP never fetches.
+    void keysFetch()
+    {
+        Fixture fixture(true);
+        ContentView &view = *fixture.view;
+        const auto later = [&] { fixture.fetcherClock->fetch_add(31000); };
+        // Within 30 s of a start a request starts nothing, and hands back the running fetch if any.
+        const auto settled = [&] {
+            const bool finished = fixture.fetcher->fetchUsage().isFinished();
+            QCoreApplication::sendPostedEvents(); // the changes it queued
+            return finished;
+        };
+        QTRY_VERIFY(fixture.service.requests().size() == 1 && settled()); // the fetch at launch
+        later();
+        view.clickK2();
+        QCOMPARE(view.mode(), DisplayMode::plan);
+        QTRY_VERIFY(fixture.service.requests().size() == 2 && settled());
+        QCOMPARE(view.content().mainText + view.content().smallValue, u"00 02 0542"_s);
+        later();
+        for (const int key : {Qt::Key_F5, Qt::Key_2}) {
+            QKeyEvent repeat(QEvent::KeyPress, key, Qt::NoModifier, QString(), true);
+            QApplication::sendEvent(&view, &repeat);
+        }
+        QCOMPARE(fixture.service.requests().size(), 2);
+        view.clickK1();
+        QTest::keyClick(&view, Qt::Key_F5);
+        QTRY_VERIFY(fixture.service.requests().size() == 3 && settled());
+        QCOMPARE(view.mode(), DisplayMode::session);
+        later();
+        view.clickOP();
+        QTest::qWait(0);
+        QCOMPARE(fixture.service.requests().size(), 3); // OP never fetches
+    }
+
+    // No login: ERROR lights, the countdown is dashed, and hovering ERROR says why.
+    void failureIsExplained()
+    {
+        Fixture fixture(false);
+        ContentView &view = *fixture.view;
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.clickK2();
+        QTRY_VERIFY(view.content().ledLit(Led::error));
+        QVERIFY(fixture.service.requests().isEmpty());
+
+        const QPoint errorLed = view.layout().led(Led::error).item.center().toPoint();
+        QHelpEvent help(QEvent::ToolTip, errorLed, view.mapToGlobal(errorLed));
+        QApplication::sendEvent(&view, &help);
+        QTRY_VERIFY(QToolTip::isVisible());
+        QVERIFY(fixture.fetcher->lastFailure().has_value());
+        QVERIFY2(QToolTip::text().startsWith(failureText(*fixture.fetcher->lastFailure(), fixture.fetcher->credentialLocation())),
+                 qPrintable(QToolTip::text()));
+    }
+
+    // ACTIVE, S and the project name step the pin through the live sessions and back to the latest;
+    // the pin ends with its session.
+    void pinFollowsClicksAndEnds()
+    {
+        Fixture fixture(false);
+        ContentView &view = *fixture.view;
+        const QString claudeDir = fixture.home.filePath(u".claude"_s);
+        const qint64 pid = QCoreApplication::applicationPid();
+        for (int i : {1, 2}) {
+            QDir().mkpath(claudeDir + u"/sessions"_s);
+            QFile record(claudeDir + u"/sessions/%1.json"_s.arg(i));
+            QVERIFY(record.open(QIODevice::WriteOnly));
+            record.write(QByteArray(R"({"pid":)") + QByteArray::number(pid) + R"(,"sessionId":"s)" + QByteArray::number(i)
+                         + R"(","cwd":"/home/ana/p)" + QByteArray::number(i) + R"(","startedAt":)"
+                         + QByteArray::number(1767000000000 + i) + "}");
+        }
+        fixture.reader->refresh();
+        QTRY_COMPARE(fixture.reader->activeSessions().size(), 2);
+        ClaudeStatsReader &reader = *fixture.reader;
+
+        view.click(PanelClick::active);
+        QCOMPARE(reader.pinnedSession(), u"s1"_s);
+        QTRY_VERIFY(view.content().projectPinned && view.content().projectName == u"p1"_s);
+        QVERIFY(view.keyButton(PanelClick::active)->isChecked());
+        QTest::keyClick(&view, Qt::Key_S);
+        QCOMPARE(reader.pinnedSession(), u"s2"_s);
+        QTRY_COMPARE(view.content().projectName, u"p2"_s);
+        const QPoint projectName = view.layout().projectName.center().toPoint();
+        QTest::mouseClick(&view, Qt::LeftButton, {}, projectName);
+        QCOMPARE(reader.pinnedSession(), QString()); // after the last one: the latest again
+        view.clickK2();
+        QTest::mouseClick(&view, Qt::LeftButton, {}, projectName); // blank in plan mode: not a key
+        QCOMPARE(reader.pinnedSession(), QString());
+
+        QTest::keyClick(&view, Qt::Key_S);
+        QCOMPARE(reader.pinnedSession(), u"s1"_s);
+        QVERIFY(QFile::remove(claudeDir + u"/sessions/1.json"_s));
+        reader.refresh();
+        QTRY_COMPARE(reader.pinnedSession(), QString());
+    }
+
+    // A size from the menu or the keys scales window, painting, keys and tooltip anchors, and is
+    // remembered; the position is not.
+    void sizeScalesTheWholePanel()
+    {
+        Fixture fixture(false);
+        QTemporaryDir configDir;
+        QSettings settings(configDir.filePath(u"glimmerox.conf"_s), QSettings::IniFormat);
+        {
+            PanelWindow window(*fixture.reader, *fixture.fetcher, &settings);
+            QCOMPARE(window.size(), QSize(650, 185));
+            const QList<QAction *> sizes = window.sizeMenu()->actions();
+            sizes.at(2)->trigger(); // 150 %
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            QCOMPARE(window.size(), QSize(975, 278));
+            ContentView &view = *window.contentView();
+            QCOMPARE(view.size(), window.size());
+            const QRectF k2 = view.layout().key(Key::k2).cap;
+            QCOMPARE(view.keyButton(PanelClick::k2)->geometry(),
+                     QRectF(k2.topLeft() * 1.5, k2.size() * 1.5).toAlignedRect());
+            QTest::mouseClick(&view, Qt::LeftButton, {}, (k2.center() * 1.5).toPoint());
+            QCOMPARE(view.mode(), DisplayMode::plan);
+            // The focus ring shows on the lit red key: pale pixels along its top edge.
+            PanelKeyButton &lit = *view.keyButton(PanelClick::k2);
+            window.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&window));
+            lit.setFocus(Qt::TabFocusReason);
+            QVERIFY(lit.hasFocus());
+            const QImage shot = view.grab().toImage();
+            int pale = 0;
+            for (int x = lit.geometry().left(); x <= lit.geometry().right(); ++x)
+                pale += qGray(shot.pixel(x, lit.geometry().top() + 1)) > 180;
+            QVERIFY(pale > lit.width() / 4);
+
+            QTest::keyClick(&window, Qt::Key_Minus, Qt::ControlModifier);
+            QCOMPARE(window.sizePercent(), 125);
+            for (int i = 0; i < 4; ++i)
+                QTest::keyClick(&window, Qt::Key_Equal, Qt::ControlModifier);
+            QCOMPARE(window.sizePercent(), 200); // the largest stays the largest
+            window.smallerAction()->trigger();
+        }
+        QCOMPARE(settings.value(u"panel/sizePercent"_s).toInt(), 150);
+        PanelWindow again(*fixture.reader, *fixture.fetcher, &settings);
+        QCOMPARE(again.size(), QSize(975, 278));
+        QVERIFY(again.sizeMenu()->actions().at(2)->isChecked());
+    }
+
+    void frameAndPlacement()
+    {
+        Fixture fixture(false);
+        PanelWindow window(*fixture.reader, *fixture.fetcher);
+        QVERIFY(window.windowFlags().testFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint));
+        QVERIFY(window.testAttribute(Qt::WA_TranslucentBackground));
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QCOMPARE(window.size(), QSize(975, 278));
-        ContentView &view = *window.contentView();
-        QCOMPARE(view.size(), window.size());
-        const QRectF k2 = view.layout().key(Key::k2).cap;
-        QCOMPARE(view.keyButton(PanelClick::k2)->geometry(),
-                 QRectF(k2.topLeft() * 1.5, k2.size() * 1.5).toAlignedRect());
-        QTest::mouseClick(&view, Qt::LeftButton, {}, (k2.center() * 1.5).toPoint());
-        QCOMPARE(view.mode(), DisplayMode::plan);
-        // The focus ring shows on the lit red key: pale pixels along its top edge.
-        PanelKeyButton &lit = *view.keyButton(PanelClick::k2);
-        window.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-        lit.setFocus(Qt::TabFocusReason);
-        QVERIFY(lit.hasFocus());
-        const QImage shot = view.grab().toImage();
-        QCOMPARE(shot.size(), QSize(975, 278) * shot.devicePixelRatio());
-        int pale = 0;
-        for (int x = lit.geometry().left(); x <= lit.geometry().right(); ++x)
-            pale += qGray(shot.pixel(x, lit.geometry().top() + 1)) > 180;
-        QVERIFY(pale > lit.width() / 4);
-
-        QTest::keyClick(&window, Qt::Key_Minus, Qt::ControlModifier);
-        QCOMPARE(window.sizePercent(), 125);
-        for (int i = 0; i < 4; ++i)
-            QTest::keyClick(&window, Qt::Key_Equal, Qt::ControlModifier);
-        QCOMPARE(window.sizePercent(), 200); // the largest stays the largest
-        window.smallerAction()->trigger();
+        const QPoint screenCentre = QGuiApplication::primaryScreen()->availableGeometry().center();
+        QVERIFY((window.frameGeometry().center() - screenCentre).manhattanLength() <= 1);
     }
-    QCOMPARE(settings.value(u"panel/sizePercent"_s).toInt(), 150);
-    PanelWindow again(*fixture.reader, *fixture.fetcher, &settings);
-    QCOMPARE(again.size(), QSize(975, 278));
-    QVERIFY(again.sizeMenu()->actions().at(2)->isChecked());
-}
+
+    void pressOnTheBody_data()
+    {
+        QTest::addColumn<QPoint>("offset");
+        QTest::addColumn<bool>("moves");
+        QTest::addRow("a drag moves the window") << QPoint(40, -20) << true;
+        QTest::addRow("a nudge within the drag distance is a click") << QPoint(QApplication::startDragDistance() / 2, 0)
+                                                                     << false;
+    }
+    void pressOnTheBody()
+    {
+        QFETCH(QPoint, offset);
+        QFETCH(bool, moves);
+        Fixture fixture(false);
+        PanelWindow window(*fixture.reader, *fixture.fetcher);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QPoint start = window.pos();
+        ContentView *view = window.contentView();
+        // The offscreen platform cannot move windows itself, so the panel moves along with the pointer.
+        const QPoint body(300, 170);
+        QTest::mousePress(view, Qt::LeftButton, {}, body);
+        QTest::mouseMove(view, body + offset);
+        QTest::mouseRelease(view, Qt::LeftButton, {}, body + offset);
+        QTest::qWait(0);
+        QTRY_COMPARE(window.pos(), moves ? start + offset : start);
+        QCOMPARE(view->mode(), DisplayMode::session);
+    }
+
+    void endingTheEventLoop_data()
+    {
+        QTest::addColumn<bool>("viaQuit");
+        QTest::addRow("closing the panel") << false;
+        QTest::addRow("Quit Glimmerox") << true;
+    }
+    void endingTheEventLoop()
+    {
+        QFETCH(bool, viaQuit);
+        Fixture fixture(false);
+        PanelWindow window(*fixture.reader, *fixture.fetcher);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(runEventLoop([&] { viaQuit ? window.quitAction()->trigger() : void(window.close()); }), 0);
+    }
+};
 
 QTEST_MAIN(TestContentView)
 #include "tst_contentview.moc"

@@ -32,79 +32,74 @@ class TestNotifications : public QObject
     Q_OBJECT
 
 private slots:
-    void notificationsOnAPrivateBus_data();
-    void notificationsOnAPrivateBus();
+    void notificationsOnAPrivateBus_data()
+    {
+        QTest::addColumn<QStringList>("capabilities");
+        QTest::addColumn<QString>("body"); // the session alert's body names this folder
+        QTest::addRow("a service reading markup gets the folder escaped")
+            << QStringList{QStringLiteral("body"), QStringLiteral("body-markup")}
+            << QStringLiteral("R&amp;D &lt;b&gt;x");
+        QTest::addRow("a plain-text service gets it as it is") << QStringList{QStringLiteral("body")}
+                                                               << QStringLiteral("R&D <b>x");
+    }
+    void notificationsOnAPrivateBus()
+    {
+        QFETCH(QStringList, capabilities);
+        QFETCH(QString, body);
+        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+        if (daemon.isEmpty())
+            QSKIP("dbus-daemon is not installed");
+        // A private session bus that can start no service of its own.
+        QTemporaryDir dir;
+        QFile config(dir.filePath(QStringLiteral("bus.conf")));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write("<busconfig><type>session</type><listen>unix:tmpdir=" + dir.path().toUtf8()
+                     + "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
+                       "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
+        config.close();
+        QProcess bus;
+        bus.start(daemon, {QStringLiteral("--config-file=") + config.fileName(), QStringLiteral("--nofork"),
+                           QStringLiteral("--print-address")});
+        while (!bus.canReadLine())
+            QVERIFY(bus.waitForReadyRead(10000));
+        const QString address = QString::fromUtf8(bus.readLine().trimmed());
+
+        // Connections are named per row: a name already in use would return the last row's bus.
+        const QString row = QString::fromLatin1(QTest::currentDataTag());
+        // A bus without a server: nothing happens, and nothing is kept for later.
+        FreedesktopNotifier notifier(QDBusConnection::connectToBus(address, QStringLiteral("panel ") + row));
+        notifier.notify(QStringLiteral("dropped"), {});
+
+        QDBusConnection serverBus = QDBusConnection::connectToBus(address, QStringLiteral("server ") + row);
+        NotificationServer server;
+        server.capabilities = capabilities;
+        QVERIFY(serverBus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &server,
+                                         QDBusConnection::ExportAllSlots));
+        QVERIFY(serverBus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+
+        UsageNotifications notifications(notifier);
+        PlanUsage usage;
+        usage.fiveHourResetsAt = QDateTime::currentDateTimeUtc().addSecs(3600);
+        for (double figure : {90.0 /* the baseline */, 96.0, 97.0}) {
+            usage.fiveHourUtilization = figure;
+            notifications.observe(usage);
+        }
+        SessionStats stats;
+        stats.sessionId = QStringLiteral("s1");
+        stats.cwd = QStringLiteral("/home/ana/R&D <b>x");
+        for (qint64 tokens : {20000, 170000}) {
+            stats.lastContextTokens = tokens;
+            notifications.observe(stats);
+        }
+        QTRY_COMPARE(server.calls.size(), 2);
+        const QString &plan = server.calls.at(0), &session = server.calls.at(1);
+        QVERIFY2(plan.startsWith(QStringLiteral("Glimmerox|glimmerox|")) && plan.contains(QStringLiteral("96 %")), qPrintable(plan));
+        QVERIFY2(session.contains(QStringLiteral(" in ") + body + QStringLiteral(" has")) && session.contains(QStringLiteral("85 %")),
+                 qPrintable(session));
+        bus.terminate();
+        bus.waitForFinished();
+    }
 };
-
-void TestNotifications::notificationsOnAPrivateBus_data()
-{
-    QTest::addColumn<QStringList>("capabilities");
-    QTest::addColumn<QString>("body"); // the session alert's body names this folder
-    QTest::addRow("a service reading markup gets the folder escaped")
-        << QStringList{QStringLiteral("body"), QStringLiteral("body-markup")}
-        << QStringLiteral("R&amp;D &lt;b&gt;x");
-    QTest::addRow("a plain-text service gets it as it is") << QStringList{QStringLiteral("body")}
-                                                           << QStringLiteral("R&D <b>x");
-}
-
-void TestNotifications::notificationsOnAPrivateBus()
-{
-    QFETCH(QStringList, capabilities);
-    QFETCH(QString, body);
-    const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-    if (daemon.isEmpty())
-        QSKIP("dbus-daemon is not installed");
-    // A private session bus that can start no service of its own.
-    QTemporaryDir dir;
-    QFile config(dir.filePath(QStringLiteral("bus.conf")));
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write("<busconfig><type>session</type><listen>unix:tmpdir=" + dir.path().toUtf8()
-                 + "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
-                   "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
-    config.close();
-    QProcess bus;
-    bus.start(daemon, {QStringLiteral("--config-file=") + config.fileName(), QStringLiteral("--nofork"),
-                       QStringLiteral("--print-address")});
-    while (!bus.canReadLine())
-        QVERIFY(bus.waitForReadyRead(10000));
-    const QString address = QString::fromUtf8(bus.readLine().trimmed());
-
-    // Connections are named per row: a name already in use would return the last row's bus.
-    const QString row = QString::fromLatin1(QTest::currentDataTag());
-    // A bus without a server: nothing happens, and nothing is kept for later.
-    FreedesktopNotifier notifier(QDBusConnection::connectToBus(address, QStringLiteral("panel ") + row));
-    notifier.notify(QStringLiteral("dropped"), {});
-
-    QDBusConnection serverBus = QDBusConnection::connectToBus(address, QStringLiteral("server ") + row);
-    NotificationServer server;
-    server.capabilities = capabilities;
-    QVERIFY(serverBus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &server,
-                                     QDBusConnection::ExportAllSlots));
-    QVERIFY(serverBus.registerService(QStringLiteral("org.freedesktop.Notifications")));
-
-    UsageNotifications notifications(notifier);
-    PlanUsage usage;
-    usage.fiveHourResetsAt = QDateTime::currentDateTimeUtc().addSecs(3600);
-    for (double figure : {90.0 /* the baseline */, 96.0, 97.0}) {
-        usage.fiveHourUtilization = figure;
-        notifications.observe(usage);
-    }
-    SessionStats stats;
-    stats.sessionId = QStringLiteral("s1");
-    stats.cwd = QStringLiteral("/home/ana/R&D <b>x");
-    for (qint64 tokens : {20000, 170000}) {
-        stats.lastContextTokens = tokens;
-        notifications.observe(stats);
-    }
-    QTRY_COMPARE(server.calls.size(), 2);
-    QVERIFY2(server.calls.at(0).startsWith(QStringLiteral("Glimmerox|glimmerox|")), qPrintable(server.calls.at(0)));
-    QVERIFY2(server.calls.at(1).contains(QStringLiteral(" in ") + body + QStringLiteral(" has")),
-             qPrintable(server.calls.at(1)));
-    QVERIFY2(server.calls.at(0).contains(QStringLiteral("96 %")), qPrintable(server.calls.at(0)));
-    QVERIFY2(server.calls.at(1).contains(QStringLiteral("85 %")), qPrintable(server.calls.at(1)));
-    bus.terminate();
-    bus.waitForFinished();
-}
 
 QTEST_MAIN(TestNotifications)
 #include "tst_notifications.moc"

@@ -1,14 +1,17 @@
 #include "displaytext.h"
 #include "panelcontent.h"
 #include "paneltooltip.h"
+#include "statuslineplan.h"
 
 #include <QDir>
 #include <QLocale>
 #include <QTest>
 
+#include <algorithm>
 #include <limits>
 
 Q_DECLARE_METATYPE(PanelInputs)
+Q_DECLARE_METATYPE(QList<DataDirectorySamples>)
 
 using namespace Qt::StringLiterals;
 
@@ -104,6 +107,17 @@ struct Inputs
     operator PanelInputs() const { return in; }
 };
 
+// Status-line samples of one data directory: `session` (a 1M window) and both windows at
+// fiveHour % and 50 %, received ageSeconds ago.
+DataDirectorySamples samples(const QString &dataDirectory, double fiveHour, qint64 ageSeconds,
+                             const QString &session = u"id-1"_s)
+{
+    const QDateTime at = now.addSecs(-ageSeconds);
+    SessionSample s{session, dataDirectory, u"/home/ana/app"_s, u"claude-opus-4-6[1m]"_s, u"Opus 4.6"_s, 1000000, 12, at};
+    return {dataDirectory, {s}, PlanWindowSample{fiveHour, now.addSecs(3600), at}, PlanWindowSample{50, {}, at}};
+}
+const QString claudeHome = u"/home/ana/.claude"_s;
+
 const Inputs session(DisplayMode::session, false);
 const Inputs sessionTotal(DisplayMode::session, true);
 const Inputs fiveHour(DisplayMode::plan, false);
@@ -117,229 +131,279 @@ class TestPanelContent : public QObject
 
 private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
-    void content_data();
-    void content();
-    void tooltips_data();
-    void tooltips();
-    void pace_data();
-    void pace();
-    void pinOrder_data();
-    void pinOrder();
-    void displayText_data();
-    void displayText();
-};
+    void content_data()
+    {
+        QTest::addColumn<PanelInputs>("inputs");
+        QTest::addColumn<QString>("shows"); // as describe() writes it
 
-void TestPanelContent::content_data()
-{
-    QTest::addColumn<PanelInputs>("inputs");
-    QTest::addColumn<QString>("shows"); // as describe() writes it
+        const qint64 max = std::numeric_limits<qint64>::max();
+        PlanUsage scoped = report(42);
+        scoped.weeklyScope = u"Opus"_s;
+        PlanUsage idle = report(0);
+        idle.fiveHourResetsAt.reset(); // the service's idle window: no use, so no reset time
 
-    const qint64 max = std::numeric_limits<qint64>::max();
-    PlanUsage scoped = report(42);
-    scoped.weeklyScope = u"Opus"_s;
-    PlanUsage idle = report(0);
-    idle.fiveHourResetsAt.reset(); // the service's idle window: no use, so no reset time
-
-    QTest::addRow("fresh launch, no session: small display dark, not 0 %%")
-        << PanelInputs(session) << u"#0 | CTX | ---% | CONTEXT  WIN % | SESSION K1 | "_s;
-    QTest::addRow("context plus output, with the project") << PanelInputs(Inputs(session).sessions(1).tokens(150000, 2500, 9))
-                                                           << u"#152500 | CTX | 76% | CONTEXT  WIN % | SESSION K1 | glimmerox"_s;
-    QTest::addRow("eight nines still shown as they are") << PanelInputs(Inputs(sessionTotal).sessions(1).tokens(1, 1, 99999999))
-                                                         << u"#99999999 | TOTAL | 0% | CONTEXT  WIN % | SESSION K1 OP | glimmerox"_s;
-    QTest::addRow("past eight digits: thousands") << PanelInputs(Inputs(sessionTotal).sessions(1).tokens(1, 1, 123456789))
-                                                  << u"#123456 | TOTAL \u00D71000 | 0% | CONTEXT  WIN % | SESSION K1 OP | glimmerox"_s;
-    QTest::addRow("token sum saturates") << PanelInputs(Inputs(session).sessions(1).tokens(max, 1, 0))
-                                         << u"#%1 | CTX \u00D71000 | 100% | CONTEXT  WIN % | SESSION K1 | glimmerox"_s.arg(max / 1000);
-    QTest::addRow("two sessions light ACTIVE") << PanelInputs(Inputs(session).sessions(2))
-                                               << u"#0 | CTX | 0% | CONTEXT  WIN % | SESSION ACTIVE K1 | "_s;
-    QTest::addRow("the pinned session is marked") << PanelInputs(Inputs(session).sessions(2).tokens(1, 1, 2).pinned(u"id-1"_s))
-                                                  << u"#2 | CTX | 0% | CONTEXT  WIN % | SESSION ACTIVE K1 | glimmerox (pinned)"_s;
-    QTest::addRow("a pin not yet shown marks nothing")
-        << PanelInputs(Inputs(session).sessions(2).tokens(1, 1, 2).pinned(u"id-2"_s))
-        << u"#2 | CTX | 0% | CONTEXT  WIN % | SESSION ACTIVE K1 | glimmerox"_s;
-    QTest::addRow("a folder name cannot break the line or turn the text")
-        << PanelInputs(Inputs(session).sessions(1).tokens(1, 1, 2).project(u"/home/ana/ev\nil\u202Etxt.exe"_s))
-        << u"#2 | CTX | 0% | CONTEXT  WIN % | SESSION K1 | eviltxt.exe"_s;
-    QTest::addRow("error in session mode lights ERROR only") << PanelInputs(Inputs(session).failed())
-                                                             << u"#0 | CTX | ---% | CONTEXT  WIN % | SESSION ERROR K1 | "_s;
-    QTest::addRow("session, a fetch from F5 blinks 5-HOUR") << PanelInputs(Inputs(session).fetching())
-                                                            << u"#0 | CTX | ---% | CONTEXT  WIN % | SESSION 5-HOUR K1 | "_s;
-    QTest::addRow("plan, a fetch blinks the shown window's LED")
-        << PanelInputs(Inputs(sevenDay).plan(report(42)).fetching().blinkOff())
-        << u"03 04 05 | DHM | 10% | WEEKLY | QUOTAS K2 OP | "_s;
-    QTest::addRow("plan, idle window is dark, unlike the zeros before any fetch")
-        << PanelInputs(Inputs(fiveHour).plan(idle)) << u"__ __ __ | DHM | 0% | SESSION | QUOTAS 5-HOUR K2 | "_s;
-    QTest::addRow("plan, two sessions leave ACTIVE dark") << PanelInputs(Inputs(fiveHour).sessions(2).tokens(1, 1, 2))
-                                                          << u"00 00 00 | DHM | ---% | SESSION | QUOTAS 5-HOUR K2 | "_s;
-    QTest::addRow("plan, no report, fetching") << PanelInputs(Inputs(fiveHour).fetching())
-                                               << u" - - -  | DHM | ---% | SESSION | QUOTAS 5-HOUR K2 | "_s;
-    QTest::addRow("plan, error without a report") << PanelInputs(Inputs(fiveHour).failed())
-                                                  << u"-- -- -- | DHM | ---% | SESSION | QUOTAS ERROR 5-HOUR K2 | "_s;
-    QTest::addRow("plan, a failed fetch keeps the last good figures, dimmed")
-        << PanelInputs(Inputs(fiveHour).plan(report(42)).failed())
-        << u"00 02 05 dimmed | DHM | 42% dimmed | SESSION | QUOTAS ERROR 5-HOUR K2 | "_s;
-    QTest::addRow("plan without these limits: dashes, no ERROR") << PanelInputs(Inputs(fiveHour).plan(PlanUsage{}))
-                                                                 << u"-- -- -- | DHM | ---% | SESSION | QUOTAS 5-HOUR K2 | "_s;
-    QTest::addRow("plan, 5-hour countdown") << PanelInputs(Inputs(fiveHour).plan(report(42)))
-                                            << u"00 02 05 | DHM | 42% | SESSION | QUOTAS 5-HOUR K2 | "_s;
-    QTest::addRow("plan, absent window is dashes, not 0") << PanelInputs(Inputs(fiveHour).plan(report(std::nullopt)))
-                                                          << u"00 02 05 | DHM | ---% | SESSION | QUOTAS 5-HOUR K2 | "_s;
-    QTest::addRow("plan, stale report dimmed") << PanelInputs(Inputs(fiveHour).plan(report(42, twoHoursFive, 16 * 60)))
-                                               << u"00 02 05 | DHM | 42% dimmed | SESSION | QUOTAS 5-HOUR K2 | "_s;
-    QTest::addRow("plan, 7-day countdown") << PanelInputs(Inputs(sevenDay).plan(report(42)))
-                                           << u"03 04 05 | DHM | 10% | WEEKLY | QUOTAS 7-DAY K2 OP | "_s;
-    QTest::addRow("plan, scoped 7-day figure names its scope")
-        << PanelInputs(Inputs(sevenDay).plan(scoped)) << u"03 04 05 | DHM | 10% | 7-DAY \u00B7 OPUS | QUOTAS 7-DAY K2 OP | "_s;
-}
-
-void TestPanelContent::content()
-{
-    QFETCH(PanelInputs, inputs);
-    QFETCH(QString, shows);
-    QCOMPARE(describe(computePanelContent(inputs)), shows);
-}
-
-void TestPanelContent::tooltips_data()
-{
-    QTest::addColumn<PanelInputs>("inputs");
-    QTest::addColumn<PanelArea>("area");
-    QTest::addColumn<QStringList>("says"); // each must appear in the text
-
-    const QDateTime retry = now.addSecs(5 * 60);
-    const QString at = hhmm(retry);
-    using R = PlanFailureReason;
-    const Inputs withReport = Inputs(fiveHour).plan(report(42));
-
-    QTest::addRow("main: the shown session")
-        << PanelInputs(Inputs(session).tokens(152301, 2488, 48211077)) << PanelArea::main
-        << QStringList{u"glimmerox \u00B7 claude-opus-4-6"_s, u"152,301 of 200,000"_s, u"Total: 48,211,077"_s};
-    QTest::addRow("main: countdown and report age")
-        << PanelInputs(withReport) << PanelArea::main
-        << QStringList{u"5-hour window resets in 2 h 05 min"_s, u"as of "_s + hhmm(now.addSecs(-60))};
-    QTest::addRow("small: stale report says so")
-        << PanelInputs(Inputs(fiveHour).plan(report(42, twoHoursFive, 20 * 60))) << PanelArea::small
-        << QStringList{u"42 % used"_s, u"stale"_s};
-    QTest::addRow("active: every live session with its context")
-        << PanelInputs(Inputs(session).tokens(1, 1, 2).sessions(2)) << PanelArea::active
-        << QStringList{u"2 Claude Code sessions"_s, u"p1: 0 % context (shown)"_s, u"p2: 10 % context"_s};
-    QTest::addRow("several data directories are named")
-        << PanelInputs(Inputs(session).tokens(1, 1, 2).sessions(2).dataDirectories()) << PanelArea::active
-        << QStringList{u"p1 (~/.claude): 0 % context (shown)"_s, u"p2 (~/.claude-1): 10 % context"_s};
-    QTest::addRow("7-DAY key: use and pace")
-        << PanelInputs(withReport) << PanelArea::sevenDay << QStringList{u"key 7"_s, u"10 % used"_s, u"lasts until reset"_s};
-    QTest::addRow("7-DAY key in session mode: what it does there")
-        << PanelInputs(session) << PanelArea::sevenDay << QStringList{u"show the session's total tokens"_s};
-    QTest::addRow("active: ten sessions at most, the pinned one marked")
-        << PanelInputs(Inputs(session).sessions(12).tokens(1, 1, 2).pinned(u"id-1"_s)) << PanelArea::active
-        << QStringList{u"12 Claude Code sessions"_s, u"p1: 0 % context (shown, pinned)"_s, u"p10: 90 % context"_s,
-                       u"\u2026 and 2 more"_s, u"Pinned"_s};
-    QTest::addRow("main: a 1 MiB model name is cut")
-        << PanelInputs(Inputs(session).sessions(1).tokens(1, 1, 2).project(u"/a/b"_s, QString(1 << 20, u'm')))
-        << PanelArea::main << QStringList{u"b \u00B7 "_s + QString(63, u'm') + u"\u2026\n"_s};
-    QTest::addRow("main: fetching says so") << PanelInputs(Inputs(withReport).fetching()) << PanelArea::main
-                                            << QStringList{u"Fetching\u2026"_s};
-    QTest::addRow("5-HOUR key: fetching says so") << PanelInputs(Inputs(withReport).fetching()) << PanelArea::fiveHour
-                                                  << QStringList{u"key 5"_s, u"Fetching\u2026"_s};
-
-    const struct { const char *name; Inputs inputs; QString words; } failures[] = {
-        {"no login", Inputs(fiveHour).failed(R::noToken), u"No Claude Code login found in ~/.claude/.credentials.json"_s},
-        {"HTTP 500", Inputs(fiveHour).failed(R::httpStatus, 500, retry), u"The usage service answered HTTP 500; next try "_s + at},
-        {"next try already due", Inputs(fiveHour).failed(R::httpStatus, 500, now.addSecs(-60)), u"HTTP 500; trying again now"_s},
-        {"rate limited", Inputs(fiveHour).failed(R::rateLimited, 429, retry), u"Rate limited by the usage service; next try "_s + at},
-        {"expired", Inputs(fiveHour).failed(R::tokenExpired), u"Claude Code renews its login when you next use it"_s},
-        {"unreadable", Inputs(fiveHour).failed(R::credentialsUnreadable, 0, {}, u"Permission denied"_s),
-         u"Permission denied reading ~/.claude/.credentials.json"_s},
-        {"keychain denied", Inputs(fiveHour).failed(R::keychainDenied, 0, {}, {}), u"Keychain access denied"_s},
-        {"transport", Inputs(fiveHour).failed(R::transport), u"Could not reach the usage service: Connection refused"_s},
-        {"bad reply", Inputs(fiveHour).failed(R::badReply), u"not a usage report"_s},
-        {"timed out", Inputs(fiveHour).failed(R::timedOut), u"did not answer in time"_s},
-    };
-    QTest::addRow("main: a plan without these limits")
-        << PanelInputs(Inputs(fiveHour).plan(PlanUsage{})) << PanelArea::main
-        << QStringList{u"No 5-hour or weekly limits on this plan"_s};
-    for (const auto &[name, inputs, words] : failures) { // the kept figures come with the failure
-        QTest::addRow("ERROR: %s", name) << PanelInputs(inputs) << PanelArea::error << QStringList{words};
-        QTest::addRow("small: %s", name) << PanelInputs(Inputs(inputs).plan(report(42))) << PanelArea::small << QStringList{words};
+        QTest::addRow("fresh launch, no session: small display dark, not 0 %%")
+            << PanelInputs(session) << u"#0 | CTX | ---% | CONTEXT  WIN % | SESSION K1 | "_s;
+        QTest::addRow("context plus output, with the project") << PanelInputs(Inputs(session).sessions(1).tokens(150000, 2500, 9))
+                                                               << u"#152500 | CTX | 76% | CONTEXT  WIN % | SESSION K1 | glimmerox"_s;
+        QTest::addRow("eight nines still shown as they are") << PanelInputs(Inputs(sessionTotal).sessions(1).tokens(1, 1, 99999999))
+                                                             << u"#99999999 | TOTAL | 0% | CONTEXT  WIN % | SESSION K1 OP | glimmerox"_s;
+        QTest::addRow("past eight digits: thousands") << PanelInputs(Inputs(sessionTotal).sessions(1).tokens(1, 1, 123456789))
+                                                      << u"#123456 | TOTAL \u00D71000 | 0% | CONTEXT  WIN % | SESSION K1 OP | glimmerox"_s;
+        QTest::addRow("token sum saturates") << PanelInputs(Inputs(session).sessions(1).tokens(max, 1, 0))
+                                             << u"#%1 | CTX \u00D71000 | 100% | CONTEXT  WIN % | SESSION K1 | glimmerox"_s.arg(max / 1000);
+        QTest::addRow("two sessions light ACTIVE") << PanelInputs(Inputs(session).sessions(2))
+                                                   << u"#0 | CTX | 0% | CONTEXT  WIN % | SESSION ACTIVE K1 | "_s;
+        QTest::addRow("the pinned session is marked") << PanelInputs(Inputs(session).sessions(2).tokens(1, 1, 2).pinned(u"id-1"_s))
+                                                      << u"#2 | CTX | 0% | CONTEXT  WIN % | SESSION ACTIVE K1 | glimmerox (pinned)"_s;
+        QTest::addRow("a pin not yet shown marks nothing")
+            << PanelInputs(Inputs(session).sessions(2).tokens(1, 1, 2).pinned(u"id-2"_s))
+            << u"#2 | CTX | 0% | CONTEXT  WIN % | SESSION ACTIVE K1 | glimmerox"_s;
+        QTest::addRow("a folder name cannot break the line or turn the text")
+            << PanelInputs(Inputs(session).sessions(1).tokens(1, 1, 2).project(u"/home/ana/ev\nil\u202Etxt.exe"_s))
+            << u"#2 | CTX | 0% | CONTEXT  WIN % | SESSION K1 | eviltxt.exe"_s;
+        QTest::addRow("error in session mode lights ERROR only") << PanelInputs(Inputs(session).failed())
+                                                                 << u"#0 | CTX | ---% | CONTEXT  WIN % | SESSION ERROR K1 | "_s;
+        QTest::addRow("session, a fetch from F5 blinks 5-HOUR") << PanelInputs(Inputs(session).fetching())
+                                                                << u"#0 | CTX | ---% | CONTEXT  WIN % | SESSION 5-HOUR K1 | "_s;
+        QTest::addRow("plan, a fetch blinks the shown window's LED")
+            << PanelInputs(Inputs(sevenDay).plan(report(42)).fetching().blinkOff())
+            << u"03 04 05 | DHM | 10% | WEEKLY | QUOTAS K2 OP | "_s;
+        QTest::addRow("plan, idle window is dark, unlike the zeros before any fetch")
+            << PanelInputs(Inputs(fiveHour).plan(idle)) << u"__ __ __ | DHM | 0% | SESSION | QUOTAS 5-HOUR K2 | "_s;
+        QTest::addRow("plan, two sessions leave ACTIVE dark") << PanelInputs(Inputs(fiveHour).sessions(2).tokens(1, 1, 2))
+                                                              << u"00 00 00 | DHM | ---% | SESSION | QUOTAS 5-HOUR K2 | "_s;
+        QTest::addRow("plan, no report, fetching") << PanelInputs(Inputs(fiveHour).fetching())
+                                                   << u" - - -  | DHM | ---% | SESSION | QUOTAS 5-HOUR K2 | "_s;
+        QTest::addRow("plan, error without a report") << PanelInputs(Inputs(fiveHour).failed())
+                                                      << u"-- -- -- | DHM | ---% | SESSION | QUOTAS ERROR 5-HOUR K2 | "_s;
+        QTest::addRow("plan, a failed fetch keeps the last good figures, dimmed")
+            << PanelInputs(Inputs(fiveHour).plan(report(42)).failed())
+            << u"00 02 05 dimmed | DHM | 42% dimmed | SESSION | QUOTAS ERROR 5-HOUR K2 | "_s;
+        QTest::addRow("plan without these limits: dashes, no ERROR") << PanelInputs(Inputs(fiveHour).plan(PlanUsage{}))
+                                                                     << u"-- -- -- | DHM | ---% | SESSION | QUOTAS 5-HOUR K2 | "_s;
+        QTest::addRow("plan, 5-hour countdown") << PanelInputs(Inputs(fiveHour).plan(report(42)))
+                                                << u"00 02 05 | DHM | 42% | SESSION | QUOTAS 5-HOUR K2 | "_s;
+        QTest::addRow("plan, absent window is dashes, not 0") << PanelInputs(Inputs(fiveHour).plan(report(std::nullopt)))
+                                                              << u"00 02 05 | DHM | ---% | SESSION | QUOTAS 5-HOUR K2 | "_s;
+        QTest::addRow("plan, stale report dimmed") << PanelInputs(Inputs(fiveHour).plan(report(42, twoHoursFive, 16 * 60)))
+                                                   << u"00 02 05 | DHM | 42% dimmed | SESSION | QUOTAS 5-HOUR K2 | "_s;
+        QTest::addRow("plan, scoped 7-day figure names its scope")
+            << PanelInputs(Inputs(sevenDay).plan(scoped)) << u"03 04 05 | DHM | 10% | 7-DAY \u00B7 OPUS | QUOTAS 7-DAY K2 OP | "_s;
     }
-}
+    void content()
+    {
+        QFETCH(PanelInputs, inputs);
+        QFETCH(QString, shows);
+        QCOMPARE(describe(computePanelContent(inputs)), shows);
+    }
 
-void TestPanelContent::tooltips()
-{
-    QFETCH(PanelInputs, inputs);
-    QFETCH(PanelArea, area);
-    QFETCH(QStringList, says);
-    const QString text = panelTooltip(inputs, area);
-    for (const QString &part : says)
-        QVERIFY2(text.contains(part), qPrintable(text));
-    QVERIFY2(!text.contains(u"p11:"_s), "the ACTIVE list stops after ten sessions");
-}
+    void tooltips_data()
+    {
+        QTest::addColumn<PanelInputs>("inputs");
+        QTest::addColumn<PanelArea>("area");
+        QTest::addColumn<QStringList>("says"); // each must appear in the text
 
-void TestPanelContent::pace_data()
-{
-    QTest::addColumn<double>("utilization");
-    QTest::addColumn<qint64>("resetIn");
-    QTest::addColumn<qint64>("window");
-    QTest::addColumn<QString>("pace");
-    constexpr qint64 week = 7 * 86400;
-    QTest::addRow("half used at half time lasts") << 50.0 << week / 2 << week << u"lasts until reset"_s;
-    QTest::addRow("60 %% at half time") << 60.0 << week / 2 << week << u"at this pace, 100 % in 2 d 8 h"_s;
-    QTest::addRow("80 %% after the first hour") << 80.0 << qint64(4 * 3600) << qint64(5 * 3600)
-                                              << u"at this pace, 100 % in 15 min"_s;
-    QTest::addRow("limit reached") << 100.0 << qint64(3600) << week << u"limit reached"_s;
-}
+        const QDateTime retry = now.addSecs(5 * 60);
+        const QString at = hhmm(retry);
+        using R = PlanFailureReason;
+        const Inputs withReport = Inputs(fiveHour).plan(report(42));
 
-void TestPanelContent::pace()
-{
-    QFETCH(double, utilization);
-    QFETCH(qint64, resetIn);
-    QFETCH(qint64, window);
-    QFETCH(QString, pace);
-    QCOMPARE(paceText(utilization, now.addSecs(resetIn), window, now), pace);
-}
+        QTest::addRow("main: the shown session")
+            << PanelInputs(Inputs(session).tokens(152301, 2488, 48211077)) << PanelArea::main
+            << QStringList{u"glimmerox \u00B7 claude-opus-4-6"_s, u"152,301 of 200,000"_s, u"Total: 48,211,077"_s};
+        QTest::addRow("main: countdown and report age")
+            << PanelInputs(withReport) << PanelArea::main
+            << QStringList{u"5-hour window resets in 2 h 05 min"_s, u"as of "_s + hhmm(now.addSecs(-60))};
+        QTest::addRow("small: stale report says so")
+            << PanelInputs(Inputs(fiveHour).plan(report(42, twoHoursFive, 20 * 60))) << PanelArea::small
+            << QStringList{u"42 % used"_s, u"stale"_s};
+        QTest::addRow("active: every live session with its context")
+            << PanelInputs(Inputs(session).tokens(1, 1, 2).sessions(2)) << PanelArea::active
+            << QStringList{u"2 Claude Code sessions"_s, u"p1: 0 % context (shown)"_s, u"p2: 10 % context"_s};
+        QTest::addRow("several data directories are named")
+            << PanelInputs(Inputs(session).tokens(1, 1, 2).sessions(2).dataDirectories()) << PanelArea::active
+            << QStringList{u"p1 (~/.claude): 0 % context (shown)"_s, u"p2 (~/.claude-1): 10 % context"_s};
+        QTest::addRow("7-DAY key: use and pace")
+            << PanelInputs(withReport) << PanelArea::sevenDay << QStringList{u"key 7"_s, u"10 % used"_s, u"lasts until reset"_s};
+        QTest::addRow("7-DAY key in session mode: what it does there")
+            << PanelInputs(session) << PanelArea::sevenDay << QStringList{u"show the session's total tokens"_s};
+        QTest::addRow("active: ten sessions at most, the pinned one marked")
+            << PanelInputs(Inputs(session).sessions(12).tokens(1, 1, 2).pinned(u"id-1"_s)) << PanelArea::active
+            << QStringList{u"12 Claude Code sessions"_s, u"p1: 0 % context (shown, pinned)"_s, u"p10: 90 % context"_s,
+                           u"\u2026 and 2 more"_s, u"Pinned"_s};
+        QTest::addRow("main: a 1 MiB model name is cut")
+            << PanelInputs(Inputs(session).sessions(1).tokens(1, 1, 2).project(u"/a/b"_s, QString(1 << 20, u'm')))
+            << PanelArea::main << QStringList{u"b \u00B7 "_s + QString(63, u'm') + u"\u2026\n"_s};
+        QTest::addRow("main: fetching says so") << PanelInputs(Inputs(withReport).fetching()) << PanelArea::main
+                                                << QStringList{u"Fetching\u2026"_s};
+        QTest::addRow("5-HOUR key: fetching says so") << PanelInputs(Inputs(withReport).fetching()) << PanelArea::fiveHour
+                                                      << QStringList{u"key 5"_s, u"Fetching\u2026"_s};
 
-// Each click pins the next live session, oldest first, then goes back to following the latest.
-void TestPanelContent::pinOrder_data()
-{
-    QTest::addColumn<PanelInputs>("inputs");
-    QTest::addColumn<QString>("next");
-    Inputs three = Inputs(session).sessions(3);
-    std::swap(three.in.activeSessions[0], three.in.activeSessions[2]); // listed newest first
-    QTest::addRow("following: the oldest") << PanelInputs(three) << u"id-1"_s;
-    QTest::addRow("pinned: the next by start") << PanelInputs(Inputs(three).pinned(u"id-1"_s)) << u"id-2"_s;
-    QTest::addRow("after the last: following again") << PanelInputs(Inputs(three).pinned(u"id-3"_s)) << QString();
-    QTest::addRow("a pin whose session ended: the oldest") << PanelInputs(Inputs(three).pinned(u"gone"_s)) << u"id-1"_s;
-    QTest::addRow("no session: following") << PanelInputs(session) << QString();
-}
+        const struct { const char *name; Inputs inputs; QString words; } failures[] = {
+            {"no login", Inputs(fiveHour).failed(R::noToken), u"No Claude Code login found in ~/.claude/.credentials.json"_s},
+            {"HTTP 500", Inputs(fiveHour).failed(R::httpStatus, 500, retry), u"The usage service answered HTTP 500; next try "_s + at},
+            {"next try already due", Inputs(fiveHour).failed(R::httpStatus, 500, now.addSecs(-60)), u"HTTP 500; trying again now"_s},
+            {"rate limited", Inputs(fiveHour).failed(R::rateLimited, 429, retry), u"Rate limited by the usage service; next try "_s + at},
+            {"expired", Inputs(fiveHour).failed(R::tokenExpired), u"Claude Code renews its login when you next use it"_s},
+            {"unreadable", Inputs(fiveHour).failed(R::credentialsUnreadable, 0, {}, u"Permission denied"_s),
+             u"Permission denied reading ~/.claude/.credentials.json"_s},
+            {"keychain denied", Inputs(fiveHour).failed(R::keychainDenied, 0, {}, {}), u"Keychain access denied"_s},
+            {"transport", Inputs(fiveHour).failed(R::transport), u"Could not reach the usage service: Connection refused"_s},
+            {"bad reply", Inputs(fiveHour).failed(R::badReply), u"not a usage report"_s},
+            {"timed out", Inputs(fiveHour).failed(R::timedOut), u"did not answer in time"_s},
+        };
+        QTest::addRow("main: a plan without these limits")
+            << PanelInputs(Inputs(fiveHour).plan(PlanUsage{})) << PanelArea::main
+            << QStringList{u"No 5-hour or weekly limits on this plan"_s};
+        for (const auto &[name, inputs, words] : failures) { // the kept figures come with the failure
+            QTest::addRow("ERROR: %s", name) << PanelInputs(inputs) << PanelArea::error << QStringList{words};
+            QTest::addRow("small: %s", name) << PanelInputs(Inputs(inputs).plan(report(42))) << PanelArea::small << QStringList{words};
+        }
+    }
+    void tooltips()
+    {
+        QFETCH(PanelInputs, inputs);
+        QFETCH(PanelArea, area);
+        QFETCH(QStringList, says);
+        const QString text = panelTooltip(inputs, area);
+        for (const QString &part : says)
+            QVERIFY2(text.contains(part), qPrintable(text));
+        QVERIFY2(!text.contains(u"p11:"_s), "the ACTIVE list stops after ten sessions");
+    }
 
-void TestPanelContent::pinOrder()
-{
-    QFETCH(PanelInputs, inputs);
-    QFETCH(QString, next);
-    QCOMPARE(nextPinnedSession(inputs.activeSessions, inputs.pinnedSessionId), next);
-}
+    // Plan figures come from the newer of Claude Code's status line and the fetched report, for
+    // the shown session's data directory; with the service off only the status line counts.
+    void statusLineSource_data()
+    {
+        QTest::addColumn<PanelInputs>("inputs");
+        QTest::addColumn<QList<DataDirectorySamples>>("kept");
+        QTest::addColumn<bool>("serviceEnabled");
+        QTest::addColumn<QString>("shows");   // main | small | ERROR LED
+        QTest::addColumn<QString>("tooltip"); // part of the small display's tooltip
 
-void TestPanelContent::displayText_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("shown");
-    const QString family = u"\U0001F468\u200D\U0001F469\u200D\U0001F467"_s; // one character of five code points
-    QTest::addRow("controls, overrides and isolates go")
-        << u"a\tb\nc\u0000d\u202Ee\u2067f\u2069g\u200Fh\u0085i"_s << u"abcdefghi"_s;
-    QTest::addRow("64 characters stay") << QString(64, u'x') << QString(64, u'x');
-    QTest::addRow("65 are cut to 63 and an ellipsis") << QString(65, u'x') << QString(63, u'x') + u"\u2026"_s;
-    QTest::addRow("a cut never splits a character")
-        << QString(62, u'x') + family + u"e\u0301"_s + u"z"_s << QString(62, u'x') + family + u"\u2026"_s;
-    QTest::addRow("joiners and accents stay") << family + u"e\u0301"_s << family + u"e\u0301"_s;
-    QTest::addRow("nothing but controls") << u"\r\n\u202E"_s << QString();
-    QTest::addRow("1 MiB of controls before a name") << QString(1 << 20, u'\n') + u"name"_s << u"\u2026"_s;
-}
+        const QString service = u"Plan figures from the usage service, as of "_s;
+        const QString statusLine = u"Plan figures from Claude Code's status line, as of "_s;
+        const Inputs shown = Inputs(fiveHour).tokens(1, 1, 2); // session id-1 in the default data directory
+        const auto fetched = [&](qint64 ageSeconds) { return Inputs(shown).plan(report(10, 7200, ageSeconds)); };
+        const Inputs failed = Inputs(shown).failed();
+        QTest::addRow("status line newer than the report")
+            << PanelInputs(fetched(600)) << QList{samples(claudeHome, 23, 60)} << true << u"00 01 00 | 23 | -"_s
+            << statusLine + hhmm(now.addSecs(-60));
+        QTest::addRow("report newer than the status line")
+            << PanelInputs(fetched(60)) << QList{samples(claudeHome, 23, 600)} << true << u"00 02 00 | 10 | -"_s
+            << service + hhmm(now.addSecs(-60));
+        QTest::addRow("another data directory's samples do not count")
+            << PanelInputs(fetched(600)) << QList{samples(u"/srv/b"_s, 23, 60, u"other"_s)} << true
+            << u"00 02 00 | 10 | -"_s << service + hhmm(now.addSecs(-600));
+        QTest::addRow("the shown session's samples count, wherever they are")
+            << PanelInputs(fetched(600)) << QList{samples(claudeHome, 5, 60, u"other"_s), samples(u"/srv/b"_s, 23, 60)}
+            << true << u"00 01 00 | 23 | -"_s << statusLine;
+        QTest::addRow("newer status line hides a failed fetch")
+            << PanelInputs(failed) << QList{samples(claudeHome, 23, 60)} << true << u"00 01 00 | 23 | -"_s << statusLine;
+        QTest::addRow("service off: a newer report is not shown")
+            << PanelInputs(fetched(10)) << QList{samples(claudeHome, 23, 60)} << false << u"00 01 00 | 23 | -"_s
+            << statusLine;
+        QTest::addRow("service off, stale status line")
+            << PanelInputs(shown) << QList{samples(claudeHome, 23, 20 * 60)} << false << u"00 01 00 | 23 dimmed | -"_s
+            << u"stale"_s;
+        QTest::addRow("service off, nothing yet: dashes, no ERROR")
+            << PanelInputs(failed) << QList<DataDirectorySamples>() << false << u"-- -- -- | --- | -"_s
+            << u"Waiting for Claude Code's status line"_s;
+        Inputs otherAccount = fetched(60);
+        otherAccount.in.sessionStats.claudeDir = u"/srv/b"_s;
+        QTest::addRow("another account's session: not this login's report")
+            << PanelInputs(otherAccount) << QList<DataDirectorySamples>() << true << u"-- -- -- | --- | -"_s
+            << u"Waiting for Claude Code's status line"_s;
+        QTest::addRow("another account's session: its own status line, though older")
+            << PanelInputs(otherAccount) << QList{samples(claudeHome, 5, 60, u"x"_s), samples(u"/srv/b"_s, 23, 600, u"other"_s)}
+            << true << u"00 01 00 | 23 | -"_s << statusLine + hhmm(now.addSecs(-600));
+        QTest::addRow("service on, no samples: as before")
+            << PanelInputs(failed) << QList<DataDirectorySamples>() << true << u"-- -- -- | --- | ERROR"_s << u"HTTP 500"_s;
+    }
+    void statusLineSource()
+    {
+        QFETCH(PanelInputs, inputs);
+        QFETCH(QList<DataDirectorySamples>, kept);
+        QFETCH(bool, serviceEnabled);
+        QFETCH(QString, tooltip);
+        const PanelInputs in = withStatusLine(inputs, kept, claudeHome, serviceEnabled);
+        const PanelContent c = computePanelContent(in);
+        const QString shows = c.mainText + u" | "_s + c.smallValue + (c.smallDimmed ? u" dimmed"_s : QString()) + u" | "_s
+            + (c.ledLit(Led::error) ? u"ERROR"_s : u"-"_s);
+        QTEST(shows, "shows");
+        const QString text = panelTooltip(in, PanelArea::small);
+        QVERIFY2(text.contains(tooltip), qPrintable(text));
+        // The shown session's own window size wins over the transcripts' guess whenever it was sampled.
+        const bool sampled = std::any_of(kept.cbegin(), kept.cend(), [&](const DataDirectorySamples &d) {
+            return d.session(inputs.sessionStats.sessionId).has_value();
+        });
+        QCOMPARE(in.sessionStats.contextWindowSize, sampled ? 1000000 : 200000);
+    }
 
-void TestPanelContent::displayText()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, shown);
-    QCOMPARE(sanitizedDisplayText(text), shown);
-}
+    void pace_data()
+    {
+        QTest::addColumn<double>("utilization");
+        QTest::addColumn<qint64>("resetIn");
+        QTest::addColumn<qint64>("window");
+        QTest::addColumn<QString>("pace");
+        constexpr qint64 week = 7 * 86400;
+        QTest::addRow("half used at half time lasts") << 50.0 << week / 2 << week << u"lasts until reset"_s;
+        QTest::addRow("60 %% at half time") << 60.0 << week / 2 << week << u"at this pace, 100 % in 2 d 8 h"_s;
+        QTest::addRow("80 %% after the first hour") << 80.0 << qint64(4 * 3600) << qint64(5 * 3600)
+                                                  << u"at this pace, 100 % in 15 min"_s;
+        QTest::addRow("limit reached") << 100.0 << qint64(3600) << week << u"limit reached"_s;
+    }
+    void pace()
+    {
+        QFETCH(double, utilization);
+        QFETCH(qint64, resetIn);
+        QFETCH(qint64, window);
+        QFETCH(QString, pace);
+        QCOMPARE(paceText(utilization, now.addSecs(resetIn), window, now), pace);
+    }
+
+    // Each click pins the next live session, oldest first, then goes back to following the latest.
+    void pinOrder_data()
+    {
+        QTest::addColumn<PanelInputs>("inputs");
+        QTest::addColumn<QString>("next");
+        Inputs three = Inputs(session).sessions(3);
+        std::swap(three.in.activeSessions[0], three.in.activeSessions[2]); // listed newest first
+        QTest::addRow("following: the oldest") << PanelInputs(three) << u"id-1"_s;
+        QTest::addRow("pinned: the next by start") << PanelInputs(Inputs(three).pinned(u"id-1"_s)) << u"id-2"_s;
+        QTest::addRow("after the last: following again") << PanelInputs(Inputs(three).pinned(u"id-3"_s)) << QString();
+        QTest::addRow("a pin whose session ended: the oldest") << PanelInputs(Inputs(three).pinned(u"gone"_s)) << u"id-1"_s;
+        QTest::addRow("no session: following") << PanelInputs(session) << QString();
+    }
+    void pinOrder()
+    {
+        QFETCH(PanelInputs, inputs);
+        QFETCH(QString, next);
+        QCOMPARE(nextPinnedSession(inputs.activeSessions, inputs.pinnedSessionId), next);
+    }
+
+    void displayText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        const QString family = u"\U0001F468\u200D\U0001F469\u200D\U0001F467"_s; // one character of five code points
+        QTest::addRow("controls, overrides and isolates go")
+            << u"a\tb\nc\u0000d\u202Ee\u2067f\u2069g\u200Fh\u0085i"_s << u"abcdefghi"_s;
+        QTest::addRow("64 characters stay") << QString(64, u'x') << QString(64, u'x');
+        QTest::addRow("65 are cut to 63 and an ellipsis") << QString(65, u'x') << QString(63, u'x') + u"\u2026"_s;
+        QTest::addRow("a cut never splits a character")
+            << QString(62, u'x') + family + u"e\u0301"_s + u"z"_s << QString(62, u'x') + family + u"\u2026"_s;
+        QTest::addRow("nothing but controls") << u"\r\n\u202E"_s << QString();
+        QTest::addRow("1 MiB of controls before a name") << QString(1 << 20, u'\n') + u"name"_s << u"\u2026"_s;
+    }
+    void displayText()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QCOMPARE(sanitizedDisplayText(text), shown);
+    }
+};
 
 QTEST_APPLESS_MAIN(TestPanelContent)
 #include "tst_panelcontent.moc"

@@ -1,3 +1,4 @@
+#include "credentialdocument.h"
 #include "fakeservice.h"
 #include "planusagefetcher.h"
 
@@ -10,7 +11,11 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <future>
 #include <mutex>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using Script = QList<FakeService::Reply>;
@@ -59,27 +64,18 @@ struct ScriptedStore final : CredentialStore
     QString location() const override { return u"~/.claude/.credentials.json"_s; }
 };
 
-// A keychain whose prompt nobody answers: read() blocks until released.
+// A keychain whose prompt nobody answers: read() blocks until the answer is set.
 struct PromptingStore final : CredentialStore
 {
-    std::mutex mutex;
-    std::condition_variable answered;
-    bool released = false;
-    std::atomic<bool> asked = false;
+    std::promise<void> answer;
+    std::shared_future<void> answered = answer.get_future().share();
+    mutable std::atomic<bool> asked = false;
 
     CredentialRead read() const override
     {
-        auto *self = const_cast<PromptingStore *>(this);
-        self->asked = true;
-        std::unique_lock lock(self->mutex);
-        self->answered.wait(lock, [self] { return self->released; });
+        asked = true;
+        answered.wait();
         return {Outcome::denied, {}, u"User canceled the operation."_s};
-    }
-    void release()
-    {
-        const std::lock_guard lock(mutex);
-        released = true;
-        answered.notify_all();
     }
     QString location() const override { return u"the macOS keychain"_s; }
 };
@@ -137,6 +133,8 @@ bool finish(const QFuture<void> &future)
     return true;
 }
 
+const QByteArray login = R"({"claudeAiOauth":{"accessToken":"access","expiresAt":1700000000000},"mcpOAuth":{}})";
+
 // Replaces the file the way Claude Code does: a new file renamed over the old one.
 bool replaceFile(const QString &path, const QByteArray &bytes)
 {
@@ -153,6 +151,62 @@ class TestPlanFetcher : public QObject
     Q_OBJECT
 
 private slots:
+    void tokenSet()
+    {
+        for (const QByteArray bad : {R"({"claudeAiOauth":"x"})", R"({"other":{}})", R"([{"claudeAiOauth":{}}])", "x"})
+            QVERIFY2(!CredentialDocument::tokenSet(bad), bad.constData());
+        QCOMPARE(CredentialDocument::tokenSet(login)->value(u"accessToken"_s).toString(), u"access"_s);
+    }
+
+    // Each read says what it found; only a missing file is a missing login, every other
+    // failure carries the system's reason. The file itself is never changed.
+    void fileRead_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("error");
+        QTest::addRow("the file") << u"file"_s << int(Outcome::found) << QString();
+        QTest::addRow("through a link") << u"link"_s << int(Outcome::found) << QString();
+        QTest::addRow("missing") << u"missing"_s << int(Outcome::missing) << QString();
+        QTest::addRow("dangling link") << u"dangling"_s << int(Outcome::missing) << QString();
+        QTest::addRow("a folder in its place") << u"folder"_s << int(Outcome::failed) << u"Not a regular file"_s;
+        QTest::addRow("a FIFO never blocks") << u"fifo"_s << int(Outcome::failed) << u"Not a regular file"_s;
+        QTest::addRow("far too large") << u"huge"_s << int(Outcome::failed) << u"Larger than 1048576 bytes"_s;
+        QTest::addRow("a file where its folder should be") << u"file/x"_s << int(Outcome::failed) << u"Not a directory"_s;
+        QTest::addRow("no permission") << u"locked"_s << int(Outcome::failed) << u"Permission denied"_s;
+    }
+    void fileRead()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, outcome);
+        QFETCH(QString, error);
+        if (name == u"locked" && ::geteuid() == 0)
+            QSKIP("root reads any file");
+        QTemporaryDir home;
+        const QDir dir(home.path());
+        QVERIFY(replaceFile(dir.filePath(u"file"_s), login) && replaceFile(dir.filePath(u"locked"_s), login));
+        QVERIFY(QFile::setPermissions(dir.filePath(u"locked"_s), {}));
+        QVERIFY(replaceFile(dir.filePath(u"huge"_s), QByteArray(2 << 20, ' ') + login));
+        QVERIFY(QFile::link(dir.filePath(u"file"_s), dir.filePath(u"link"_s)));
+        QVERIFY(QFile::link(dir.filePath(u"gone"_s), dir.filePath(u"dangling"_s)));
+        QVERIFY(dir.mkdir(u"folder"_s));
+        QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(u"fifo"_s)).constData(), 0600), 0);
+
+        const CredentialRead read = FileCredentialStore(dir.filePath(name)).read();
+        QCOMPARE(int(read.outcome), outcome);
+        QCOMPARE(read.error, error);
+        QCOMPARE(read.document, outcome == int(Outcome::found) ? login : QByteArray());
+    }
+
+    // Claude Code replaces the file, so its folder is watched too; the location reads as the user knows it.
+    void watchAndLocation()
+    {
+        const QString path = QDir::homePath() + u"/.claude/.credentials.json"_s;
+        const FileCredentialStore store(path);
+        QCOMPARE(store.watchedPaths(), QStringList({path, QDir::homePath() + u"/.claude"_s}));
+        QCOMPARE(store.location(), u"~/.claude/.credentials.json"_s);
+    }
+
     void fetchCycle_data()
     {
         QTest::addColumn<Case>("scenario");
@@ -190,7 +244,6 @@ private slots:
             << Case{{fresh}, Script(6, FakeService::Reply::status(302)), six, allWaits, u"HTTP 302"_s};
         QTest::addRow("429 ends the fetch, Retry-After in seconds") << Case{{fresh}, {limited("120")}, {usage}, {}, limit, {}, 120};
         QTest::addRow("429 without Retry-After holds a minute") << Case{{fresh}, {limited({})}, {usage}, {}, limit, {}, 60};
-        QTest::addRow("429 holds at most 15 minutes") << Case{{fresh}, {limited("86400")}, {usage}, {}, limit, {}, 900};
         const QByteArray date = now.addSecs(300).toString(u"ddd, dd MMM yyyy HH:mm:ss 'GMT'"_s).toLatin1();
         QTest::addRow("429 with an HTTP date") << Case{{fresh}, {limited(date)}, {usage}, {}, limit, {}, 300};
     }
@@ -334,6 +387,22 @@ private slots:
         QCOMPARE(fetcher.lastFailure()->detail, u"Permission denied"_s);
     }
 
+    // While Claude Code's status line supplies the figures, neither the login nor the service is touched.
+    void serviceOffNeverFetches()
+    {
+        Rig rig({});
+        PlanUsageFetcher fetcher(rig.environment());
+        fetcher.setServiceEnabled(false); // before the launch fetch, as the app does
+        QSignalSpy failures(&fetcher, &PlanUsageFetcher::lastErrorChanged);
+        QSignalSpy ticks(&fetcher, &PlanUsageFetcher::ticked);
+        QVERIFY(fetcher.fetchUsage().isFinished());
+        QTRY_VERIFY(ticks.size() >= 5);
+        QCOMPARE(failures.size(), 0); // a fetch without a login would have failed with NO TOKEN
+        QVERIFY(rig.requests().isEmpty());
+        fetcher.setServiceEnabled(true);
+        QTRY_COMPARE(fetcher.lastError(), std::optional(u"NO TOKEN"_s));
+    }
+
     // A fetch waiting between attempts is stopped when its fetcher goes away.
     void destroyingTheFetcherStopsItsFetch()
     {
@@ -369,7 +438,7 @@ private slots:
         QTRY_VERIFY(keychain->asked.load());
         fetcher.reset();
         QVERIFY(!future.isFinished());
-        keychain->release();
+        keychain->answer.set_value();
         QTRY_VERIFY(future.isFinished());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }

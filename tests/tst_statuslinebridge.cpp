@@ -86,118 +86,110 @@ class TestStatusLineBridge : public QObject
     Q_OBJECT
 
 private slots:
-    void runs_data();
-    void runs();
-    void writersAtOnce();
-    void endedBridgeLeavesNoCommand_data();
-    void endedBridgeLeavesNoCommand();
+    void runs_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("logging");
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<QByteArray>("err");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("sessions");
+
+        const QByteArray good = payload("s1");
+        const QByteArray huge(3 * 1024 * 1024, ' ');
+        QTest::addRow("own line") << QStringList() << good << QByteArray()
+                                  << QByteArray("app \xC2\xB7 ctx 34% \xC2\xB7 5h 23% \xC2\xB7 7d 41%\n") << QByteArray() << 0 << 1;
+        QTest::addRow("malformed: an empty line, silently") << QStringList() << QByteArray("{\"session") << QByteArray()
+                                                            << QByteArray("\n") << QByteArray() << 0 << 0;
+        QTest::addRow("malformed, logging on: the reason on stderr")
+            << QStringList() << QByteArray("{\"session") << QByteArray("glimmerox.bridge=true") << QByteArray("\n")
+            << QByteArray("no sample: the payload of 9 bytes is too large or not a JSON object\n") << 0 << 0;
+        QTest::addRow("chained: same input, its output, error and status")
+            << QStringList{u"--then"_s, u"cat; echo oops >&2; exit 3"_s} << good << QByteArray() << good
+            << QByteArray("oops\n") << 3 << 1;
+        QTest::addRow("chained gets all of a huge input") << QStringList{u"--then"_s, u"wc -c | tr -d ' '"_s} << huge
+                                                          << QByteArray() << QByteArray("3145728\n") << QByteArray() << 0 << 0;
+        QTest::addRow("chained that ignores its input") << QStringList{u"--then"_s, u"echo hi"_s} << huge << QByteArray()
+                                                        << QByteArray("hi\n") << QByteArray() << 0 << 0;
+        QTest::addRow("chained ended by a signal") << QStringList{u"--then"_s, u"kill -9 $$"_s} << good << QByteArray()
+                                                   << QByteArray() << QByteArray() << 128 + SIGKILL << 1;
+    }
+    void runs()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, logging);
+        Rig rig;
+        const auto [out, err, status] = rig.run(arguments, input, logging);
+        QTEST(out, "out");
+        QTEST(err, "err");
+        QTEST(status, "status");
+        QTEST(rig.sessionsKept(), "sessions");
+    }
+
+    void writersAtOnce()
+    {
+        Rig rig;
+        // A temporary file a bridge ended mid-write left behind goes with the next write.
+        QDir().mkpath(rig.store.folder());
+        QVERIFY(QFile(rig.store.fileFor(u"/home/ana/.claude"_s) + u".glimmerox-Ab12Cd"_s).open(QIODevice::WriteOnly));
+        constexpr int writers = 12;
+        for (int round = 0; round < 3; ++round) {
+            std::vector<std::unique_ptr<QProcess>> processes;
+            for (int i = 0; i < writers; ++i) {
+                processes.push_back(std::make_unique<QProcess>());
+                rig.start(*processes.back(), {u"--then"_s, u"true"_s});
+            }
+            for (int i = 0; i < writers; ++i) {
+                processes[i]->write(payload("r" + QByteArray::number(round) + "-" + QByteArray::number(i), i));
+                processes[i]->closeWriteChannel();
+            }
+            for (const auto &process : processes)
+                QVERIFY(process->waitForFinished(60000) && process->exitCode() == 0);
+            QCOMPARE(rig.sessionsKept(), writers * (round + 1)); // no writer's session lost to another's
+        }
+        const QString folder = rig.store.folder();
+        QCOMPARE(QDir(folder).entryList({u"samples-*.json"_s}, QDir::Files).size(), 1);
+        QVERIFY(QDir(folder).entryList({u"*.glimmerox-*"_s}, QDir::Files).isEmpty());
+    }
+
+    void endedBridgeLeavesNoCommand_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QString>("command");
+        // Ended politely, the bridge passes the signal to the whole group, grandchildren included.
+        QTest::addRow("SIGTERM") << int(SIGTERM) << u"sleep 300 & echo $! > %1; wait"_s;
+        QTest::addRow("SIGHUP") << int(SIGHUP) << u"sleep 300 & echo $! > %1; wait"_s;
+    #ifdef Q_OS_LINUX
+        // Killed outright, it cannot: the system ends the command it started.
+        QTest::addRow("SIGKILL") << int(SIGKILL) << u"echo $$ > %1; exec sleep 300"_s;
+    #endif
+    }
+    void endedBridgeLeavesNoCommand()
+    {
+        QFETCH(int, signal);
+        QFETCH(QString, command);
+        Rig rig;
+        const QString pidFile = rig.dir.filePath(u"pid"_s);
+        QProcess process;
+        rig.start(process, {u"--then"_s, command.arg(pidFile)});
+        process.write(payload("s1"));
+        process.closeWriteChannel();
+        QTRY_VERIFY_WITH_TIMEOUT(QFile(pidFile).size() > 0, 20000);
+        QFile file(pidFile);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const qint64 pid = file.readAll().trimmed().toLongLong();
+        QVERIFY(isAlive(pid));
+        ::kill(pid_t(process.processId()), signal);
+        QVERIFY(process.waitForFinished(20000));
+        QTRY_VERIFY_WITH_TIMEOUT(!isAlive(pid), 10000);
+    }
+
     void installedCommandRunsThroughTheShell();
 };
 
-void TestStatusLineBridge::runs_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<QByteArray>("logging");
-    QTest::addColumn<QByteArray>("out");
-    QTest::addColumn<QByteArray>("err");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<int>("sessions");
-
-    const QByteArray good = payload("s1");
-    const QByteArray huge(3 * 1024 * 1024, ' ');
-    QTest::addRow("own line") << QStringList() << good << QByteArray()
-                              << QByteArray("app \xC2\xB7 ctx 34% \xC2\xB7 5h 23% \xC2\xB7 7d 41%\n") << QByteArray() << 0 << 1;
-    QTest::addRow("malformed: an empty line, silently") << QStringList() << QByteArray("{\"session") << QByteArray()
-                                                        << QByteArray("\n") << QByteArray() << 0 << 0;
-    QTest::addRow("malformed, logging on: the reason on stderr")
-        << QStringList() << QByteArray("{\"session") << QByteArray("glimmerox.bridge=true") << QByteArray("\n")
-        << QByteArray("no sample: the payload of 9 bytes is too large or not a JSON object\n") << 0 << 0;
-    QTest::addRow("chained: same input, its output, error and status")
-        << QStringList{u"--then"_s, u"cat; echo oops >&2; exit 3"_s} << good << QByteArray() << good
-        << QByteArray("oops\n") << 3 << 1;
-    QTest::addRow("chained after malformed input") << QStringList{u"--then"_s, u"wc -c | tr -d ' '"_s} << QByteArray("nope")
-                                                   << QByteArray() << QByteArray("4\n") << QByteArray() << 0 << 0;
-    QTest::addRow("chained gets all of a huge input") << QStringList{u"--then"_s, u"wc -c | tr -d ' '"_s} << huge
-                                                      << QByteArray() << QByteArray("3145728\n") << QByteArray() << 0 << 0;
-    QTest::addRow("chained that ignores its input") << QStringList{u"--then"_s, u"echo hi"_s} << huge << QByteArray()
-                                                    << QByteArray("hi\n") << QByteArray() << 0 << 0;
-    QTest::addRow("chained ended by a signal") << QStringList{u"--then"_s, u"kill -9 $$"_s} << good << QByteArray()
-                                               << QByteArray() << QByteArray() << 128 + SIGKILL << 1;
-}
-
-void TestStatusLineBridge::runs()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QByteArray, input);
-    QFETCH(QByteArray, logging);
-    Rig rig;
-    const auto [out, err, status] = rig.run(arguments, input, logging);
-    QTEST(out, "out");
-    QTEST(err, "err");
-    QTEST(status, "status");
-    QTEST(rig.sessionsKept(), "sessions");
-}
-
-void TestStatusLineBridge::writersAtOnce()
-{
-    Rig rig;
-    // A temporary file a bridge ended mid-write left behind goes with the next write.
-    QDir().mkpath(rig.store.folder());
-    QVERIFY(QFile(rig.store.fileFor(u"/home/ana/.claude"_s) + u".glimmerox-Ab12Cd"_s).open(QIODevice::WriteOnly));
-    constexpr int writers = 12;
-    for (int round = 0; round < 3; ++round) {
-        std::vector<std::unique_ptr<QProcess>> processes;
-        for (int i = 0; i < writers; ++i) {
-            processes.push_back(std::make_unique<QProcess>());
-            rig.start(*processes.back(), {u"--then"_s, u"true"_s});
-        }
-        for (int i = 0; i < writers; ++i) {
-            processes[i]->write(payload("r" + QByteArray::number(round) + "-" + QByteArray::number(i), i));
-            processes[i]->closeWriteChannel();
-        }
-        for (const auto &process : processes)
-            QVERIFY(process->waitForFinished(60000) && process->exitCode() == 0);
-        QCOMPARE(rig.sessionsKept(), writers * (round + 1)); // no writer's session lost to another's
-    }
-    const QString folder = rig.store.folder();
-    QCOMPARE(QDir(folder).entryList({u"samples-*.json"_s}, QDir::Files).size(), 1);
-    QVERIFY(QDir(folder).entryList({u"*.glimmerox-*"_s}, QDir::Files).isEmpty());
-}
-
-void TestStatusLineBridge::endedBridgeLeavesNoCommand_data()
-{
-    QTest::addColumn<int>("signal");
-    QTest::addColumn<QString>("command");
-    // Ended politely, the bridge passes the signal to the whole group, grandchildren included.
-    QTest::addRow("SIGTERM") << int(SIGTERM) << u"sleep 300 & echo $! > %1; wait"_s;
-    QTest::addRow("SIGHUP") << int(SIGHUP) << u"sleep 300 & echo $! > %1; wait"_s;
-#ifdef Q_OS_LINUX
-    // Killed outright, it cannot: the system ends the command it started.
-    QTest::addRow("SIGKILL") << int(SIGKILL) << u"echo $$ > %1; exec sleep 300"_s;
-#endif
-}
-
-void TestStatusLineBridge::endedBridgeLeavesNoCommand()
-{
-    QFETCH(int, signal);
-    QFETCH(QString, command);
-    Rig rig;
-    const QString pidFile = rig.dir.filePath(u"pid"_s);
-    QProcess process;
-    rig.start(process, {u"--then"_s, command.arg(pidFile)});
-    process.write(payload("s1"));
-    process.closeWriteChannel();
-    QTRY_VERIFY_WITH_TIMEOUT(QFile(pidFile).size() > 0, 20000);
-    QFile file(pidFile);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const qint64 pid = file.readAll().trimmed().toLongLong();
-    QVERIFY(isAlive(pid));
-    ::kill(pid_t(process.processId()), signal);
-    QVERIFY(process.waitForFinished(20000));
-    QTRY_VERIFY_WITH_TIMEOUT(!isAlive(pid), 10000);
-}
-
+// Out of the class: moc cannot read the shell quoting in its raw string.
 void TestStatusLineBridge::installedCommandRunsThroughTheShell()
 {
     Rig rig;

@@ -53,168 +53,151 @@ class TestStatusLineSamples : public QObject
     Q_OBJECT
 
 private slots:
-    void payloads_data();
-    void payloads();
-    void unusablePayloads();
-    void dataDirectory_data();
-    void dataDirectory();
-    void ownLine();
-    void windowsKeptFromNewestCarrier();
-    void sessionsBoundedAndAged();
-    void storeKeepsDataDirectoriesApartAndPrivate();
-    void recentDataDirectories();
-    void watcherPublishes();
+    void payloads_data()
+    {
+        QTest::addColumn<QByteArray>("limits");
+        QTest::addColumn<QString>("windows");
+        QTest::addRow("no rate_limits (API key, or before the first reply)") << QByteArray() << u"5h - | 7d -"_s;
+        QTest::addRow("both, integer and float")
+            << QByteArray(R"({"five_hour":{"used_percentage":23,"resets_at":1893456000},)"
+                          R"("seven_day":{"used_percentage":41.2,"resets_at":1893956000}})")
+            << u"5h 23 @1893456000 | 7d 41.2 @1893956000"_s;
+        QTest::addRow("five_hour only") << QByteArray(R"({"five_hour":{"used_percentage":0,"resets_at":1893456000}})")
+                                        << u"5h 0 @1893456000 | 7d -"_s;
+        QTest::addRow("seven_day only, fractional seconds")
+            << QByteArray(R"({"seven_day":{"used_percentage":99.9,"resets_at":1893956000.5}})") << u"5h - | 7d 99.9 @1893956000"_s;
+        QTest::addRow("null members") << QByteArray(R"({"five_hour":null,"seven_day":{"used_percentage":null,"resets_at":null}})")
+                                      << u"5h - | 7d -"_s;
+        QTest::addRow("null reset keeps the figure") << QByteArray(R"({"five_hour":{"used_percentage":5,"resets_at":null}})")
+                                                     << u"5h 5 | 7d -"_s;
+    }
+    void payloads()
+    {
+        QFETCH(QByteArray, limits);
+        QFETCH(QString, windows);
+        const StatusLineSample sample = parsed(payload("s1", limits));
+        QCOMPARE(::windows(sample.fiveHour, sample.sevenDay), windows);
+        QCOMPARE(sample.session.sessionId, u"s1"_s);
+        QCOMPARE(sample.session.contextWindowSize.value(), 1000000);
+        QCOMPARE(sample.session.modelName, u"Opus 4.6"_s);
+        QCOMPARE(sample.session.receivedAt, now);
+    }
+
+    void unusablePayloads()
+    {
+        for (const QByteArray &bad : {QByteArray(), QByteArray("{\"session_id\":"), QByteArray("[1,2]"), QByteArray("\"x\""),
+                                      QByteArray(payload("s1").chopped(1) + ",\"pad\":\"" + QByteArray(2 << 20, 'x') + "\"}")})
+            QVERIFY2(!parseStatusLinePayload(bad, now, {}, home), bad.left(40).constData());
+        // Members of the wrong type are left out, not fatal.
+        const StatusLineSample odd = parsed(R"({"session_id":7,"model":"opus","context_window":{"context_window_size":null}})");
+        QVERIFY(odd.session.sessionId.isEmpty());
+        QVERIFY(!odd.session.contextWindowSize);
+    }
+
+    void dataDirectory_data()
+    {
+        QTest::addColumn<QString>("transcript");
+        QTest::addColumn<QString>("configDir");
+        QTest::addColumn<QString>("expected");
+        QTest::addRow("above projects/") << u"/srv/work/.claude-b/projects/-srv-app/s.jsonl"_s << u"/elsewhere"_s
+                                         << u"/srv/work/.claude-b"_s;
+        QTest::addRow("no transcript: CLAUDE_CONFIG_DIR") << QString() << u"/srv/cfg/"_s << u"/srv/cfg"_s;
+        QTest::addRow("no transcript, no variable: ~/.claude") << QString() << QString() << u"/home/ana/.claude"_s;
+        QTest::addRow("transcript of another shape") << u"/tmp/s.jsonl"_s << QString() << u"/home/ana/.claude"_s;
+        QTest::addRow("relative transcript") << u"projects/p/s.jsonl"_s << QString() << u"/home/ana/.claude"_s;
+    }
+    void dataDirectory()
+    {
+        QFETCH(QString, transcript);
+        QFETCH(QString, configDir);
+        QFETCH(QString, expected);
+        QCOMPARE(payloadDataDirectory(transcript, configDir, home), expected);
+    }
+
+    void ownLine()
+    {
+        const QByteArray both = R"({"five_hour":{"used_percentage":23.4,"resets_at":)"
+            + QByteArray::number(now.addSecs(2 * 3600 + 10 * 60 + 30).toSecsSinceEpoch())
+            + R"(},"seven_day":{"used_percentage":41}})";
+        QCOMPARE(statusLineText(parsed(payload("s1", both)), now), u"app \u00B7 ctx 13% \u00B7 5h 23% (2 h 10 m) \u00B7 7d 41%"_s);
+        QCOMPARE(statusLineText(parsed(R"({"cwd":"/x/repo/"})"), now), u"repo"_s);
+    }
+
+    void windowsKeptFromNewestCarrier()
+    {
+        const QByteArray first = R"({"five_hour":{"used_percentage":10,"resets_at":1893456000},)"
+                                 R"("seven_day":{"used_percentage":40,"resets_at":1893956000}})";
+        DataDirectorySamples kept = mergeSample({}, parsed(payload("a", first), now.addSecs(-60)), now);
+        // Neither a payload without rate_limits nor one with the other window only clears a window.
+        kept = mergeSample(kept, parsed(payload("b"), now.addSecs(-30)), now);
+        kept = mergeSample(kept, parsed(payload("b", R"({"seven_day":{"used_percentage":42}})"), now.addSecs(-20)), now);
+        QCOMPARE(windows(kept.fiveHour, kept.sevenDay), u"5h 10 @1893456000 | 7d 42"_s);
+        // A sample that arrives late (an older receipt time) never replaces a newer window.
+        kept = mergeSample(kept, parsed(payload("c", R"({"five_hour":{"used_percentage":90}})"), now.addSecs(-90)), now);
+        QCOMPARE(windows(kept.fiveHour, kept.sevenDay), u"5h 10 @1893456000 | 7d 42"_s);
+        QCOMPARE(kept.newestAt(), now.addSecs(-20));
+        QCOMPARE(kept.sessions.size(), 3); // b once, with its newest sample
+        QCOMPARE(kept.session(u"b"_s)->receivedAt, now.addSecs(-20));
+    }
+
+    void sessionsBoundedAndAged()
+    {
+        DataDirectorySamples kept = mergeSample({}, parsed(payload("old"), now.addSecs(-sessionSampleSeconds - 1)), now);
+        for (int i = 0; i < maxSessionSamples + 5; ++i)
+            kept = mergeSample(kept, parsed(payload("s" + QByteArray::number(i)), now.addSecs(i - 100)), now);
+        QCOMPARE(kept.sessions.size(), maxSessionSamples);
+        QVERIFY(!kept.session(u"old"_s));
+        QVERIFY(!kept.session(u"s4"_s)); // the oldest beyond the limit went
+        QVERIFY(kept.session(u"s5"_s));
+        QCOMPARE(kept.sessions.front().sessionId, u"s68"_s);
+    }
+
+    void storeKeepsDataDirectoriesApartAndPrivate()
+    {
+        QTemporaryDir runtime;
+        const SampleStore store(runtime.filePath(u"glimmerox"_s));
+        const QByteArray limitsA = R"({"five_hour":{"used_percentage":11}})";
+        const QByteArray limitsB = R"({"five_hour":{"used_percentage":77}})";
+        QCOMPARE(store.record(parsed(payload("a1", limitsA, "/home/ana/.claude/projects/p/")), now), QString());
+        QCOMPARE(store.record(parsed(payload("b1", limitsB, "/srv/b/.claude/projects/p/")), now), QString());
+        QCOMPARE(store.record(parsed(payload("a2", {}, "/home/ana/.claude/projects/q/")), now), QString());
+
+        const DataDirectorySamples a = store.read(u"/home/ana/.claude/"_s).value();
+        const DataDirectorySamples b = store.read(u"/srv/b/.claude"_s).value();
+        QCOMPARE(a.sessions.size(), 2);
+        QCOMPARE(a.fiveHour->usedPercent, 11.0);
+        QCOMPARE(b.sessions.size(), 1);
+        QCOMPARE(b.fiveHour->usedPercent, 77.0);
+        QCOMPARE(store.readAll().size(), 2);
+
+        QCOMPARE(filePermissions(store.folder()), 0700);
+        QCOMPARE(filePermissions(store.fileFor(u"/srv/b/.claude"_s)), 0600);
+    }
+
+    void recentDataDirectories()
+    {
+        QTemporaryDir runtime;
+        const SampleStore store(runtime.path());
+        store.record(parsed(payload("a", {}, "/srv/recent/projects/p/"), now.addDays(-6)), now.addDays(-6));
+        store.record(parsed(payload("b", {}, "/srv/old/projects/p/"), now.addDays(-8)), now.addDays(-8));
+        QCOMPARE(sampleDataDirectories(runtime.path(), now), QStringList{u"/srv/recent"_s});
+        QCOMPARE(sampleDataDirectories(runtime.filePath(u"missing"_s), now), QStringList());
+    }
+
+    void watcherPublishes()
+    {
+        QTemporaryDir runtime;
+        const QString folder = runtime.filePath(u"glimmerox"_s);
+        StatusLineSamples samples(folder);
+        QVERIFY(samples.samples().isEmpty());
+        QSignalSpy changed(&samples, &StatusLineSamples::samplesChanged);
+        const QDateTime received = QDateTime::currentDateTimeUtc();
+        SampleStore(folder).record(parsed(payload("s1", R"({"seven_day":{"used_percentage":3}})"), received), received);
+        QVERIFY(changed.wait(1000));
+        QCOMPARE(samples.forDataDirectory(u"/home/ana/.claude"_s)->sevenDay->usedPercent, 3.0);
+        QVERIFY(!samples.forDataDirectory(u"/srv/other"_s));
+    }
 };
-
-void TestStatusLineSamples::payloads_data()
-{
-    QTest::addColumn<QByteArray>("limits");
-    QTest::addColumn<QString>("windows");
-    QTest::addRow("no rate_limits (API key, or before the first reply)") << QByteArray() << u"5h - | 7d -"_s;
-    QTest::addRow("both, integer and float")
-        << QByteArray(R"({"five_hour":{"used_percentage":23,"resets_at":1893456000},)"
-                      R"("seven_day":{"used_percentage":41.2,"resets_at":1893956000}})")
-        << u"5h 23 @1893456000 | 7d 41.2 @1893956000"_s;
-    QTest::addRow("five_hour only") << QByteArray(R"({"five_hour":{"used_percentage":0,"resets_at":1893456000}})")
-                                    << u"5h 0 @1893456000 | 7d -"_s;
-    QTest::addRow("seven_day only, fractional seconds")
-        << QByteArray(R"({"seven_day":{"used_percentage":99.9,"resets_at":1893956000.5}})") << u"5h - | 7d 99.9 @1893956000"_s;
-    QTest::addRow("null members") << QByteArray(R"({"five_hour":null,"seven_day":{"used_percentage":null,"resets_at":null}})")
-                                  << u"5h - | 7d -"_s;
-    QTest::addRow("null reset keeps the figure") << QByteArray(R"({"five_hour":{"used_percentage":5,"resets_at":null}})")
-                                                 << u"5h 5 | 7d -"_s;
-    QTest::addRow("figure as text is no figure") << QByteArray(R"({"five_hour":{"used_percentage":"5"}})")
-                                                 << u"5h - | 7d -"_s;
-    QTest::addRow("rate_limits null") << QByteArray("null") << u"5h - | 7d -"_s;
-}
-
-void TestStatusLineSamples::payloads()
-{
-    QFETCH(QByteArray, limits);
-    QFETCH(QString, windows);
-    const StatusLineSample sample = parsed(payload("s1", limits));
-    QCOMPARE(::windows(sample.fiveHour, sample.sevenDay), windows);
-    QCOMPARE(sample.session.sessionId, u"s1"_s);
-    QCOMPARE(sample.session.contextWindowSize.value(), 1000000);
-    QCOMPARE(sample.session.modelName, u"Opus 4.6"_s);
-    QCOMPARE(sample.session.receivedAt, now);
-}
-
-void TestStatusLineSamples::unusablePayloads()
-{
-    for (const QByteArray &bad : {QByteArray(), QByteArray("{\"session_id\":"), QByteArray("[1,2]"), QByteArray("\"x\""),
-                                  QByteArray(payload("s1").chopped(1) + ",\"pad\":\"" + QByteArray(2 << 20, 'x') + "\"}")})
-        QVERIFY2(!parseStatusLinePayload(bad, now, {}, home), bad.left(40).constData());
-    // Members of the wrong type are left out, not fatal.
-    const StatusLineSample odd = parsed(R"({"session_id":7,"model":"opus","context_window":{"context_window_size":null}})");
-    QVERIFY(odd.session.sessionId.isEmpty());
-    QVERIFY(!odd.session.contextWindowSize);
-}
-
-void TestStatusLineSamples::dataDirectory_data()
-{
-    QTest::addColumn<QString>("transcript");
-    QTest::addColumn<QString>("configDir");
-    QTest::addColumn<QString>("expected");
-    QTest::addRow("above projects/") << u"/srv/work/.claude-b/projects/-srv-app/s.jsonl"_s << u"/elsewhere"_s
-                                     << u"/srv/work/.claude-b"_s;
-    QTest::addRow("no transcript: CLAUDE_CONFIG_DIR") << QString() << u"/srv/cfg/"_s << u"/srv/cfg"_s;
-    QTest::addRow("no transcript, no variable: ~/.claude") << QString() << QString() << u"/home/ana/.claude"_s;
-    QTest::addRow("transcript of another shape") << u"/tmp/s.jsonl"_s << QString() << u"/home/ana/.claude"_s;
-    QTest::addRow("relative transcript") << u"projects/p/s.jsonl"_s << QString() << u"/home/ana/.claude"_s;
-}
-
-void TestStatusLineSamples::dataDirectory()
-{
-    QFETCH(QString, transcript);
-    QFETCH(QString, configDir);
-    QFETCH(QString, expected);
-    QCOMPARE(payloadDataDirectory(transcript, configDir, home), expected);
-}
-
-void TestStatusLineSamples::ownLine()
-{
-    const QByteArray both = R"({"five_hour":{"used_percentage":23.4,"resets_at":)"
-        + QByteArray::number(now.addSecs(2 * 3600 + 10 * 60 + 30).toSecsSinceEpoch())
-        + R"(},"seven_day":{"used_percentage":41}})";
-    QCOMPARE(statusLineText(parsed(payload("s1", both)), now), u"app \u00B7 ctx 13% \u00B7 5h 23% (2 h 10 m) \u00B7 7d 41%"_s);
-    QCOMPARE(statusLineText(parsed(R"({"cwd":"/x/repo/"})"), now), u"repo"_s);
-}
-
-void TestStatusLineSamples::windowsKeptFromNewestCarrier()
-{
-    const QByteArray first = R"({"five_hour":{"used_percentage":10,"resets_at":1893456000},)"
-                             R"("seven_day":{"used_percentage":40,"resets_at":1893956000}})";
-    DataDirectorySamples kept = mergeSample({}, parsed(payload("a", first), now.addSecs(-60)), now);
-    // Neither a payload without rate_limits nor one with the other window only clears a window.
-    kept = mergeSample(kept, parsed(payload("b"), now.addSecs(-30)), now);
-    kept = mergeSample(kept, parsed(payload("b", R"({"seven_day":{"used_percentage":42}})"), now.addSecs(-20)), now);
-    QCOMPARE(windows(kept.fiveHour, kept.sevenDay), u"5h 10 @1893456000 | 7d 42"_s);
-    // A sample that arrives late (an older receipt time) never replaces a newer window.
-    kept = mergeSample(kept, parsed(payload("c", R"({"five_hour":{"used_percentage":90}})"), now.addSecs(-90)), now);
-    QCOMPARE(windows(kept.fiveHour, kept.sevenDay), u"5h 10 @1893456000 | 7d 42"_s);
-    QCOMPARE(kept.newestAt(), now.addSecs(-20));
-    QCOMPARE(kept.sessions.size(), 3); // b once, with its newest sample
-    QCOMPARE(kept.session(u"b"_s)->receivedAt, now.addSecs(-20));
-}
-
-void TestStatusLineSamples::sessionsBoundedAndAged()
-{
-    DataDirectorySamples kept = mergeSample({}, parsed(payload("old"), now.addSecs(-sessionSampleSeconds - 1)), now);
-    for (int i = 0; i < maxSessionSamples + 5; ++i)
-        kept = mergeSample(kept, parsed(payload("s" + QByteArray::number(i)), now.addSecs(i - 100)), now);
-    QCOMPARE(kept.sessions.size(), maxSessionSamples);
-    QVERIFY(!kept.session(u"old"_s));
-    QVERIFY(!kept.session(u"s4"_s)); // the oldest beyond the limit went
-    QVERIFY(kept.session(u"s5"_s));
-    QCOMPARE(kept.sessions.front().sessionId, u"s68"_s);
-}
-
-void TestStatusLineSamples::storeKeepsDataDirectoriesApartAndPrivate()
-{
-    QTemporaryDir runtime;
-    const SampleStore store(runtime.filePath(u"glimmerox"_s));
-    const QByteArray limitsA = R"({"five_hour":{"used_percentage":11}})";
-    const QByteArray limitsB = R"({"five_hour":{"used_percentage":77}})";
-    QCOMPARE(store.record(parsed(payload("a1", limitsA, "/home/ana/.claude/projects/p/")), now), QString());
-    QCOMPARE(store.record(parsed(payload("b1", limitsB, "/srv/b/.claude/projects/p/")), now), QString());
-    QCOMPARE(store.record(parsed(payload("a2", {}, "/home/ana/.claude/projects/q/")), now), QString());
-
-    const DataDirectorySamples a = store.read(u"/home/ana/.claude/"_s).value();
-    const DataDirectorySamples b = store.read(u"/srv/b/.claude"_s).value();
-    QCOMPARE(a.sessions.size(), 2);
-    QCOMPARE(a.fiveHour->usedPercent, 11.0);
-    QCOMPARE(b.sessions.size(), 1);
-    QCOMPARE(b.fiveHour->usedPercent, 77.0);
-    QCOMPARE(store.readAll().size(), 2);
-
-    QCOMPARE(filePermissions(store.folder()), 0700);
-    QCOMPARE(filePermissions(store.fileFor(u"/srv/b/.claude"_s)), 0600);
-}
-
-void TestStatusLineSamples::recentDataDirectories()
-{
-    QTemporaryDir runtime;
-    const SampleStore store(runtime.path());
-    store.record(parsed(payload("a", {}, "/srv/recent/projects/p/"), now.addDays(-6)), now.addDays(-6));
-    store.record(parsed(payload("b", {}, "/srv/old/projects/p/"), now.addDays(-8)), now.addDays(-8));
-    QCOMPARE(sampleDataDirectories(runtime.path(), now), QStringList{u"/srv/recent"_s});
-    QCOMPARE(sampleDataDirectories(runtime.filePath(u"missing"_s), now), QStringList());
-}
-
-void TestStatusLineSamples::watcherPublishes()
-{
-    QTemporaryDir runtime;
-    const QString folder = runtime.filePath(u"glimmerox"_s);
-    StatusLineSamples samples(folder);
-    QVERIFY(samples.samples().isEmpty());
-    QSignalSpy changed(&samples, &StatusLineSamples::samplesChanged);
-    const QDateTime received = QDateTime::currentDateTimeUtc();
-    SampleStore(folder).record(parsed(payload("s1", R"({"seven_day":{"used_percentage":3}})"), received), received);
-    QVERIFY(changed.wait(1000));
-    QCOMPARE(samples.forDataDirectory(u"/home/ana/.claude"_s)->sevenDay->usedPercent, 3.0);
-    QVERIFY(!samples.forDataDirectory(u"/srv/other"_s));
-}
 
 QTEST_GUILESS_MAIN(TestStatusLineSamples)
 #include "tst_statuslinesamples.moc"

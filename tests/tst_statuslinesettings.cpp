@@ -53,153 +53,142 @@ class TestStatusLineSettings : public QObject
     Q_OBJECT
 
 private slots:
-    void installAndUninstall_data();
-    void installAndUninstall();
-    void uninstallWithoutRecordUnchains();
-    void keepsModeAndLink();
-    void refusals_data();
-    void refusals();
-    void quoting();
-};
+    void installAndUninstall_data()
+    {
+        QTest::addColumn<QByteArray>("original");
+        QTest::addColumn<QByteArray>("installed");
+        QTest::addColumn<QByteArray>("uninstalled");
 
-void TestStatusLineSettings::installAndUninstall_data()
-{
-    QTest::addColumn<QByteArray>("original");
-    QTest::addColumn<QByteArray>("installed");
-    QTest::addColumn<QByteArray>("uninstalled");
-
-    const QByteArray entry = R"({"type": "command", "command": "/opt/glimmerox/bin/glimmerox-statusline"})";
-    QTest::addRow("no file: created") << missing << "{\"statusLine\": " + entry + "}\n" << QByteArray("{}\n");
-    QTest::addRow("empty object") << QByteArray("{ }") << "{\"statusLine\": " + entry + " }" << QByteArray("{ }");
-    const QByteArray odd = "{\n\t\"model\":\"opus\" ,\n\t\"n\": 12345678901234567890,\"weird key \\u00e9\":"
-                           "{\"deep\":[1,2.50,{\"}\":\"{\\\"\"}]}\n}\n";
-    QTest::addRow("odd formatting, unknown keys, 20-digit integer, no status line")
-        << odd << odd.left(odd.size() - 3) + ",\"statusLine\": " + entry + "\n}\n" << odd;
-    const QByteArray spaced = "{\n  \"a\": 1 ,\n  \"b\": [\n    2\n  ]\r\n}";
-    QTest::addRow("spaced like the member before")
-        << spaced << spaced.left(spaced.size() - 3) + ",\n  \"statusLine\": " + entry + "\r\n}" << spaced;
-    const QByteArray quoted = "\xEF\xBB\xBF{\"statusLine\" :{ \"type\":\"command\",\n "
-                              "\"command\":\"printf '%s' \\\"$(pwd)\\\"\","
-                              "\"padding\": 0,\"refreshInterval\":5,\"future\":{\"x\":null}}, \"z\":true}";
-    QTest::addRow("status line with single quotes and further members")
-        << quoted
-        << QByteArray("\xEF\xBB\xBF{\"statusLine\" :{\"type\": \"command\", \"command\": \"/opt/glimmerox/bin/glimmerox-statusline "
-           "--then 'printf '\\\\''%s'\\\\'' \\\"$(pwd)\\\"'\", \"padding\": 0, \"refreshInterval\":5, "
-           "\"future\":{\"x\":null}}, \"z\":true}")
-        << quoted;
-    QTest::addRow("status line null, first of two")
-        << QByteArray("{\"statusLine\":null,\"b\":1}") << "{\"statusLine\":" + entry + ",\"b\":1}"
-        << QByteArray("{\"statusLine\":null,\"b\":1}");
-}
-
-void TestStatusLineSettings::installAndUninstall()
-{
-    QFETCH(QByteArray, original);
-    QFETCH(QByteArray, installed);
-    QFETCH(QByteArray, uninstalled);
-    Rig rig(original);
-    QVERIFY(!rig.settings.isInstalled());
-    const SettingsEditResult first = rig.settings.install();
-    QVERIFY2(first.ok, qPrintable(first.message));
-    QCOMPARE(readAll(rig.settingsPath), installed);
-    QVERIFY(rig.settings.isInstalled());
-    // Installing again never chains the bridge to itself.
-    QVERIFY(rig.settings.install().ok);
-    QCOMPARE(readAll(rig.settingsPath), installed);
-
-    const SettingsEditResult removed = rig.settings.uninstall();
-    QVERIFY2(removed.ok, qPrintable(removed.message));
-    QCOMPARE(readAll(rig.settingsPath), uninstalled);
-    QVERIFY(!rig.settings.isInstalled());
-    QVERIFY(rig.settings.uninstall().ok); // nothing left to remove
-    QCOMPARE(readAll(rig.settingsPath), uninstalled);
-}
-
-void TestStatusLineSettings::uninstallWithoutRecordUnchains()
-{
-    // Without Glimmerox's record, or with one an edit of the chained command has outdated, the
-    // previous status line is rebuilt from what the bridge chains now.
-    for (const bool recordLost : {true, false}) {
-        Rig rig(R"({"statusLine": {"type": "command", "command": "echo 'a b' \\", "padding": 2}})");
+        const QByteArray entry = R"({"type": "command", "command": "/opt/glimmerox/bin/glimmerox-statusline"})";
+        QTest::addRow("no file: created") << missing << "{\"statusLine\": " + entry + "}\n" << QByteArray("{}\n");
+        QTest::addRow("empty object") << QByteArray("{ }") << "{\"statusLine\": " + entry + " }" << QByteArray("{ }");
+        const QByteArray odd = "{\n\t\"model\":\"opus\" ,\n\t\"n\": 12345678901234567890,\"weird key \\u00e9\":"
+                               "{\"deep\":[1,2.50,{\"}\":\"{\\\"\"}]}\n}\n";
+        QTest::addRow("odd formatting, unknown keys, 20-digit integer, no status line")
+            << odd << odd.left(odd.size() - 3) + ",\"statusLine\": " + entry + "\n}\n" << odd;
+        const QByteArray spaced = "{\n  \"a\": 1 ,\n  \"b\": [\n    2\n  ]\r\n}";
+        QTest::addRow("spaced like the member before")
+            << spaced << spaced.left(spaced.size() - 3) + ",\n  \"statusLine\": " + entry + "\r\n}" << spaced;
+        const QByteArray quoted = "\xEF\xBB\xBF{\"statusLine\" :{ \"type\":\"command\",\n "
+                                  "\"command\":\"printf '%s' \\\"$(pwd)\\\"\","
+                                  "\"padding\": 0,\"refreshInterval\":5,\"future\":{\"x\":null}}, \"z\":true}";
+        QTest::addRow("status line with single quotes and further members")
+            << quoted
+            << QByteArray("\xEF\xBB\xBF{\"statusLine\" :{\"type\": \"command\", \"command\": \"/opt/glimmerox/bin/glimmerox-statusline "
+               "--then 'printf '\\\\''%s'\\\\'' \\\"$(pwd)\\\"'\", \"padding\": 0, \"refreshInterval\":5, "
+               "\"future\":{\"x\":null}}, \"z\":true}")
+            << quoted;
+        QTest::addRow("status line null, first of two")
+            << QByteArray("{\"statusLine\":null,\"b\":1}") << "{\"statusLine\":" + entry + ",\"b\":1}"
+            << QByteArray("{\"statusLine\":null,\"b\":1}");
+    }
+    void installAndUninstall()
+    {
+        QFETCH(QByteArray, original);
+        QFETCH(QByteArray, installed);
+        QFETCH(QByteArray, uninstalled);
+        Rig rig(original);
+        QVERIFY(!rig.settings.isInstalled());
+        const SettingsEditResult first = rig.settings.install();
+        QVERIFY2(first.ok, qPrintable(first.message));
+        QCOMPARE(readAll(rig.settingsPath), installed);
+        QVERIFY(rig.settings.isInstalled());
+        // Installing again never chains the bridge to itself.
         QVERIFY(rig.settings.install().ok);
-        QString expected = u"echo 'a b' \\"_s;
-        if (recordLost) {
-            QVERIFY(QFile::remove(rig.recordPath));
-        } else {
-            QByteArray edited = readAll(rig.settingsPath);
-            write(rig.settingsPath, edited.replace("'echo '", "'printf '"));
-            expected.replace(u"echo"_s, u"printf"_s);
+        QCOMPARE(readAll(rig.settingsPath), installed);
+
+        const SettingsEditResult removed = rig.settings.uninstall();
+        QVERIFY2(removed.ok, qPrintable(removed.message));
+        QCOMPARE(readAll(rig.settingsPath), uninstalled);
+        QVERIFY(!rig.settings.isInstalled());
+        QVERIFY(rig.settings.uninstall().ok); // nothing left to remove
+        QCOMPARE(readAll(rig.settingsPath), uninstalled);
+    }
+
+    void uninstallWithoutRecordUnchains()
+    {
+        // Without Glimmerox's record, or with one an edit of the chained command has outdated, the
+        // previous status line is rebuilt from what the bridge chains now.
+        for (const bool recordLost : {true, false}) {
+            Rig rig(R"({"statusLine": {"type": "command", "command": "echo 'a b' \\", "padding": 2}})");
+            QVERIFY(rig.settings.install().ok);
+            QString expected = u"echo 'a b' \\"_s;
+            if (recordLost) {
+                QVERIFY(QFile::remove(rig.recordPath));
+            } else {
+                QByteArray edited = readAll(rig.settingsPath);
+                write(rig.settingsPath, edited.replace("'echo '", "'printf '"));
+                expected.replace(u"echo"_s, u"printf"_s);
+            }
+            QVERIFY(rig.settings.uninstall().ok);
+            const QJsonObject statusLine =
+                QJsonDocument::fromJson(readAll(rig.settingsPath)).object()[u"statusLine"_s].toObject();
+            QCOMPARE(statusLine[u"command"_s].toString(), expected);
+            QCOMPARE(statusLine[u"padding"_s].toInt(), 2);
         }
-        QVERIFY(rig.settings.uninstall().ok);
-        const QJsonObject statusLine =
-            QJsonDocument::fromJson(readAll(rig.settingsPath)).object()[u"statusLine"_s].toObject();
-        QCOMPARE(statusLine[u"command"_s].toString(), expected);
-        QCOMPARE(statusLine[u"padding"_s].toInt(), 2);
     }
-}
 
-void TestStatusLineSettings::keepsModeAndLink()
-{
-    Rig rig(missing);
-    const QString target = rig.dir.filePath(u"dotfiles.json"_s);
-    write(target, "{\"a\":1}");
-    QVERIFY(::chmod(QFile::encodeName(target).constData(), 0640) == 0);
-    QVERIFY(QFile::link(target, rig.settingsPath));
-    QVERIFY(rig.settings.install().ok);
-    QVERIFY(QFileInfo(rig.settingsPath).isSymLink());
-    QCOMPARE(filePermissions(target), 0640);
-    QVERIFY(readAll(target).contains("glimmerox-statusline"));
-}
-
-void TestStatusLineSettings::refusals_data()
-{
-    QTest::addColumn<QByteArray>("kind");
-    QTest::addColumn<QString>("says");
-    QTest::addRow("trailing comma") << QByteArray("{\"a\":1,}") << u"not valid JSON"_s;
-    QTest::addRow("comment") << QByteArray("{// x\n}") << u"not valid JSON"_s;
-    QTest::addRow("array") << QByteArray("[]") << u"not valid JSON"_s;
-    QTest::addRow("empty") << QByteArray("") << u"not valid JSON"_s;
-    QTest::addRow("folder") << QByteArray("<folder>") << u"not a regular file"_s;
-    QTest::addRow("fifo") << QByteArray("<fifo>") << u"not a regular file"_s;
-    QTest::addRow("read-only") << QByteArray("<read-only>") << u"not writable"_s;
-}
-
-void TestStatusLineSettings::refusals()
-{
-    QFETCH(QByteArray, kind);
-    QFETCH(QString, says);
-    Rig rig(kind.startsWith('<') ? missing : kind);
-    const QByteArray path = QFile::encodeName(rig.settingsPath);
-    if (kind == "<folder>")
-        QVERIFY(QDir().mkdir(rig.settingsPath));
-    if (kind == "<fifo>")
-        QVERIFY(::mkfifo(path.constData(), 0600) == 0);
-    if (kind == "<read-only>") {
-        if (::geteuid() == 0)
-            QSKIP("root may write any file");
-        write(rig.settingsPath, "{}");
-        QVERIFY(::chmod(path.constData(), 0400) == 0);
+    void keepsModeAndLink()
+    {
+        Rig rig(missing);
+        const QString target = rig.dir.filePath(u"dotfiles.json"_s);
+        write(target, "{\"a\":1}");
+        QVERIFY(::chmod(QFile::encodeName(target).constData(), 0640) == 0);
+        QVERIFY(QFile::link(target, rig.settingsPath));
+        QVERIFY(rig.settings.install().ok);
+        QVERIFY(QFileInfo(rig.settingsPath).isSymLink());
+        QCOMPARE(filePermissions(target), 0640);
+        QVERIFY(readAll(target).contains("glimmerox-statusline"));
     }
-    const QByteArray before = kind == "<read-only>" ? QByteArray("{}") : kind;
-    for (const SettingsEditResult &result : {rig.settings.install(), rig.settings.uninstall()}) {
-        QVERIFY(!result.ok);
-        QVERIFY2(result.message.contains(says) && result.message.contains(rig.settingsPath), qPrintable(result.message));
-    }
-    if (!kind.startsWith('<'))
-        QCOMPARE(readAll(rig.settingsPath), before);
-    QVERIFY(!QFile::exists(rig.recordPath));
-}
 
-void TestStatusLineSettings::quoting()
-{
-    QCOMPARE(shellQuoted(u"/usr/bin/glimmerox-statusline"_s), u"/usr/bin/glimmerox-statusline"_s);
-    QCOMPARE(shellQuoted(u"/Applications/My Tools/glimmerox-statusline"_s),
-             u"'/Applications/My Tools/glimmerox-statusline'"_s);
-    QVERIFY(runsStatusLineBridge(u"'/Applications/My Tools/glimmerox-statusline' --then 'x'"_s));
-    QVERIFY(runsStatusLineBridge(u"  glimmerox-statusline"_s));
-    QVERIFY(!runsStatusLineBridge(u"echo glimmerox-statusline"_s));
-    QVERIFY(!runsStatusLineBridge(u"/opt/glimmerox-statusline-old/run.sh"_s));
-}
+    void refusals_data()
+    {
+        QTest::addColumn<QByteArray>("kind");
+        QTest::addColumn<QString>("says");
+        QTest::addRow("trailing comma") << QByteArray("{\"a\":1,}") << u"not valid JSON"_s;
+        QTest::addRow("comment") << QByteArray("{// x\n}") << u"not valid JSON"_s;
+        QTest::addRow("array") << QByteArray("[]") << u"not valid JSON"_s;
+        QTest::addRow("empty") << QByteArray("") << u"not valid JSON"_s;
+        QTest::addRow("folder") << QByteArray("<folder>") << u"not a regular file"_s;
+        QTest::addRow("fifo") << QByteArray("<fifo>") << u"not a regular file"_s;
+        QTest::addRow("read-only") << QByteArray("<read-only>") << u"not writable"_s;
+    }
+    void refusals()
+    {
+        QFETCH(QByteArray, kind);
+        QFETCH(QString, says);
+        Rig rig(kind.startsWith('<') ? missing : kind);
+        const QByteArray path = QFile::encodeName(rig.settingsPath);
+        if (kind == "<folder>")
+            QVERIFY(QDir().mkdir(rig.settingsPath));
+        if (kind == "<fifo>")
+            QVERIFY(::mkfifo(path.constData(), 0600) == 0);
+        if (kind == "<read-only>") {
+            if (::geteuid() == 0)
+                QSKIP("root may write any file");
+            write(rig.settingsPath, "{}");
+            QVERIFY(::chmod(path.constData(), 0400) == 0);
+        }
+        const QByteArray before = kind == "<read-only>" ? QByteArray("{}") : kind;
+        for (const SettingsEditResult &result : {rig.settings.install(), rig.settings.uninstall()}) {
+            QVERIFY(!result.ok);
+            QVERIFY2(result.message.contains(says) && result.message.contains(rig.settingsPath), qPrintable(result.message));
+        }
+        if (!kind.startsWith('<'))
+            QCOMPARE(readAll(rig.settingsPath), before);
+        QVERIFY(!QFile::exists(rig.recordPath));
+    }
+
+    void quoting()
+    {
+        QCOMPARE(shellQuoted(u"/Applications/My Tools/glimmerox-statusline"_s),
+                 u"'/Applications/My Tools/glimmerox-statusline'"_s);
+        QVERIFY(runsStatusLineBridge(u"'/Applications/My Tools/glimmerox-statusline' --then 'x'"_s));
+        QVERIFY(runsStatusLineBridge(u"  glimmerox-statusline"_s));
+        QVERIFY(!runsStatusLineBridge(u"echo glimmerox-statusline"_s));
+        QVERIFY(!runsStatusLineBridge(u"/opt/glimmerox-statusline-old/run.sh"_s));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestStatusLineSettings)
 #include "tst_statuslinesettings.moc"
