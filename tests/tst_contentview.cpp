@@ -6,6 +6,7 @@
 #include "planusagefetcher.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QHelpEvent>
@@ -69,6 +70,7 @@ private slots:
     void shortClickLeavesTheWindowInPlace();
     void pinFollowsClicksAndEnds();
     void sizeScalesTheWholePanel();
+    void tabGoesRoundTheKeysOnly();
 };
 
 void TestContentView::controls_data()
@@ -291,6 +293,25 @@ void TestContentView::sizeScalesTheWholePanel()
     PanelWindow again(*fixture.reader, *fixture.fetcher, &settings);
     QCOMPARE(again.size(), QSize(975, 278));
     QVERIFY(again.sizeMenu()->actions().at(2)->isChecked());
+}
+
+// The panel draws no focus ring of its own, so Tab never rests on it unseen.
+void TestContentView::tabGoesRoundTheKeysOnly()
+{
+    Fixture fixture(false);
+    ContentView &view = *fixture.view;
+    view.show();
+    view.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&view));
+    view.setFocus(Qt::OtherFocusReason);
+    QStringList visited;
+    for (int i = 0; i < 7; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited << QApplication::focusWidget()->accessibleName();
+    }
+    QCOMPARE(visited, QStringList({u"ACTIVE"_s, u"5-HOUR"_s, u"7-DAY"_s, u"K1"_s, u"K2"_s, u"OP"_s, u"ACTIVE"_s}));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget()->accessibleName(), u"OP"_s);
 }
 
 QTEST_MAIN(TestContentView)

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QLocale>
 #include <QTest>
+#include <QTextDocument>
 
 #include <limits>
 
@@ -121,6 +122,8 @@ private slots:
     void content();
     void tooltips_data();
     void tooltips();
+    void tooltipsShowTheirTextLiterally_data();
+    void tooltipsShowTheirTextLiterally();
     void pace_data();
     void pace();
     void pinOrder_data();
@@ -222,6 +225,9 @@ void TestPanelContent::tooltips_data()
     QTest::addRow("active: every live session with its context")
         << PanelInputs(Inputs(session).tokens(1, 1, 2).sessions(2)) << PanelArea::active
         << QStringList{u"2 Claude Code sessions"_s, u"p1: 0 % context (shown)"_s, u"p2: 10 % context"_s};
+    QTest::addRow("active: the shown session's context as the small display has it")
+        << PanelInputs(Inputs(session).tokens(150000, 2000, 152000).sessions(2)) << PanelArea::active
+        << QStringList{u"p1: 76 % context (shown)"_s, u"p2: 10 % context"_s};
     QTest::addRow("several data directories are named")
         << PanelInputs(Inputs(session).tokens(1, 1, 2).sessions(2).dataDirectories()) << PanelArea::active
         << QStringList{u"p1 (~/.claude): 0 % context (shown)"_s, u"p2 (~/.claude-1): 10 % context"_s};
@@ -272,6 +278,27 @@ void TestPanelContent::tooltips()
     for (const QString &part : says)
         QVERIFY2(text.contains(part), qPrintable(text));
     QVERIFY2(!text.contains(u"p11:"_s), "the ACTIVE list stops after ten sessions");
+}
+
+void TestPanelContent::tooltipsShowTheirTextLiterally_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addRow("a tag in the first line") << u"Session: R&D <b>x \u00B7 opus\nPinned"_s;
+    QTest::addRow("an entity in the first line") << u"Session: a &lt; b &amp;  c"_s;
+    QTest::addRow("a tag on a later line only") << u"ACTIVE: 2 sessions\n\u2022 <i>x</i>"_s;
+}
+
+// Decides as QToolTip does whether a text is HTML, and reads back what it would show.
+void TestPanelContent::tooltipsShowTheirTextLiterally()
+{
+    QFETCH(QString, text);
+    const QString handed = toolTipShowingPlainText(text);
+    QTextDocument shown;
+    if (Qt::mightBeRichText(handed))
+        shown.setHtml(handed);
+    else
+        shown.setPlainText(handed);
+    QCOMPARE(shown.toPlainText(), text);
 }
 
 void TestPanelContent::pace_data()

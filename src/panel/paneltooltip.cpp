@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QLocale>
+#include <QTextDocument>
 
 #include <algorithm>
 #include <cmath>
@@ -239,9 +240,12 @@ QString activeTooltip(const PanelInputs &in)
                           : QStringLiteral("ACTIVE: %1 Claude Code sessions running").arg(in.activeSessions.size())};
     const QList<ActiveSession> sessions = sessionsInPinOrder(in.activeSessions);
     for (const ActiveSession &session : sessions.first(std::min(sessions.size(), maxListedSessions))) {
-        const QString context = session.contextPercent ? QStringLiteral("%1 % context").arg(*session.contextPercent)
-                                                       : QStringLiteral("context not read");
         const bool shown = !session.sessionId.isEmpty() && session.sessionId == in.sessionStats.sessionId;
+        // The shown session's figure is the small display's: its status line may have settled its window.
+        const std::optional<qint64> percent =
+            shown ? std::optional<qint64>(in.sessionStats.contextPercent()) : session.contextPercent;
+        const QString context =
+            percent ? QStringLiteral("%1 % context").arg(*percent) : QStringLiteral("context not read");
         const QString mark = !shown ? QString() : isPinned(in) ? QStringLiteral(" (shown, pinned)") : QStringLiteral(" (shown)");
         lines << QStringLiteral("\u2022 %1%2: %3%4")
                      .arg(sessionLabel(session.cwd, session.sessionId), dataDirectoryNote(in, session.claudeDir),
@@ -365,4 +369,11 @@ QString panelTooltip(const PanelInputs &in, PanelArea area)
         return joined({QStringLiteral("Session: %1").arg(sessionName(in.sessionStats)), pinState(in)});
     }
     return {};
+}
+
+QString toolTipShowingPlainText(const QString &plain)
+{
+    if (!Qt::mightBeRichText(plain))
+        return plain;
+    return QStringLiteral("<p style='white-space:pre'>") + plain.toHtmlEscaped() + QStringLiteral("</p>");
 }
