@@ -260,6 +260,12 @@ void TestPanelContent::tooltips_data()
         {"bad reply", Inputs(fiveHour).failed(R::badReply), u"not a usage report"_s},
         {"timed out", Inputs(fiveHour).failed(R::timedOut), u"did not answer in time"_s},
     };
+    PanelInputs statusLineOnly = Inputs(fiveHour).plan(report(42));
+    statusLineOnly.serviceEnabled = false;
+    QTest::addRow("K2 with the status line: no fetch promised") << statusLineOnly << PanelArea::k2
+                                                               << QStringList{u"read Claude Code's status line again"_s};
+    QTest::addRow("ERROR with the status line: no fetch to fail") << statusLineOnly << PanelArea::error
+                                                                 << QStringList{u"come from Claude Code's status line"_s};
     QTest::addRow("main: a plan without these limits")
         << PanelInputs(Inputs(fiveHour).plan(PlanUsage{})) << PanelArea::main
         << QStringList{u"No 5-hour or weekly limits on this plan"_s};

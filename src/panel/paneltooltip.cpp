@@ -351,7 +351,10 @@ QString panelTooltip(const PanelInputs &in, PanelArea area)
     case PanelArea::active:
         return activeTooltip(in);
     case PanelArea::error:
-        return in.hasError() ? failureLine(in) : QStringLiteral("No error: the last plan fetch did not fail");
+        if (in.hasError())
+            return failureLine(in);
+        return in.serviceEnabled ? QStringLiteral("No error: the last plan fetch did not fail")
+                                 : QStringLiteral("No error: the plan figures come from Claude Code's status line");
     case PanelArea::fiveHour:
         return windowKeyTooltip(in, false);
     case PanelArea::sevenDay:
@@ -359,6 +362,8 @@ QString panelTooltip(const PanelInputs &in, PanelArea area)
     case PanelArea::k1:
         return QStringLiteral("K1 (key 1): show the current Claude Code session's tokens");
     case PanelArea::k2:
+        if (!in.serviceEnabled)
+            return QStringLiteral("K2 (key 2): show the plan quotas and read Claude Code's status line again (F5 too)");
         return QStringLiteral("K2 (key 2): show the plan quotas and fetch a fresh report (F5 fetches again); "
                               "at most one fetch every 30 s");
     case PanelArea::op:
