@@ -1,4 +1,5 @@
 #include "benchcommands.h"
+#include "claudedatadir.h"
 #include "claudestatsreader.h"
 #include "panelcontent.h"
 #include "panellayout.h"
@@ -291,7 +292,11 @@ int benchRender(int argc, char **argv)
     PanelInputs inputs;
     inputs.state = state;
     inputs.now = now;
-    ClaudeStatsReader reader(QDir(home).filePath(QStringLiteral(".claude")));
+    // The data directories the app would read: ~/.claude, CLAUDE_CONFIG_DIR and those the samples name.
+    const QString configDirVariable = qEnvironmentVariable("CLAUDE_CONFIG_DIR");
+    ClaudeStatsReader reader(home, configDirVariable, [samplesFolder, now] {
+        return samplesFolder.isEmpty() ? QStringList() : sampleDataDirectories(samplesFolder, now);
+    });
     waitForFirstCycle(reader);
     inputs.sessionStats = reader.sessionStats();
     inputs.activeSessions = reader.activeSessions();
@@ -325,8 +330,8 @@ int benchRender(int argc, char **argv)
         inputs.nextFetchAt = failure->retryAt;
     }
     if (!samplesFolder.isEmpty() || statusLineOnly) {
-        const QString dataDirectory = QDir(home).filePath(QStringLiteral(".claude"));
-        inputs = withStatusLine(inputs, SampleStore(samplesFolder).readAll(), dataDirectory, !statusLineOnly);
+        inputs = withStatusLine(inputs, SampleStore(samplesFolder).readAll(),
+                                claudeDataDirectory(home, configDirVariable), !statusLineOnly);
     }
     if (tooltip) {
         std::printf("%s\n", qPrintable(panelTooltip(inputs, *tooltip)));

@@ -6,6 +6,7 @@
 #include "planusagefetcher.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QHelpEvent>
@@ -322,6 +323,25 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QCOMPARE(runEventLoop([&] { viaQuit ? window.quitAction()->trigger() : void(window.close()); }), 0);
+    }
+
+    // The panel draws no focus ring of its own, so Tab never rests on it unseen.
+    void tabGoesRoundTheKeysOnly()
+    {
+        Fixture fixture(false);
+        ContentView &view = *fixture.view;
+        view.show();
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        view.setFocus(Qt::OtherFocusReason);
+        QStringList visited;
+        for (int i = 0; i < 7; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visited << QApplication::focusWidget()->accessibleName();
+        }
+        QCOMPARE(visited, QStringList({u"ACTIVE"_s, u"5-HOUR"_s, u"7-DAY"_s, u"K1"_s, u"K2"_s, u"OP"_s, u"ACTIVE"_s}));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget()->accessibleName(), u"OP"_s);
     }
 };
 

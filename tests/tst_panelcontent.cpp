@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QLocale>
 #include <QTest>
+#include <QTextDocument>
 
 #include <algorithm>
 #include <limits>
@@ -221,6 +222,9 @@ private slots:
         QTest::addRow("active: every live session with its context")
             << PanelInputs(Inputs(session).tokens(1, 1, 2).sessions(2)) << PanelArea::active
             << QStringList{u"2 Claude Code sessions"_s, u"p1: 0 % context (shown)"_s, u"p2: 10 % context"_s};
+        QTest::addRow("active: the shown session's context as the small display has it")
+            << PanelInputs(Inputs(session).tokens(150000, 2000, 152000).sessions(2)) << PanelArea::active
+            << QStringList{u"p1: 76 % context (shown)"_s, u"p2: 10 % context"_s};
         QTest::addRow("several data directories are named")
             << PanelInputs(Inputs(session).tokens(1, 1, 2).sessions(2).dataDirectories()) << PanelArea::active
             << QStringList{u"p1 (~/.claude): 0 % context (shown)"_s, u"p2 (~/.claude-1): 10 % context"_s};
@@ -253,6 +257,12 @@ private slots:
             {"bad reply", Inputs(fiveHour).failed(R::badReply), u"not a usage report"_s},
             {"timed out", Inputs(fiveHour).failed(R::timedOut), u"did not answer in time"_s},
         };
+        PanelInputs statusLineOnly = Inputs(fiveHour).plan(report(42));
+        statusLineOnly.serviceEnabled = false;
+        QTest::addRow("K2 with the status line: no fetch promised") << statusLineOnly << PanelArea::k2
+                                                                   << QStringList{u"read Claude Code's status line again"_s};
+        QTest::addRow("ERROR with the status line: no fetch to fail") << statusLineOnly << PanelArea::error
+                                                                     << QStringList{u"come from Claude Code's status line"_s};
         QTest::addRow("main: a plan without these limits")
             << PanelInputs(Inputs(fiveHour).plan(PlanUsage{})) << PanelArea::main
             << QStringList{u"No 5-hour or weekly limits on this plan"_s};
@@ -270,6 +280,26 @@ private slots:
         for (const QString &part : says)
             QVERIFY2(text.contains(part), qPrintable(text));
         QVERIFY2(!text.contains(u"p11:"_s), "the ACTIVE list stops after ten sessions");
+    }
+
+    void tooltipsShowTheirTextLiterally_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addRow("a tag in the first line") << u"Session: R&D <b>x \u00B7 opus\nPinned"_s;
+        QTest::addRow("an entity in the first line") << u"Session: a &lt; b &amp;  c"_s;
+        QTest::addRow("a tag on a later line only") << u"ACTIVE: 2 sessions\n\u2022 <i>x</i>"_s;
+    }
+    // Decides as QToolTip does whether a text is HTML, and reads back what it would show.
+    void tooltipsShowTheirTextLiterally()
+    {
+        QFETCH(QString, text);
+        const QString handed = toolTipShowingPlainText(text);
+        QTextDocument shown;
+        if (Qt::mightBeRichText(handed))
+            shown.setHtml(handed);
+        else
+            shown.setPlainText(handed);
+        QCOMPARE(shown.toPlainText(), text);
     }
 
     // Plan figures come from the newer of Claude Code's status line and the fetched report, for

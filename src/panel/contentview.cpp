@@ -293,7 +293,21 @@ bool ContentView::event(QEvent *event)
         return true;
     }
     // The text is worked out when asked, so it says what the element means at this moment.
-    QToolTip::showText(help->globalPos(), panelTooltip(inputs(), *area), this, toWidget(m_layout.areaRect(*area)));
+    QToolTip::showText(help->globalPos(), toolTipShowingPlainText(panelTooltip(inputs(), *area)), this,
+                       toWidget(m_layout.areaRect(*area)));
+    return true;
+}
+
+bool ContentView::focusNextPrevChild(bool next)
+{
+    // Tab goes round the six keys: the panel itself draws no focus ring, so it is no stop.
+    QList<QWidget *> ring;
+    for (const KeyDescription &key : keyDescriptions)
+        ring << keyButton(key.click);
+    const qsizetype count = ring.size();
+    const qsizetype at = ring.indexOf(focusWidget());
+    const qsizetype to = at < 0 ? (next ? 0 : count - 1) : (at + (next ? 1 : count - 1)) % count;
+    ring.at(to)->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
     return true;
 }
 

@@ -69,6 +69,8 @@ struct PanelInputs
     PlanSource planSource = PlanSource::usageService;
     // The service is off for the status line, which has sent no plan figures yet.
     bool waitingForStatusLine = false;
+    // Off while Claude Code's settings run the status line: then K2 and F5 fetch nothing.
+    bool serviceEnabled = true;
 
     bool hasError() const { return lastError.has_value(); }
 };

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QLocale>
+#include <QTextDocument>
 
 #include <algorithm>
 #include <cmath>
@@ -239,9 +240,12 @@ QString activeTooltip(const PanelInputs &in)
                           : QStringLiteral("ACTIVE: %1 Claude Code sessions running").arg(in.activeSessions.size())};
     const QList<ActiveSession> sessions = sessionsInPinOrder(in.activeSessions);
     for (const ActiveSession &session : sessions.first(std::min(sessions.size(), maxListedSessions))) {
-        const QString context = session.contextPercent ? QStringLiteral("%1 % context").arg(*session.contextPercent)
-                                                       : QStringLiteral("context not read");
         const bool shown = !session.sessionId.isEmpty() && session.sessionId == in.sessionStats.sessionId;
+        // The shown session's figure is the small display's: its status line may have settled its window.
+        const std::optional<qint64> percent =
+            shown ? std::optional<qint64>(in.sessionStats.contextPercent()) : session.contextPercent;
+        const QString context =
+            percent ? QStringLiteral("%1 % context").arg(*percent) : QStringLiteral("context not read");
         const QString mark = !shown ? QString() : isPinned(in) ? QStringLiteral(" (shown, pinned)") : QStringLiteral(" (shown)");
         lines << QStringLiteral("\u2022 %1%2: %3%4")
                      .arg(sessionLabel(session.cwd, session.sessionId), dataDirectoryNote(in, session.claudeDir),
@@ -347,7 +351,10 @@ QString panelTooltip(const PanelInputs &in, PanelArea area)
     case PanelArea::active:
         return activeTooltip(in);
     case PanelArea::error:
-        return in.hasError() ? failureLine(in) : QStringLiteral("No error: the last plan fetch did not fail");
+        if (in.hasError())
+            return failureLine(in);
+        return in.serviceEnabled ? QStringLiteral("No error: the last plan fetch did not fail")
+                                 : QStringLiteral("No error: the plan figures come from Claude Code's status line");
     case PanelArea::fiveHour:
         return windowKeyTooltip(in, false);
     case PanelArea::sevenDay:
@@ -355,6 +362,8 @@ QString panelTooltip(const PanelInputs &in, PanelArea area)
     case PanelArea::k1:
         return QStringLiteral("K1 (key 1): show the current Claude Code session's tokens");
     case PanelArea::k2:
+        if (!in.serviceEnabled)
+            return QStringLiteral("K2 (key 2): show the plan quotas and read Claude Code's status line again (F5 too)");
         return QStringLiteral("K2 (key 2): show the plan quotas and fetch a fresh report (F5 fetches again); "
                               "at most one fetch every 30 s");
     case PanelArea::op:
@@ -365,4 +374,11 @@ QString panelTooltip(const PanelInputs &in, PanelArea area)
         return joined({QStringLiteral("Session: %1").arg(sessionName(in.sessionStats)), pinState(in)});
     }
     return {};
+}
+
+QString toolTipShowingPlainText(const QString &plain)
+{
+    if (!Qt::mightBeRichText(plain))
+        return plain;
+    return QStringLiteral("<p style='white-space:pre'>") + plain.toHtmlEscaped() + QStringLiteral("</p>");
 }

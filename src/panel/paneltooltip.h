@@ -8,6 +8,11 @@
 // What the tooltip over an area says for these inputs.
 QString panelTooltip(const PanelInputs &inputs, PanelArea area);
 
+// The text to hand QToolTip so that it shows exactly `plain`. QToolTip reads a text as HTML when its
+// first line looks like a tag, so a project named "R&D <b>x" would lose its "<b>" and turn bold;
+// such a text goes over as escaped HTML that keeps its lines and never wraps.
+QString toolTipShowingPlainText(const QString &plain);
+
 // The reason of a failed fetch in words.
 QString failureText(const PlanFailure &failure, const QString &credentialLocation);
 

@@ -39,6 +39,7 @@ PanelInputs withStatusLine(PanelInputs inputs, const QList<DataDirectorySamples>
             shown = &directory;
     }
 
+    inputs.serviceEnabled = serviceEnabled;
     const std::optional<PlanUsage> statusLine = shown ? planUsageFromSamples(*shown) : std::nullopt;
     const bool newer = statusLine
         && (!inputs.planUsage || !inputs.planUsage->fetchedAt.isValid()
