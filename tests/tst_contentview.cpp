@@ -261,6 +261,10 @@ private slots:
             for (int i = 0; i < 4; ++i)
                 QTest::keyClick(&window, Qt::Key_Equal, Qt::ControlModifier);
             QCOMPARE(window.sizePercent(), 200); // the largest stays the largest
+            // Grown about its centre, it stays on the screen: its top-left corner at least.
+            const QRect area = window.screen()->availableGeometry();
+            QVERIFY(window.geometry().left() >= area.left() && window.geometry().top() >= area.top());
+            QVERIFY(window.width() > area.width() || window.geometry().right() <= area.right());
             window.smallerAction()->trigger();
         }
         QCOMPARE(settings.value(u"panel/sizePercent"_s).toInt(), 150);

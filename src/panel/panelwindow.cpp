@@ -13,6 +13,8 @@
 #include <QSettings>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace {
 
 const QString sizeKey = QStringLiteral("panel/sizePercent");
@@ -114,7 +116,17 @@ void PanelWindow::setSizePercent(int percent)
         return;
     const QPoint centre = geometry().center();
     applySize(percent);
-    move(centre - QPoint(width() / 2, height() / 2));
+    QRect grown(centre - QPoint(width() / 2, height() / 2), size());
+    // Grown about its centre, the panel may reach past the screen's edge: it is pushed back in,
+    // its top-left corner first when it is larger than the screen.
+    if (const QScreen *target = screen()) {
+        const QRect area = target->availableGeometry();
+        grown.moveRight(std::min(grown.right(), area.right()));
+        grown.moveBottom(std::min(grown.bottom(), area.bottom()));
+        grown.moveLeft(std::max(grown.left(), area.left()));
+        grown.moveTop(std::max(grown.top(), area.top()));
+    }
+    move(grown.topLeft());
     m_settings->setValue(sizeKey, percent);
 }
 
