@@ -187,7 +187,9 @@ private:
 
     void reset();
     bool unchangedBeforeOffset(RegularFile &file, TranscriptReadContext &context) const;
-    std::optional<Samples> samples(RegularFile &file, qint64 offset, TranscriptReadContext &context) const;
+    // `justRead` holds the file's bytes from m_offset on, as far as they are still in memory.
+    std::optional<Samples> samples(RegularFile &file, qint64 offset, TranscriptReadContext &context,
+                                   QByteArrayView justRead) const;
     bool fullReadDue(const TranscriptReadContext &context) const;
 
     qint64 m_device = -1;
