@@ -346,13 +346,23 @@ SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles 
     std::vector<const TranscriptProgress *> kept{&main}; // what still belongs to the shown session
     counted.reserve(size_t(files.subagentFiles.size()) + 1);
     kept.reserve(size_t(files.subagentFiles.size()) + 1);
+    // The subagents folder is opened once and its files by name.
+    const Directory subagentFolder(files.subagentFolder);
+    const qsizetype nameAt = files.subagentFolder.size() + 1;
+    const auto inSubagentFolder = [&](const QString &path) {
+        return path.size() > nameAt && path.startsWith(files.subagentFolder) && path.at(nameAt - 1) == u'/'
+            && path.indexOf(u'/', nameAt) < 0;
+    };
     for (qsizetype i = 0; i < files.subagentFiles.size(); ++i) {
         const QString &path = files.subagentFiles.at(i);
         TranscriptProgress &subagent = progress[path];
         kept.push_back(&subagent);
         if (context.stopRequested())
             continue;
-        if (subagent.update(path, context) == TranscriptProgress::Result::read)
+        const TranscriptProgress::Result result = inSubagentFolder(path)
+            ? subagent.update(subagentFolder, path.mid(nameAt), context)
+            : subagent.update(path, context);
+        if (result == TranscriptProgress::Result::read)
             counted.push_back({subagent.device(), subagent.inode(), i, subagent.ledger().totalTokens()});
     }
     std::sort(counted.begin(), counted.end());

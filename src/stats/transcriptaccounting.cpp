@@ -540,17 +540,34 @@ bool TranscriptProgress::fullReadDue(const TranscriptReadContext &context) const
 
 TranscriptProgress::Result TranscriptProgress::update(const QString &path, TranscriptReadContext &context)
 {
+    return updateAt(nullptr, path, context);
+}
+
+TranscriptProgress::Result TranscriptProgress::update(const Directory &folder, const QString &name,
+                                                      TranscriptReadContext &context)
+{
+    return updateAt(&folder, name, context);
+}
+
+TranscriptProgress::Result TranscriptProgress::updateAt(const Directory *folder, const QString &name,
+                                                        TranscriptReadContext &context)
+{
     if (fullReadDue(context)) {
         qCDebug(lcStats) << "reading a kept transcript whole again, as every ten minutes";
         reset();
         m_status.reset();
     }
     if (m_status && !m_tentative) {
-        const std::optional<FileStatus> status = fileStatus(path);
+        const std::optional<FileStatus> status = folder ? fileStatus(*folder, name) : fileStatus(name);
         if (status && *status == *m_status)
             return Result::read;
     }
-    RegularFile file(path);
+    std::optional<RegularFile> opened;
+    if (folder)
+        opened.emplace(*folder, name);
+    else
+        opened.emplace(name);
+    RegularFile &file = *opened;
     if (!file.isOpen()) {
         reset();
         m_device = m_inode = -1;
