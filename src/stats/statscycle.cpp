@@ -346,8 +346,8 @@ SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles 
     std::vector<const TranscriptProgress *> kept{&main}; // what still belongs to the shown session
     counted.reserve(size_t(files.subagentFiles.size()) + 1);
     kept.reserve(size_t(files.subagentFiles.size()) + 1);
-    // The subagents folder is opened once and its files by name.
-    const Directory subagentFolder(files.subagentFolder);
+    // The subagents folder is opened once, when it holds files, and its files by name.
+    std::optional<Directory> subagentFolder;
     const qsizetype nameAt = files.subagentFolder.size() + 1;
     const auto inSubagentFolder = [&](const QString &path) {
         return path.size() > nameAt && path.startsWith(files.subagentFolder) && path.at(nameAt - 1) == u'/'
@@ -359,9 +359,11 @@ SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles 
         kept.push_back(&subagent);
         if (context.stopRequested())
             continue;
-        const TranscriptProgress::Result result = inSubagentFolder(path)
-            ? subagent.update(subagentFolder, path.mid(nameAt), context)
-            : subagent.update(path, context);
+        const bool byName = inSubagentFolder(path);
+        if (byName && !subagentFolder)
+            subagentFolder.emplace(files.subagentFolder);
+        const TranscriptProgress::Result result =
+            byName ? subagent.update(*subagentFolder, path.mid(nameAt), context) : subagent.update(path, context);
         if (result == TranscriptProgress::Result::read)
             counted.push_back({subagent.device(), subagent.inode(), i, subagent.ledger().totalTokens()});
     }
