@@ -36,6 +36,8 @@ private slots:
     void appendedPiecesMatchFullRead();
     void rewriteBehindTheOffset_data();
     void rewriteBehindTheOffset();
+    void samplesOfOneChunkMatchTheFile_data();
+    void samplesOfOneChunkMatchTheFile();
     void readSessionTokens_data();
     void readSessionTokens();
     void findsTheTranscriptFolder_data();
@@ -236,6 +238,43 @@ void TestTranscript::rewriteBehindTheOffset()
     context.clockMs = 10 * 60000;
     QCOMPARE(progress.update(path, context), TranscriptProgress::Result::read);
     QCOMPARE(progress.ledger().entries(), ::deduplicate(rewritten));
+}
+
+// A read that one chunk held takes its rewrite samples from the bytes in memory; the next read
+// takes them from the file. Were they to differ, every cycle would read the file whole again.
+void TestTranscript::samplesOfOneChunkMatchTheFile_data()
+{
+    QTest::addColumn<int>("appended");
+    QTest::addRow("appends under 4 KiB") << 500;
+    QTest::addRow("appends over 4 KiB: the later sample from memory too") << 9000;
+}
+
+void TestTranscript::samplesOfOneChunkMatchTheFile()
+{
+    QFETCH(int, appended);
+    const auto lines = [](int count, int from) {
+        QByteArray text;
+        for (int i = from; text.size() < count; ++i)
+            text += usageLine("m" + QByteArray::number(i), i, 1) + "{\"type\":\"user\",\"text\":\"" + QByteArray(i % 90, 'y') + "\"}\n";
+        return text;
+    };
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("t.jsonl"));
+    QByteArray data = lines(20000, 0);
+    QVERIFY(writeFile(path, data));
+    TranscriptProgress progress;
+    TranscriptReadContext context;
+    QCOMPARE(progress.update(path, context), TranscriptProgress::Result::read);
+    for (int round = 1; round <= 2; ++round) {
+        const QByteArray piece = lines(appended, round * 1000);
+        QVERIFY(writeFile(path, piece, QIODevice::Append));
+        data += piece;
+        const qint64 before = context.bytesRead;
+        QCOMPARE(progress.update(path, context), TranscriptProgress::Result::read);
+        QCOMPARE(progress.ledger().entries(), ::deduplicate(data));
+        // The piece and at most three 4 KiB samples; a read from the start would take 20,000 more.
+        QVERIFY2(context.bytesRead - before <= piece.size() + 3 * 4096, qPrintable(QString::number(context.bytesRead - before)));
+    }
 }
 
 void TestTranscript::readSessionTokens_data()

@@ -37,6 +37,24 @@ struct FileStatus
 // Windows). Opaque outside the platform files, which alone convert it.
 enum class FileHandle : std::intptr_t { invalid = -1 };
 
+// An open directory whose files are then reached by name alone: a folder of thousands of files
+// costs one walk of its path instead of one per file.
+class Directory
+{
+public:
+    explicit Directory(const QString &path);
+    ~Directory();
+    Q_DISABLE_COPY_MOVE(Directory)
+
+    bool isOpen() const { return m_handle != FileHandle::invalid; }
+    const QString &path() const { return m_path; }
+    FileHandle handle() const { return m_handle; }
+
+private:
+    FileHandle m_handle = FileHandle::invalid;
+    QString m_path;
+};
+
 // A read-only open regular file. Only regular files are opened (links followed),
 // so a FIFO, socket or device that carries a record's or transcript's name can never block
 // or disturb the reader.
@@ -44,6 +62,8 @@ class RegularFile
 {
 public:
     explicit RegularFile(const QString &path);
+    // The file `name` (no "/") in `folder`, or at `folder.path() + "/" + name` when the folder is not open.
+    RegularFile(const Directory &folder, const QString &name);
     ~RegularFile();
     Q_DISABLE_COPY_MOVE(RegularFile)
 
@@ -69,6 +89,9 @@ public:
     bool seek(qint64 offset);
 
 private:
+    // Opens `path`, relative to `folder` unless that is invalid.
+    void open(FileHandle folder, const QString &path);
+
     FileHandle m_handle = FileHandle::invalid;
     qint64 m_position = 0; // -1 after a read error: unknown
     FileStatus m_status;
@@ -103,6 +126,8 @@ std::optional<QStringList> listDirectory(const QString &path);
 
 // Absent when the path cannot be reached.
 std::optional<FileStatus> fileStatus(const QString &path);
+// The same for the file `name` (no "/") in `folder`.
+std::optional<FileStatus> fileStatus(const Directory &folder, const QString &name);
 
 // Whether a process with this id exists (a signal-0 probe). Ids of 0 or below, or beyond the
 // 32-bit range, never count: they would address process groups or wrap around.

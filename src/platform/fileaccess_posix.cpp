@@ -39,16 +39,54 @@ std::optional<QByteArray> encodedPath(const QString &path)
     return QFile::encodeName(path);
 }
 
+Directory::Directory(const QString &path)
+    : m_path(path)
+{
+    if (const std::optional<QByteArray> name = encodedPath(path))
+        m_handle = handleOf(::open(name->constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+Directory::~Directory()
+{
+    if (isOpen())
+        ::close(descriptorOf(m_handle));
+}
+
+namespace {
+
+// The folder to resolve a name in: the open directory, or the working directory for whole paths.
+int folderDescriptor(FileHandle folder)
+{
+    return folder == FileHandle::invalid ? AT_FDCWD : descriptorOf(folder);
+}
+
+} // namespace
+
 RegularFile::RegularFile(const QString &path)
+{
+    open(FileHandle::invalid, path);
+}
+
+RegularFile::RegularFile(const Directory &folder, const QString &name)
+{
+    Q_ASSERT(!name.contains(u'/'));
+    if (folder.isOpen())
+        open(folder.handle(), name);
+    else
+        open(FileHandle::invalid, folder.path() + u'/' + name);
+}
+
+void RegularFile::open(FileHandle folder, const QString &path)
 {
     const std::optional<QByteArray> name = encodedPath(path);
     if (!name) {
         m_error = QStringLiteral("Path holds a NUL character");
         return;
     }
+    const int at = folderDescriptor(folder);
     struct stat info;
     // Checked before opening so that a FIFO or device is never opened at all.
-    if (::stat(name->constData(), &info) != 0) {
+    if (::fstatat(at, name->constData(), &info, 0) != 0) {
         m_missing = errno == ENOENT;
         m_error = systemError(errno);
         return;
@@ -59,7 +97,7 @@ RegularFile::RegularFile(const QString &path)
     }
     // O_NONBLOCK and the second check close the window in which the name could be swapped for
     // a FIFO between the two calls; on a regular file the flag has no effect.
-    const int fd = ::open(name->constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::openat(at, name->constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         m_missing = errno == ENOENT;
         m_error = systemError(errno);
@@ -161,6 +199,18 @@ std::optional<FileStatus> fileStatus(const QString &path)
     const std::optional<QByteArray> name = encodedPath(path);
     struct stat info;
     if (!name || ::stat(name->constData(), &info) != 0)
+        return std::nullopt;
+    return statusOf(info);
+}
+
+std::optional<FileStatus> fileStatus(const Directory &folder, const QString &name)
+{
+    Q_ASSERT(!name.contains(u'/'));
+    if (!folder.isOpen())
+        return fileStatus(folder.path() + u'/' + name);
+    const std::optional<QByteArray> encoded = encodedPath(name);
+    struct stat info;
+    if (!encoded || ::fstatat(descriptorOf(folder.handle()), encoded->constData(), &info, 0) != 0)
         return std::nullopt;
     return statusOf(info);
 }

@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <set>
-#include <unordered_set>
+#include <string_view>
+#include <vector>
 #include <utility>
 
 namespace {
@@ -189,6 +191,13 @@ std::optional<SessionFiles> sessionFilesAt(const QString &transcript)
                         *status, {}};
 }
 
+size_t PathTailHash::operator()(const QString &path) const noexcept
+{
+    constexpr qsizetype hashedUnits = 32;
+    const QStringView tail = QStringView(path).right(hashedUnits);
+    return std::hash<std::u16string_view>()(std::u16string_view(tail.utf16(), size_t(tail.size())));
+}
+
 StatsCache::StatsCache()
     : clockMs([] {
         return qint64(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -312,7 +321,8 @@ SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles 
     stats.sessionId = session.sessionId;
     stats.cwd = session.cwd;
     stats.claudeDir = session.claudeDir;
-    std::unordered_map<QString, TranscriptProgress> &progress = cache.shown(files.transcript).progress;
+    auto &progress = cache.shown(files.transcript).progress;
+    progress.reserve(size_t(files.subagentFiles.size()) + 1);
     TranscriptProgress &main = progress[files.transcript];
     if (main.update(files.transcript, context) != TranscriptProgress::Result::read)
         return stats;
@@ -323,22 +333,59 @@ SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles 
         takeLastContext(stats, *last);
 
     // A subagent file that is the main transcript itself, or one already counted, through a link
-    // or under a second name, counts once.
-    std::set<std::pair<qint64, qint64>> counted{{main.device(), main.inode()}};
-    std::unordered_set<const TranscriptProgress *> kept{&main}; // what still belongs to the shown session
-    for (const QString &path : files.subagentFiles) {
+    // or under a second name, counts once: the first in list order. Sorted afterwards rather than
+    // kept in a set, so that thousands of files cost no allocation each.
+    struct Counted
+    {
+        qint64 device, inode;
+        qsizetype order; // -1 for the main transcript
+        qint64 tokens;
+        auto operator<=>(const Counted &other) const = default;
+    };
+    std::vector<Counted> counted{{main.device(), main.inode(), -1, 0}};
+    std::vector<const TranscriptProgress *> kept{&main}; // what still belongs to the shown session
+    counted.reserve(size_t(files.subagentFiles.size()) + 1);
+    kept.reserve(size_t(files.subagentFiles.size()) + 1);
+    // The subagents folder is opened once, when it holds files, and its files by name.
+    std::optional<Directory> subagentFolder;
+    const qsizetype nameAt = files.subagentFolder.size() + 1;
+    const auto inSubagentFolder = [&](const QString &path) {
+        return path.size() > nameAt && path.startsWith(files.subagentFolder) && path.at(nameAt - 1) == u'/'
+            && path.indexOf(u'/', nameAt) < 0;
+    };
+    for (qsizetype i = 0; i < files.subagentFiles.size(); ++i) {
+        const QString &path = files.subagentFiles.at(i);
         TranscriptProgress &subagent = progress[path];
-        kept.insert(&subagent);
+        kept.push_back(&subagent);
         if (context.stopRequested())
             continue;
-        if (subagent.update(path, context) != TranscriptProgress::Result::read)
-            continue;
-        if (!counted.insert({subagent.device(), subagent.inode()}).second)
-            continue;
-        stats.totalTokens = saturatingAdd(stats.totalTokens, subagent.ledger().totalTokens());
+        const bool byName = inSubagentFolder(path);
+        if (byName && !subagentFolder)
+            subagentFolder.emplace(files.subagentFolder);
+        const TranscriptProgress::Result result =
+            byName ? subagent.update(*subagentFolder, path.mid(nameAt), context) : subagent.update(path, context);
+        if (result == TranscriptProgress::Result::read)
+            counted.push_back({subagent.device(), subagent.inode(), i, subagent.ledger().totalTokens()});
+    }
+    std::sort(counted.begin(), counted.end());
+    for (size_t i = 1; i < counted.size(); ++i) {
+        if (counted[i - 1].device == counted[i].device && counted[i - 1].inode == counted[i].inode)
+            counted[i].order = std::numeric_limits<qsizetype>::max(); // a second name: left out
+    }
+    // Summed in list order: saturation makes the order matter when counts are negative.
+    std::sort(counted.begin(), counted.end(), [](const Counted &a, const Counted &b) { return a.order < b.order; });
+    for (const Counted &file : counted) {
+        if (file.order >= 0 && file.order != std::numeric_limits<qsizetype>::max())
+            stats.totalTokens = saturatingAdd(stats.totalTokens, file.tokens);
     }
     // What no longer belongs to the shown session is forgotten.
-    std::erase_if(progress, [&](const auto &item) { return !kept.count(&item.second); });
+    std::sort(kept.begin(), kept.end());
+    kept.erase(std::unique(kept.begin(), kept.end()), kept.end());
+    if (progress.size() > kept.size()) {
+        std::erase_if(progress, [&](const auto &item) {
+            return !std::binary_search(kept.begin(), kept.end(), &item.second);
+        });
+    }
     return stats;
 }
 

@@ -58,6 +58,13 @@ private:
     QString m_projectsDir;
 };
 
+// Hashes a path by its last characters only: the files of one session share their folders and
+// differ in their names, and a session can have thousands of them.
+struct PathTailHash
+{
+    size_t operator()(const QString &path) const noexcept;
+};
+
 // What the reader keeps from one cycle to the next so that a cycle reads only what changed.
 // Used by one cycle at a time.
 struct StatsCache
@@ -80,7 +87,7 @@ struct StatsCache
     struct ShownSession
     {
         QString transcript;
-        std::unordered_map<QString, TranscriptProgress> progress;
+        std::unordered_map<QString, TranscriptProgress, PathTailHash> progress;
         std::unordered_map<QString, AgentOwner> agentOwners;
     };
     // When projects/ of a data directory was last searched through, and how it looked then.

@@ -53,6 +53,30 @@ quint64 digest(std::string_view text, quint64 seed)
     return finalMix(h);
 }
 
+// A digest of a rewrite sample (up to 4 KiB) that tells a changed sample from the kept one:
+// four independent lanes of one multiply each per word, mixed at the end, so a sample costs a
+// fraction of digest()'s one dependent chain. Not meant to resist crafted collisions; nothing
+// gains from one.
+quint64 sampleDigest(std::string_view bytes)
+{
+    constexpr quint64 c1 = 0x87c37b91114253d5ULL;
+    constexpr quint64 c2 = 0x4cf5ad432745937fULL;
+    const auto step = [&bytes](quint64 lane, size_t at) {
+        quint64 k = 0;
+        std::memcpy(&k, bytes.data() + at, 8);
+        return std::rotl((lane ^ k) * c1, 29);
+    };
+    quint64 a = c1, b = c2, c = ~c1, d = ~c2;
+    size_t i = 0;
+    for (; i + 32 <= bytes.size(); i += 32) {
+        a = step(a, i);
+        b = step(b, i + 8);
+        c = step(c, i + 16);
+        d = step(d, i + 24);
+    }
+    return finalMix(finalMix(finalMix(finalMix(digest(bytes.substr(i), bytes.size()) ^ a) ^ b) ^ c) ^ d);
+}
+
 // Splits the chunks of a file into lines. Lines inside a chunk are handed over in place (the
 // chunk buffers carry padding); only a line that spans chunks is copied, and one longer than
 // maxLineBytes is skipped without being held.
@@ -130,13 +154,15 @@ private:
 };
 
 // Feeds the file from its current position, at most `limit` bytes, to the splitter; false when
-// reading fails or the cycle is asked to stop.
+// reading fails or the cycle is asked to stop. `onlyChunk` is set to the bytes read when they
+// came in one chunk (a small file, an append): they stay in the context's buffers until its next read.
 template<typename OnLine>
 TranscriptProgress::Result readLines(RegularFile &file, qint64 limit, TranscriptReadContext &context,
-                                     LineSplitter &splitter, OnLine &&onLine)
+                                     LineSplitter &splitter, OnLine &&onLine, QByteArrayView &onlyChunk)
 {
     ChunkReader reader(file, limit, context.buffers());
-    for (;;) {
+    onlyChunk = {};
+    for (int chunks = 0;; ++chunks) {
         if (context.stopRequested())
             return TranscriptProgress::Result::stopped;
         const ChunkReader::Chunk chunk = reader.next();
@@ -144,6 +170,7 @@ TranscriptProgress::Result readLines(RegularFile &file, qint64 limit, Transcript
             return TranscriptProgress::Result::unreadable;
         if (chunk.size == 0)
             return TranscriptProgress::Result::read;
+        onlyChunk = chunks == 0 ? QByteArrayView(chunk.data, chunk.size) : QByteArrayView();
         context.bytesRead += chunk.size;
         splitter.feed(chunk.data, chunk.data + chunk.size, onLine);
         reader.release();
@@ -436,10 +463,14 @@ namespace {
 constexpr qint64 rewriteSampleBytes = 4096;
 constexpr qint64 fullReadPeriodMs = 10 * 60 * 1000;
 
-// A digest of the file's bytes [from, from + length), length at most rewriteSampleBytes; absent
-// when they cannot all be read.
-std::optional<size_t> regionDigest(RegularFile &file, qint64 from, qint64 length, TranscriptReadContext &context)
+// A digest of the file's bytes [from, from + length), length at most rewriteSampleBytes, taken
+// from `held` (the file's bytes from `heldFrom` on) when it holds them all; absent when they
+// cannot all be read.
+std::optional<size_t> regionDigest(RegularFile &file, qint64 from, qint64 length, TranscriptReadContext &context,
+                                   qint64 heldFrom = 0, QByteArrayView held = {})
 {
+    if (from >= heldFrom && from + length <= heldFrom + held.size())
+        return sampleDigest(std::string_view(held.data() + (from - heldFrom), size_t(length)));
     char buffer[rewriteSampleBytes];
     if (!file.seek(from))
         return std::nullopt;
@@ -453,7 +484,7 @@ std::optional<size_t> regionDigest(RegularFile &file, qint64 from, qint64 length
     context.bytesRead += filled;
     if (filled != length)
         return std::nullopt;
-    return qHashBits(buffer, size_t(length));
+    return sampleDigest(std::string_view(buffer, size_t(length)));
 }
 
 } // namespace
@@ -468,16 +499,18 @@ void TranscriptProgress::reset()
 }
 
 std::optional<TranscriptProgress::Samples> TranscriptProgress::samples(RegularFile &file, qint64 offset,
-                                                                       TranscriptReadContext &context) const
+                                                                       TranscriptReadContext &context,
+                                                                       QByteArrayView justRead) const
 {
     // Once the offset is past the first 4 KiB the head sample no longer moves: the kept one stands.
     // `offset` is never below m_offset here.
     const qint64 length = std::min(offset, rewriteSampleBytes);
     const std::optional<size_t> head = m_samples && m_offset >= rewriteSampleBytes
         ? std::optional<size_t>(m_samples->head)
-        : regionDigest(file, 0, length, context);
-    const std::optional<size_t> tail =
-        offset <= rewriteSampleBytes ? head : regionDigest(file, offset - length, length, context);
+        : regionDigest(file, 0, length, context, m_offset, justRead);
+    const std::optional<size_t> tail = offset <= rewriteSampleBytes
+        ? head
+        : regionDigest(file, offset - length, length, context, m_offset, justRead);
     if (!head || !tail)
         return std::nullopt;
     return Samples{*head, *tail};
@@ -507,17 +540,34 @@ bool TranscriptProgress::fullReadDue(const TranscriptReadContext &context) const
 
 TranscriptProgress::Result TranscriptProgress::update(const QString &path, TranscriptReadContext &context)
 {
+    return updateAt(nullptr, path, context);
+}
+
+TranscriptProgress::Result TranscriptProgress::update(const Directory &folder, const QString &name,
+                                                      TranscriptReadContext &context)
+{
+    return updateAt(&folder, name, context);
+}
+
+TranscriptProgress::Result TranscriptProgress::updateAt(const Directory *folder, const QString &name,
+                                                        TranscriptReadContext &context)
+{
     if (fullReadDue(context)) {
         qCDebug(lcStats) << "reading a kept transcript whole again, as every ten minutes";
         reset();
         m_status.reset();
     }
     if (m_status && !m_tentative) {
-        const std::optional<FileStatus> status = fileStatus(path);
+        const std::optional<FileStatus> status = folder ? fileStatus(*folder, name) : fileStatus(name);
         if (status && *status == *m_status)
             return Result::read;
     }
-    RegularFile file(path);
+    std::optional<RegularFile> opened;
+    if (folder)
+        opened.emplace(*folder, name);
+    else
+        opened.emplace(name);
+    RegularFile &file = *opened;
     if (!file.isOpen()) {
         reset();
         m_device = m_inode = -1;
@@ -559,10 +609,14 @@ TranscriptProgress::Result TranscriptProgress::update(RegularFile &file, Transcr
     }
 
     LineSplitter splitter;
-    const Result result = readLines(file, size - m_offset, context, splitter, [&](const char *line, size_t length) {
-        if (const std::optional<UsageLine> usage = context.parser().usage(line, length))
-            m_ledger.add(*usage);
-    });
+    QByteArrayView justRead; // the bytes from m_offset on, when one chunk held them
+    const Result result = readLines(
+        file, size - m_offset, context, splitter,
+        [&](const char *line, size_t length) {
+            if (const std::optional<UsageLine> usage = context.parser().usage(line, length))
+                m_ledger.add(*usage);
+        },
+        justRead);
     if (result != Result::read) {
         qCDebug(lcStats) << "transcript read" << (result == Result::stopped ? "stopped" : "failed") << "at"
                          << m_offset;
@@ -579,7 +633,7 @@ TranscriptProgress::Result TranscriptProgress::update(RegularFile &file, Transcr
     }
     // The bytes just before the offset are kept to notice a file rewritten in place.
     if (splitter.consumed() > 0) {
-        m_samples = samples(file, m_offset + splitter.consumed(), context);
+        m_samples = samples(file, m_offset + splitter.consumed(), context, justRead);
         m_offset += splitter.consumed();
         m_guard = splitter.lastLineEnd();
     }

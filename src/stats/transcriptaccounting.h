@@ -171,6 +171,9 @@ public:
     // With a path, a file whose status (size, time, inode) is as at the last complete read is
     // not even opened.
     Result update(const QString &path, TranscriptReadContext &context);
+    // The same for the file `name` (no "/") in `folder`: thousands of files of one folder are
+    // reached without walking its path each time.
+    Result update(const Directory &folder, const QString &name, TranscriptReadContext &context);
     Result update(RegularFile &file, TranscriptReadContext &context);
 
     const UsageLedger &ledger() const { return m_ledger; }
@@ -186,8 +189,12 @@ private:
     };
 
     void reset();
+    // update() of `name` in `folder`, or of the path `name` without one.
+    Result updateAt(const Directory *folder, const QString &name, TranscriptReadContext &context);
     bool unchangedBeforeOffset(RegularFile &file, TranscriptReadContext &context) const;
-    std::optional<Samples> samples(RegularFile &file, qint64 offset, TranscriptReadContext &context) const;
+    // `justRead` holds the file's bytes from m_offset on, as far as they are still in memory.
+    std::optional<Samples> samples(RegularFile &file, qint64 offset, TranscriptReadContext &context,
+                                   QByteArrayView justRead) const;
     bool fullReadDue(const TranscriptReadContext &context) const;
 
     qint64 m_device = -1;
