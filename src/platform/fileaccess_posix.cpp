@@ -1,5 +1,6 @@
 #include "fileaccess.h"
 #include "filehandle_posix.h"
+#include "posixio.h"
 
 #include <QFile>
 
@@ -23,11 +24,6 @@ FileStatus statusOf(const struct stat &info)
 #endif
     return {qint64(info.st_dev), qint64(info.st_ino), qint64(info.st_size),
             FileTime{qint64(time.tv_sec), qint64(time.tv_nsec)}, S_ISREG(info.st_mode)};
-}
-
-QString systemError(int code)
-{
-    return QString::fromLocal8Bit(std::strerror(code));
 }
 
 } // namespace
@@ -88,7 +84,7 @@ void RegularFile::open(FileHandle folder, const QString &path)
     // Checked before opening so that a FIFO or device is never opened at all.
     if (::fstatat(at, name->constData(), &info, 0) != 0) {
         m_missing = errno == ENOENT;
-        m_error = systemError(errno);
+        m_error = systemErrorText(errno);
         return;
     }
     if (!S_ISREG(info.st_mode)) {
@@ -100,7 +96,7 @@ void RegularFile::open(FileHandle folder, const QString &path)
     const int fd = ::openat(at, name->constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         m_missing = errno == ENOENT;
-        m_error = systemError(errno);
+        m_error = systemErrorText(errno);
         return;
     }
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -160,7 +156,7 @@ ReadResult readSmallFile(const QString &path, qint64 maxSize)
         }
         const qint64 count = file.read(data.data() + length, data.size() - length);
         if (count < 0)
-            return {{}, systemError(errno)};
+            return {{}, systemErrorText(errno)};
         if (count == 0)
             break;
         length += count;

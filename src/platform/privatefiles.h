@@ -17,7 +17,8 @@ QString writeFileAtomically(const QString &path, const QByteArray &bytes, int mo
 int filePermissions(const QString &path);
 
 // Makes `path` a folder only its owner can enter (0700), creating it and its parents when
-// missing. A path that is not a directory, or belongs to another user, is refused.
+// missing, and must then pass privateFolderProblem (privatefolder.h): a path that is not a
+// directory, or belongs to another user, is refused.
 // Returns an empty string on success, else the reason.
 QString ensurePrivateFolder(const QString &path);
 

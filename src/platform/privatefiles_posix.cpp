@@ -1,6 +1,8 @@
 #include "privatefiles.h"
 
 #include "fileaccess.h"
+#include "posixio.h"
+#include "privatefolder.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -12,29 +14,6 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-QString systemError(const QString &what, int error)
-{
-    return QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(error)));
-}
-
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        written += n;
-    }
-    return true;
-}
-
-} // namespace
 
 QString writeFileAtomically(const QString &path, const QByteArray &bytes, int mode, bool durable)
 {
@@ -88,13 +67,12 @@ QString ensurePrivateFolder(const QString &path)
         if (::lstat(encoded->constData(), &info) != 0)
             return systemError(QStringLiteral("Cannot reach %1").arg(path), errno);
     }
-    if (!S_ISDIR(info.st_mode))
-        return QStringLiteral("%1 is not a folder").arg(path);
-    if (info.st_uid != ::geteuid())
-        return QStringLiteral("%1 belongs to another user").arg(path);
-    if ((info.st_mode & 07777) != 0700 && ::chmod(encoded->constData(), 0700) != 0)
+    // Our own folder, open to others (made under another umask), is closed again; then it must
+    // pass the check every private folder passes.
+    if (S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 07777) != 0700
+        && ::chmod(encoded->constData(), 0700) != 0)
         return systemError(QStringLiteral("Cannot make %1 private").arg(path), errno);
-    return {};
+    return privateFolderProblem(path);
 }
 
 FileLock::FileLock(const QString &path)

@@ -10,6 +10,9 @@ struct PrivateFolder
     QString error; // why not, for the log
 };
 
+// Empty when `path` is such a folder, otherwise why not, for the log.
+QString privateFolderProblem(const QString &path);
+
 // $XDG_RUNTIME_DIR (given as `runtimeDirVariable`) when it is such a folder, otherwise
 // `<tempDir>/glimmerox-<user id>`, made so when missing. A folder that exists but is not
 // private is never used, nor changed.

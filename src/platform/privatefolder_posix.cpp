@@ -1,21 +1,19 @@
 #include "privatefolder.h"
 
 #include "fileaccess.h"
+#include "posixio.h"
 
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-// Empty when `path` is a private folder of the current user, otherwise why not.
-QString privacyProblem(const QString &path)
+QString privateFolderProblem(const QString &path)
 {
     const std::optional<QByteArray> name = encodedPath(path);
     struct stat info;
     if (!name || ::lstat(name->constData(), &info) != 0)
-        return QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(name ? errno : EINVAL)));
+        return systemError(path, name ? errno : EINVAL);
     if (!S_ISDIR(info.st_mode))
         return QStringLiteral("%1 is not a folder").arg(path);
     if (info.st_uid != ::geteuid())
@@ -25,13 +23,11 @@ QString privacyProblem(const QString &path)
     return {};
 }
 
-} // namespace
-
 PrivateFolder privateRuntimeFolder(const QString &runtimeDirVariable, const QString &tempDir)
 {
     QString runtimeProblem = QStringLiteral("XDG_RUNTIME_DIR is not set");
     if (!runtimeDirVariable.isEmpty()) {
-        runtimeProblem = privacyProblem(runtimeDirVariable);
+        runtimeProblem = privateFolderProblem(runtimeDirVariable);
         if (runtimeProblem.isEmpty())
             return {runtimeDirVariable, {}};
     }
@@ -39,8 +35,8 @@ PrivateFolder privateRuntimeFolder(const QString &runtimeDirVariable, const QStr
     if (const std::optional<QByteArray> name = encodedPath(fallback); name && ::mkdir(name->constData(), 0700) != 0
         && errno != EEXIST)
         return {{}, QStringLiteral("%1; cannot make %2: %3")
-                        .arg(runtimeProblem, fallback, QString::fromLocal8Bit(std::strerror(errno)))};
-    if (const QString problem = privacyProblem(fallback); !problem.isEmpty())
+                        .arg(runtimeProblem, fallback, systemErrorText(errno))};
+    if (const QString problem = privateFolderProblem(fallback); !problem.isEmpty())
         return {{}, runtimeProblem + QStringLiteral("; ") + problem};
     return {fallback, {}};
 }

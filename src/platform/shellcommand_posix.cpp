@@ -1,6 +1,7 @@
 #include "shellcommand.h"
 
 #include "ownprocess.h"
+#include "posixio.h"
 
 #include <cerrno>
 #include <csignal>
@@ -24,11 +25,6 @@ void forwardToCommand(int signal)
     errno = saved;
 }
 
-QString systemError(const char *what)
-{
-    return QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno)));
-}
-
 [[noreturn]] void execInChild(const QByteArray &command, int inputFd, pid_t parent, const sigset_t &previousMask)
 {
     ::setpgid(0, 0);
@@ -44,19 +40,6 @@ QString systemError(const char *what)
     ::_exit(127);
 }
 
-void writeInput(int fd, const QByteArray &input)
-{
-    qsizetype written = 0;
-    while (written < input.size()) {
-        const ssize_t n = ::write(fd, input.constData() + written, size_t(input.size() - written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return; // the command closed its input or ended: the rest is not wanted
-        written += n;
-    }
-}
-
 } // namespace
 
 ShellCommandResult runShellCommand(const QByteArray &command, const QByteArray &input,
@@ -64,7 +47,7 @@ ShellCommandResult runShellCommand(const QByteArray &command, const QByteArray &
 {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0)
-        return {0, systemError("Cannot create a pipe")};
+        return {0, systemError(QStringLiteral("Cannot create a pipe"), errno)};
     for (int fd : pipeFds)
         ::fcntl(fd, F_SETFD, FD_CLOEXEC);
 
@@ -81,7 +64,7 @@ ShellCommandResult runShellCommand(const QByteArray &command, const QByteArray &
         execInChild(command, pipeFds[0], parent, previousMask);
     ::close(pipeFds[0]);
     if (child < 0) {
-        const QString error = systemError("Cannot start the chained command");
+        const QString error = systemError(QStringLiteral("Cannot start the chained command"), errno);
         ::close(pipeFds[1]);
         ::sigprocmask(SIG_SETMASK, &previousMask, nullptr);
         return {0, error};
@@ -99,7 +82,8 @@ ShellCommandResult runShellCommand(const QByteArray &command, const QByteArray &
     ::sigaction(SIGPIPE, &ignore, nullptr);
     ::sigprocmask(SIG_SETMASK, &previousMask, nullptr);
 
-    writeInput(pipeFds[1], input);
+    // A command that closes its input or ends early does not want the rest.
+    writeAll(pipeFds[1], input);
     ::close(pipeFds[1]);
     if (whileRunning)
         whileRunning();
@@ -111,7 +95,7 @@ ShellCommandResult runShellCommand(const QByteArray &command, const QByteArray &
     while (waited < 0 && errno == EINTR);
     commandGroup = 0;
     if (waited < 0)
-        return {0, systemError("Cannot wait for the chained command")};
+        return {0, systemError(QStringLiteral("Cannot wait for the chained command"), errno)};
     if (WIFSIGNALED(status))
         return {128 + WTERMSIG(status), {}};
     return {WIFEXITED(status) ? WEXITSTATUS(status) : 0, {}};
