@@ -2,11 +2,11 @@
 
 #include "appidentity.h"
 #include "applog.h"
+#include "privatefiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <utility>
@@ -186,24 +186,14 @@ std::optional<QString> XdgAutostartEntry::setEnabled(bool enabled)
 std::optional<QString> XdgAutostartEntry::write(const QByteArray &content) const
 {
     QDir().mkpath(QFileInfo(m_entryPath).absolutePath());
-    // QSaveFile writes through a symbolic link; one may have appeared since the entry was read.
+    // The write would go through a symbolic link; one may have appeared since the entry was read.
     if (QFileInfo(m_entryPath).isSymLink())
         return QObject::tr("%1 is a symbolic link; Glimmerox leaves it alone").arg(m_entryPath);
-    QSaveFile file(m_entryPath);
-    QString reason;
-    if (file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.flush()) {
-        // Qt takes a short write (a full disk) for a success and would commit the truncated file.
-        if (file.size() == content.size() && file.commit())
-            return std::nullopt;
-        if (file.size() != content.size())
-            reason = QObject::tr("cannot write %1: only %2 of %3 bytes were written (is the disk full?)")
-                         .arg(m_entryPath)
-                         .arg(file.size())
-                         .arg(content.size());
-        file.cancelWriting();
-    }
+    // Whole or not at all: a short write (a full disk) fails here instead of leaving a cut entry.
+    const int mode = filePermissions(m_entryPath);
+    const QString reason = writeFileAtomically(m_entryPath, content, mode < 0 ? 0644 : mode, true);
     if (reason.isEmpty())
-        reason = QObject::tr("cannot write %1: %2").arg(m_entryPath, file.errorString());
+        return std::nullopt;
     qCInfo(lcApp) << reason;
     return reason;
 }

@@ -4,7 +4,8 @@
 #include <QString>
 
 // Small files of our own that other processes read and write at the same time: the status-line
-// samples in the runtime folder and the user settings file the bridge is installed into.
+// samples in the runtime folder, the user settings file the bridge is installed into, and the
+// autostart entry.
 
 // Writes `bytes` to `path` through a new temporary file beside it and a rename, so a reader sees
 // the whole old or the whole new content, never a part. A symbolic link at `path` is followed and
