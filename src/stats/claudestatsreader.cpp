@@ -40,11 +40,6 @@ struct ClaudeStatsReader::CycleState
     StatsCache cache;
 };
 
-ClaudeStatsReader::ClaudeStatsReader(QObject *parent)
-    : ClaudeStatsReader(std::function<QStringList()>(), parent)
-{
-}
-
 ClaudeStatsReader::ClaudeStatsReader(std::function<QStringList()> extraDataDirectories, QObject *parent)
     : ClaudeStatsReader(QDir::homePath(), qEnvironmentVariable("CLAUDE_CONFIG_DIR"), std::move(extraDataDirectories),
                         parent)

@@ -31,7 +31,6 @@ public:
     // CLAUDE_CONFIG_DIR when set, and those `extraDataDirectories` names (for example the ones
     // recent status-line samples name). The function is called on the pool thread once per
     // cycle, so it must be safe to call from there; an empty one names none.
-    explicit ClaudeStatsReader(QObject *parent = nullptr);
     explicit ClaudeStatsReader(std::function<QStringList()> extraDataDirectories, QObject *parent = nullptr);
     // The same with the home directory and the CLAUDE_CONFIG_DIR value given.
     ClaudeStatsReader(const QString &homeDir, const QString &configDirVariable,
