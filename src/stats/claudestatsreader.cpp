@@ -91,11 +91,14 @@ ClaudeStatsReader::~ClaudeStatsReader()
 
 void ClaudeStatsReader::refresh()
 {
-    // Cycles never overlap: each reads on from where the one before stopped, in one cache.
-    if (m_cycle.isRunning()) {
+    // Cycles never overlap: each reads on from where the one before stopped, in one cache. A
+    // cycle counts until its result is handed over: one that ended on the pool but whose result
+    // still waits in the queue would otherwise be replaced, its result never delivered.
+    if (m_cycleRunning) {
         m_cycleWanted = true;
         return;
     }
+    m_cycleRunning = true;
     // The work item never touches the reader: it gets the directory list and the shared state by
     // value; m_cycle hands the result back on the main thread and dies with the reader.
     m_cycle.setFuture(QtConcurrent::run(QThreadPool::globalInstance(),
@@ -112,6 +115,7 @@ void ClaudeStatsReader::refresh()
 
 void ClaudeStatsReader::finishCycle()
 {
+    m_cycleRunning = false;
     const StatsSnapshot snapshot = m_cycle.result();
     if (!snapshot.stopped) {
         const bool pinnedRuns = std::any_of(snapshot.activeSessions.cbegin(), snapshot.activeSessions.cend(),

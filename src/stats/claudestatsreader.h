@@ -79,6 +79,7 @@ private:
     // Hands the cycle's result to the main thread; destroyed with the reader, so a cycle that
     // ends later reaches nothing.
     QFutureWatcher<StatsSnapshot> m_cycle;
+    bool m_cycleRunning = false; // from the start of a cycle until its result is handed over
     bool m_cycleWanted = false;
     QTimer m_timer;
     QTimer m_changeDelay; // gathers a burst of file changes into one cycle
