@@ -84,10 +84,10 @@ void waitForFirstCycle(ClaudeStatsReader &reader)
 
 int renderUsage(const char *message)
 {
-    std::fprintf(stderr, "render: %s\nusage: render HOME OUT.png|--tooltip AREA [--mode session|plan] [--weekly] "
+    std::fprintf(stderr, "render: %s\nusage: render HOME OUT.png|--tooltip AREA|--describe [--mode session|plan] [--weekly] "
                          "[--dpr N] [--report FILE] [--report-age MINUTES] [--failure REASON[:DETAIL]] [--fetching]\n"
                          "       [--samples FOLDER] [--status-line-only]\n"
-                         "areas: main small quotas session active error fivehour sevenday k1 k2 op\n"
+                         "areas: main small quotas session active cache error fivehour sevenday k1 k2 op\n"
                          "reasons: no-token expired unreadable:TEXT keychain-denied:TEXT rate-limited bad-reply http:STATUS "
                          "timed-out transport:TEXT (rate-limited:MINUTES until the next try)\n",
                  message);
@@ -98,13 +98,31 @@ std::optional<PanelArea> areaNamed(const QByteArray &name)
 {
     static const std::pair<const char *, PanelArea> areas[] = {
         {"main", PanelArea::main},         {"small", PanelArea::small},     {"quotas", PanelArea::quotas},
-        {"session", PanelArea::session},   {"active", PanelArea::active},   {"error", PanelArea::error},
+        {"session", PanelArea::session},   {"active", PanelArea::active},   {"cache", PanelArea::cache}, {"error", PanelArea::error},
         {"fivehour", PanelArea::fiveHour}, {"sevenday", PanelArea::sevenDay}, {"k1", PanelArea::k1},
         {"k2", PanelArea::k2},             {"op", PanelArea::op},             {"project", PanelArea::project}};
     for (const auto &[text, area] : areas)
         if (name == text)
             return area;
     return std::nullopt;
+}
+
+// Each LED as shown, lit or not, with its tooltip indented below it.
+QString describeLeds(const PanelInputs &inputs)
+{
+    static const std::pair<Led, PanelArea> leds[] = {
+        {Led::quotas, PanelArea::quotas}, {Led::session, PanelArea::session},   {Led::active, PanelArea::active},
+        {Led::cache, PanelArea::cache},   {Led::error, PanelArea::error},       {Led::fiveHour, PanelArea::fiveHour},
+        {Led::sevenDay, PanelArea::sevenDay}};
+    const PanelContent content = computePanelContent(inputs);
+    QString text;
+    for (const auto &[led, area] : leds) {
+        text += QStringLiteral("LED ") + ledLabel(led)
+            + (content.ledLit(led) ? QStringLiteral(": lit\n") : QStringLiteral(": unlit\n"));
+        for (const QString &line : panelTooltip(inputs, area).split(u'\n'))
+            text += QStringLiteral("  ") + line + u'\n';
+    }
+    return text;
 }
 
 // "http:500", "rate-limited:15", "transport:Connection refused", ... as the fetcher would publish it.
@@ -244,6 +262,11 @@ int benchRender(int argc, char **argv)
         out.clear();
         first = 4;
     }
+    const bool describe = std::strcmp(argv[2], "--describe") == 0;
+    if (describe) {
+        out.clear();
+        first = 3;
+    }
     const QDateTime now = QDateTime::currentDateTimeUtc();
     PanelState state;
     qreal dpr = 2;
@@ -335,6 +358,10 @@ int benchRender(int argc, char **argv)
     }
     if (tooltip) {
         std::printf("%s\n", qPrintable(panelTooltip(inputs, *tooltip)));
+        return 0;
+    }
+    if (describe) {
+        std::printf("%s", qPrintable(describeLeds(inputs)));
         return 0;
     }
 
