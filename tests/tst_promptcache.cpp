@@ -25,7 +25,8 @@ QString local(const QDateTime &time)
 }
 
 // Warm for an hour after `sent`, as Claude Code 2.1.260 reports it.
-const QByteArray fullCache = R"({"warm":true,"ttl":"1h","expires_at":)" + QByteArray::number(sent.addSecs(3600).toSecsSinceEpoch())
+const QByteArray fullCache = R"({"warm":true,"ttl":"1h","expires_at":)"
+    + QByteArray::number(sent.addSecs(3600).toSecsSinceEpoch())
     + R"(,"hit_ratio":0.957,"recache_tokens_if_cold":217000,"misses":3,"last_miss_at":)"
     + QByteArray::number(sent.addSecs(-1800).toSecsSinceEpoch())
     + R"(,"last_miss_cause":{"causes":["tools_changed","renamed_in_2_2"]}})";
@@ -87,8 +88,8 @@ private slots:
         QTest::addColumn<bool>("lit");
         QTest::addColumn<QString>("tooltip");
         const QString warmUntil = u"Prompt cache warm until %1 (1-hour cache), "_s.arg(local(sent.addSecs(3600)));
-        const QString rest = u"After that the next reply re-reads 217,000 tokens. Hits 96 %. Last miss %1: tools changed, "
-                             "cause unknown."_s.arg(local(sent.addSecs(-1800)));
+        const QString rest = u"After that the next reply re-reads 217,000 tokens. Hits 96 %. Last miss %1: "
+                             "tools changed, cause unknown."_s.arg(local(sent.addSecs(-1800)));
         QTest::addRow("warm") << fullCache << qint64(240) << true << warmUntil + u"56 min left. "_s + rest;
         QTest::addRow("last minute, on") << fullCache << qint64(3556) << true << warmUntil + u"44 s left. "_s + rest;
         QTest::addRow("last minute, off") << fullCache << qint64(3557) << false << warmUntil + u"43 s left. "_s + rest;
@@ -96,8 +97,8 @@ private slots:
             << fullCache << qint64(3600) << false
             << u"Prompt cache cold since %1. The next reply re-reads 217,000 tokens. Hits 96 %. Last miss %2: tools "
                "changed, cause unknown."_s.arg(local(sent.addSecs(3600)), local(sent.addSecs(-1800)));
-        QTest::addRow("cold as sent") << QByteArray(R"({"warm":false,"recache_tokens_if_cold":5000})") << qint64(0) << false
-                                      << u"Prompt cache cold. The next reply re-reads 5,000 tokens."_s;
+        QTest::addRow("cold as sent") << QByteArray(R"({"warm":false,"recache_tokens_if_cold":5000})") << qint64(0)
+                                      << false << u"Prompt cache cold. The next reply re-reads 5,000 tokens."_s;
         // Without an expiry the cache lasts five minutes after the reply that renewed it.
         QTest::addRow("only warm, early") << QByteArray(R"({"warm":true})") << qint64(100) << true
                                           << u"Prompt cache warm until %1, 3 min left."_s.arg(local(sent.addSecs(300)));

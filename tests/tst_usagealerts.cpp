@@ -1,11 +1,15 @@
 #include "usagealerts.h"
 
+#include <QMap>
 #include <QTest>
+
+using namespace Qt::StringLiterals;
 
 // Each step is one published figure: "5h 82 @1" is a 5-hour figure of 82 % in the period that
 // resets at hour 1, "7d 90 @2" the same for the 7-day window, "5h 0" a window without a reset,
-// "5h -" a report without that window, "s1 85" session s1's context at 85 %. Each alert reads
-// "5h 80", "7d reset", "s1 95".
+// "5h -" a report without that window, "s1 85" session s1's context at 85 % with every other
+// live session as it was, "s1 end" the end of session s1. Each alert reads "5h 80", "7d reset",
+// "s1 95".
 class TestUsageAlerts : public QObject
 {
     Q_OBJECT
@@ -13,6 +17,8 @@ class TestUsageAlerts : public QObject
 private slots:
     void alerts_data();
     void alerts();
+    void texts_data();
+    void texts();
 };
 
 void TestUsageAlerts::alerts_data()
@@ -41,6 +47,10 @@ void TestUsageAlerts::alerts_data()
         << list("s1 10,s1 85,s1 75,s1 85,s1 96,s1 70,s1 96,s1 69,s1 81") << list("s1 80,s1 95,s1 80");
     QTest::addRow("a baseline above 80 %% is re-armed by a compaction too")
         << list("s1 85,s1 50,s1 85") << list("s1 80");
+    QTest::addRow("sessions are watched side by side, not only the one that changed")
+        << list("s1 10,s2 10,s2 85,s1 96,s2 96") << list("s2 80,s1 95,s2 95");
+    QTest::addRow("a session that ends is forgotten: back again, its figure is a new baseline")
+        << list("s1 10,s1 85,s1 end,s1 96,s1 10,s1 81") << list("s1 80,s1 80");
     QTest::addRow("a window figure falling below 70 %% re-arms it without losing the reset")
         << list("5h 50 @1,5h 85 @1,5h 40 @1,5h 85 @1,5h 5 @6") << list("5h 80,5h 80,5h reset");
 }
@@ -51,16 +61,21 @@ void TestUsageAlerts::alerts()
     QFETCH(QStringList, expected);
     const QDateTime start(QDate(2026, 3, 1), QTime(0, 0), Qt::UTC);
     UsageAlerts alerts;
+    QMap<QString, qint64> live; // session → context %
     QStringList seen;
     for (qsizetype index = 0; index < steps.size(); ++index) {
         const QStringList parts = steps.at(index).split(u' ');
         const QString subject = parts.at(0);
         QList<UsageAlert> raised;
         if (subject.startsWith(u's')) {
-            SessionStats stats;
-            stats.sessionId = stats.cwd = subject;
-            stats.lastContextTokens = parts.at(1).toLongLong() * stats.contextWindowSize / 100;
-            raised = alerts.observe(stats);
+            if (parts.at(1) == u"end")
+                live.remove(subject);
+            else
+                live.insert(subject, parts.at(1).toLongLong());
+            QList<SessionContext> sessions;
+            for (auto session = live.cbegin(); session != live.cend(); ++session)
+                sessions.append({session.key(), session.key(), session.value()});
+            raised = alerts.observe(sessions);
         } else {
             PlanUsage usage;
             auto &figure = subject == u"5h" ? usage.fiveHourUtilization : usage.weeklyUtilization;
@@ -79,6 +94,30 @@ void TestUsageAlerts::alerts()
         }
     }
     QCOMPARE(seen, expected);
+}
+
+void TestUsageAlerts::texts_data()
+{
+    QTest::addColumn<UsageAlert>("alert");
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<QString>("body");
+    const QDateTime reset = QDateTime(QDate(2026, 3, 1), QTime(13, 31), Qt::UTC).addSecs(118 * 60);
+    QTest::addRow("quota: the time left and the clock time")
+        << UsageAlert{UsageAlert::Subject::fiveHour, 95, 96, reset, {}, {}} << u"5-hour quota at 96 %"_s
+        << u"Resets in 1 h 58 min, at %1."_s.arg(reset.toLocalTime().toString(u"HH:mm"_s));
+    QTest::addRow("context: what to do about it")
+        << UsageAlert{UsageAlert::Subject::context, 80, 83, std::nullopt, u"app"_s, u"s1"_s} << u"Context 83 % full"_s
+        << u"The Claude Code session in app has used 83 % of its context window: run /compact to free it."_s;
+}
+
+void TestUsageAlerts::texts()
+{
+    QFETCH(UsageAlert, alert);
+    QFETCH(QString, summary);
+    QFETCH(QString, body);
+    const AlertText text = alertText(alert, QDateTime(QDate(2026, 3, 1), QTime(13, 31), Qt::UTC));
+    QCOMPARE(text.summary, summary);
+    QCOMPARE(text.body, body);
 }
 
 QTEST_APPLESS_MAIN(TestUsageAlerts)

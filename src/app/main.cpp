@@ -5,6 +5,7 @@
 #include "claudestatsreader.h"
 #include "contentview.h"
 #include "desktopnotifier.h"
+#include "notificationsaction.h"
 #include "panelwindow.h"
 #include "paneltray.h"
 #include "planusagefetcher.h"
@@ -112,7 +113,8 @@ int main(int argc, char **argv)
 
     const std::unique_ptr<DesktopNotifier> notifier = systemNotifier();
     UsageNotifications notifications(*notifier);
-    notifications.follow(statsReader, planFetcher);
+    notifications.follow(statsReader, planFetcher, &statusLineSamples);
+    panel.addMenuAction(createNotificationsAction(panel.settings(), notifications, &panel));
     QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, &notifications, [&panel, &notifications] {
         const PanelInputs shown = panel.contentView()->inputs();
         if (shown.planUsage && shown.planSource == PlanSource::statusLine)

@@ -77,7 +77,8 @@ QJsonObject promptCacheToJson(const PromptCacheSample &cache)
     };
     const auto figure = [](const auto &value) { return value ? QJsonValue(double(*value)) : QJsonValue(); };
     QJsonObject object{{QStringLiteral("warm"), cache.warm},
-                       {QStringLiteral("ttl"), cache.ttlSeconds ? QJsonValue(ttlText(*cache.ttlSeconds)) : QJsonValue()},
+                       {QStringLiteral("ttl"),
+                        cache.ttlSeconds ? QJsonValue(ttlText(*cache.ttlSeconds)) : QJsonValue()},
                        {QStringLiteral("expires_at"), epoch(cache.expiresAt)},
                        {QStringLiteral("hit_ratio"), figure(cache.hitRatio)},
                        {QStringLiteral("recache_tokens_if_cold"), figure(cache.recacheTokens)},
