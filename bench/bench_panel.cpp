@@ -5,6 +5,7 @@
 #include "panellayout.h"
 #include "panelpainter.h"
 #include "paneltooltip.h"
+#include "trayicon.h"
 #include "panelwindow.h"
 #include "planusagefetcher.h"
 #include "samplestore.h"
@@ -86,7 +87,7 @@ int renderUsage(const char *message)
 {
     std::fprintf(stderr, "render: %s\nusage: render HOME OUT.png|--tooltip AREA|--describe [--mode session|plan] [--weekly] "
                          "[--dpr N] [--report FILE] [--report-age MINUTES] [--failure REASON[:DETAIL]] [--fetching]\n"
-                         "       [--samples FOLDER] [--status-line-only]\n"
+                         "       [--samples FOLDER] [--status-line-only] [--tray SIZE]\n"
                          "areas: main small quotas session active cache error fivehour sevenday k1 k2 op\n"
                          "reasons: no-token expired unreadable:TEXT keychain-denied:TEXT rate-limited bad-reply http:STATUS "
                          "timed-out transport:TEXT (rate-limited:MINUTES until the next try)\n",
@@ -262,6 +263,7 @@ int benchRender(int argc, char **argv)
         out.clear();
         first = 4;
     }
+    std::optional<int> traySize;
     const bool describe = std::strcmp(argv[2], "--describe") == 0;
     if (describe) {
         out.clear();
@@ -303,6 +305,10 @@ int benchRender(int argc, char **argv)
             dpr = std::atof(argv[++i]);
             if (!(dpr > 0 && dpr <= 8))
                 return renderUsage("--dpr is a ratio from above 0 to 8");
+        } else if (std::strcmp(argv[i], "--tray") == 0 && hasValue) {
+            traySize = std::atoi(argv[++i]);
+            if (!(*traySize >= 8 && *traySize <= 512))
+                return renderUsage("--tray is a size from 8 to 512 pixels");
         } else if (std::strcmp(argv[i], "--report") == 0 && hasValue) {
             reportPath = QString::fromLocal8Bit(argv[++i]);
         } else {
@@ -365,6 +371,14 @@ int benchRender(int argc, char **argv)
         return 0;
     }
 
+    if (traySize) {
+        const std::optional<qint64> figure = trayFigure(inputs);
+        if (!figure || !trayIconImage(*figure, *traySize).save(out, "PNG"))
+            return renderUsage(figure ? "cannot write the picture" : "the shown mode has no figure for the tray");
+        std::printf("{\"command\":\"render\",\"out\":\"%s\",\"tray\":%d,\"figure\":%lld}\n", qPrintable(out),
+                    *traySize, qlonglong(*figure));
+        return 0;
+    }
     PanelPaintCache cache;
     const QImage image = renderPanel(PanelLayout::compute(PanelFonts::system()), computePanelContent(inputs), dpr, cache);
     if (!image.save(out, "PNG"))

@@ -25,7 +25,7 @@ constexpr Command commands[] = {
     {"idle", benchIdle, "idle SECONDS"},
     {"render", benchRender, "render HOME OUT.png|--tooltip AREA|--describe [--mode session|plan] [--weekly] [--dpr N] "
                           "[--report FILE] [--report-age MINUTES] [--failure REASON[:DETAIL]] [--fetching] [--pinned] [--samples FOLDER] "
-                          "[--status-line-only]"},
+                          "[--status-line-only] [--tray SIZE]"},
     {"statusline", benchStatusLine, "statusline [--repeat N] [--bridge PATH]"},
 };
 

@@ -102,13 +102,13 @@ int main(int argc, char **argv)
 
     auto *tray = new PanelTray(panel);
     // The tray shows what the panel shows: the plan figures of whichever source is newer.
-    const auto updateTray = [&] {
-        const PanelInputs shown = panel.contentView()->inputs();
-        tray->setFigures(shown.sessionStats, shown.planUsage);
-    };
+    const auto updateTray = [&] { tray->setFigures(panel.contentView()->inputs()); };
     QObject::connect(&statsReader, &ClaudeStatsReader::sessionStatsChanged, tray, updateTray);
+    QObject::connect(&statsReader, &ClaudeStatsReader::activeSessionsChanged, tray, updateTray);
     QObject::connect(&planFetcher, &PlanUsageFetcher::planUsageChanged, tray, updateTray);
     QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, tray, updateTray);
+    // The mode may have changed since the figures did; hiding is the last moment it can.
+    QObject::connect(&panel, &PanelWindow::hideRequested, tray, updateTray);
     QObject::connect(&instance, &SingleInstance::activationRequested, tray, &PanelTray::restorePanel);
 
     const std::unique_ptr<DesktopNotifier> notifier = systemNotifier();
