@@ -3,6 +3,8 @@
 
 #include <QTest>
 
+#include <numeric>
+
 namespace {
 
 bool near(const QColor &a, const QColor &b, int tolerance = 40)
@@ -44,29 +46,24 @@ private slots:
         QVERIFY(image.pixelColor(0, 0).alpha() < 128); // rounded corners
         QVERIFY(near(image.pixelColor(size / 2, 1), plate));
         QVERIFY(near(image.pixelColor(size / 2, size - 2), plate));
-        const int digits = int(QString::number(percent).size());
-        QList<int> inkPerDigit(digits), rows(size);
-        int left = size, right = -1;
+        QList<QPoint> inked;
         for (int y = 0; y < size; ++y)
             for (int x = 0; x < size; ++x)
-                if (near(image.pixelColor(x, y), ink, 120)) {
-                    QVERIFY2(x > 0 && y > 0 && x < size - 1 && y < size - 1, qPrintable(u"ink at %1,%2"_qs.arg(x).arg(y)));
-                    left = std::min(left, x);
-                    right = std::max(right, x);
-                    ++rows[y];
-                }
-        QVERIFY(right >= 0);
-        // The figure spans most of the plate's width (or, alone, stands at least half its height)...
-        const int tall = int(std::count_if(rows.cbegin(), rows.cend(), [](int n) { return n > 0; }));
-        QVERIFY2(tall * 2 >= size && (digits == 1 || (right - left + 1) * 10 >= size * 6),
-                 qPrintable(u"%1 rows, %2 columns"_qs.arg(tall).arg(right - left + 1)));
-        // ...and each digit's share of it carries ink.
-        for (int y = 0; y < size; ++y)
-            for (int x = left; x <= right; ++x)
                 if (near(image.pixelColor(x, y), ink, 120))
-                    ++inkPerDigit[std::min(digits - 1, (x - left) * digits / (right - left + 1))];
-        for (int count : inkPerDigit)
-            QVERIFY(count >= 3);
+                    inked << QPoint(x, y);
+        const QRect figure = std::accumulate(inked.cbegin(), inked.cend(), QRect(), [](QRect r, QPoint p) {
+            return r.united(QRect(p, QSize(1, 1)));
+        });
+        // Inside the rim, at least half the plate high, and (two or three digits) most of it wide...
+        const int digits = int(QString::number(percent).size());
+        QVERIFY2(QRect(1, 1, size - 2, size - 2).contains(figure) && figure.height() * 2 >= size
+                     && (digits == 1 || figure.width() * 10 >= size * 6),
+                 qPrintable(u"%1x%2"_qs.arg(figure.width()).arg(figure.height())));
+        // ...and each digit's share of that width carries ink.
+        QList<int> perDigit(digits);
+        for (QPoint p : inked)
+            ++perDigit[(p.x() - figure.left()) * digits / figure.width()];
+        QVERIFY(std::all_of(perDigit.cbegin(), perDigit.cend(), [](int n) { return n >= 3; }));
     }
 
     // The figure of the shown mode, or none.

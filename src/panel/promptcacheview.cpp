@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -13,20 +14,17 @@ constexpr qint64 defaultTtlSeconds = 300;
 
 QString missCause(const QString &cause)
 {
-    if (cause == QLatin1String("system_prompt_changed"))
-        return QStringLiteral("system prompt changed");
-    if (cause == QLatin1String("tools_changed"))
-        return QStringLiteral("tools changed");
-    if (cause == QLatin1String("model_changed"))
-        return QStringLiteral("model changed");
-    if (cause == QLatin1String("messages_rewritten"))
-        return QStringLiteral("messages rewritten");
-    if (cause == QLatin1String("ttl_expired_5m"))
-        return QStringLiteral("5-minute cache expired");
-    if (cause == QLatin1String("ttl_expired_1h"))
-        return QStringLiteral("1-hour cache expired");
-    if (cause == QLatin1String("likely_server_side"))
-        return QStringLiteral("likely on the server's side");
+    static const std::pair<QLatin1String, const char *> words[] = {
+        {QLatin1String("system_prompt_changed"), "system prompt changed"},
+        {QLatin1String("tools_changed"), "tools changed"},
+        {QLatin1String("model_changed"), "model changed"},
+        {QLatin1String("messages_rewritten"), "messages rewritten"},
+        {QLatin1String("ttl_expired_5m"), "5-minute cache expired"},
+        {QLatin1String("ttl_expired_1h"), "1-hour cache expired"},
+        {QLatin1String("likely_server_side"), "likely on the server's side"}};
+    for (const auto &[name, text] : words)
+        if (cause == name)
+            return QString::fromLatin1(text);
     return QStringLiteral("cause unknown");
 }
 
