@@ -104,18 +104,18 @@ private slots:
                                          QDBusConnection::ExportAllSlots));
         QVERIFY(serverBus.registerService(QStringLiteral("org.freedesktop.Notifications")));
 
-        UsageNotifications notifications(notifier);
+        const QDateTime now(QDate(2026, 3, 1), QTime(13, 31), Qt::UTC);
+        UsageNotifications notifications(notifier, nullptr, [now] { return now; });
         PlanUsage usage;
-        usage.fiveHourResetsAt = QDateTime::currentDateTimeUtc().addSecs(3600);
+        usage.fiveHourResetsAt = now.addSecs(118 * 60);
         for (double figure : {90.0 /* the baseline */, 96.0, 97.0}) {
             usage.fiveHourUtilization = figure;
             notifications.observe(usage);
         }
         QTRY_COMPARE(server.calls.size(), 1);
         const QString plan = server.calls.takeFirst();
-        QVERIFY2(plan.startsWith(QStringLiteral("Glimmerox|glimmerox|5-hour quota at 96 %|Resets in "))
-                     && plan.endsWith(QStringLiteral("|2|0")),
-                 qPrintable(plan));
+        QCOMPARE(plan, u"Glimmerox|glimmerox|5-hour quota at 96 %|Resets in 1 h 58 min, at %1.|2|0"_s
+                           .arg(usage.fiveHourResetsAt->toLocalTime().toString(u"HH:mm"_s)));
 
         // The shown session stays low; another one fills up: 85 % and then, before the first
         // notification's id is back, 96 %, which replaces it with urgency.
@@ -132,11 +132,13 @@ private slots:
             observeAt(percent);
         QTRY_COMPARE(server.calls.size(), 2);
         const QString first = server.calls.at(0), second = server.calls.at(1);
-        const QString words = QStringLiteral(" in ") + body + QStringLiteral(" has used ");
-        QVERIFY2(first.contains(words + QStringLiteral("85 % ")) && first.endsWith(QStringLiteral("|1|0")),
-                 qPrintable(first));
-        QVERIFY2(second.contains(words + QStringLiteral("96 % ")) && second.endsWith(QStringLiteral("|2|102")),
-                 qPrintable(second));
+        const auto sent = [&](qint64 percent, const QString &urgencyAndReplaced) {
+            return u"Glimmerox|glimmerox|Context "_s + QString::number(percent) + u" % full|The Claude Code session in "_s
+                + body + u" has used "_s + QString::number(percent)
+                + u" % of its context window: run /compact to free it.|"_s + urgencyAndReplaced;
+        };
+        QCOMPARE(first, sent(85, u"1|0"_s));
+        QCOMPARE(second, sent(96, u"2|102"_s));
 
         // Turned off, nothing is sent; turned on again, only what happens from then on.
         notifications.setEnabled(false);
@@ -145,7 +147,7 @@ private slots:
         notifications.setEnabled(true);
         observeAt(97);
         QTRY_COMPARE(server.calls.size(), 3);
-        QVERIFY2(server.calls.at(2).endsWith(QStringLiteral("|2|102")), qPrintable(server.calls.at(2)));
+        QCOMPARE(server.calls.at(2), sent(97, u"2|102"_s));
         bus.terminate();
         bus.waitForFinished();
     }

@@ -3,8 +3,6 @@
 #include <QMap>
 #include <QTest>
 
-using namespace Qt::StringLiterals;
-
 // Each step is one published figure: "5h 82 @1" is a 5-hour figure of 82 % in the period that
 // resets at hour 1, "7d 90 @2" the same for the 7-day window, "5h 0" a window without a reset,
 // "5h -" a report without that window, "s1 85" session s1's context at 85 % with every other
@@ -17,8 +15,6 @@ class TestUsageAlerts : public QObject
 private slots:
     void alerts_data();
     void alerts();
-    void texts_data();
-    void texts();
 };
 
 void TestUsageAlerts::alerts_data()
@@ -94,30 +90,6 @@ void TestUsageAlerts::alerts()
         }
     }
     QCOMPARE(seen, expected);
-}
-
-void TestUsageAlerts::texts_data()
-{
-    QTest::addColumn<UsageAlert>("alert");
-    QTest::addColumn<QString>("summary");
-    QTest::addColumn<QString>("body");
-    const QDateTime reset = QDateTime(QDate(2026, 3, 1), QTime(13, 31), Qt::UTC).addSecs(118 * 60);
-    QTest::addRow("quota: the time left and the clock time")
-        << UsageAlert{UsageAlert::Subject::fiveHour, 95, 96, reset, {}, {}} << u"5-hour quota at 96 %"_s
-        << u"Resets in 1 h 58 min, at %1."_s.arg(reset.toLocalTime().toString(u"HH:mm"_s));
-    QTest::addRow("context: what to do about it")
-        << UsageAlert{UsageAlert::Subject::context, 80, 83, std::nullopt, u"app"_s, u"s1"_s} << u"Context 83 % full"_s
-        << u"The Claude Code session in app has used 83 % of its context window: run /compact to free it."_s;
-}
-
-void TestUsageAlerts::texts()
-{
-    QFETCH(UsageAlert, alert);
-    QFETCH(QString, summary);
-    QFETCH(QString, body);
-    const AlertText text = alertText(alert, QDateTime(QDate(2026, 3, 1), QTime(13, 31), Qt::UTC));
-    QCOMPARE(text.summary, summary);
-    QCOMPARE(text.body, body);
 }
 
 QTEST_APPLESS_MAIN(TestUsageAlerts)
