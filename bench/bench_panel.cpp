@@ -5,6 +5,7 @@
 #include "panellayout.h"
 #include "panelpainter.h"
 #include "paneltooltip.h"
+#include "trayicon.h"
 #include "panelwindow.h"
 #include "planusagefetcher.h"
 #include "samplestore.h"
@@ -84,10 +85,10 @@ void waitForFirstCycle(ClaudeStatsReader &reader)
 
 int renderUsage(const char *message)
 {
-    std::fprintf(stderr, "render: %s\nusage: render HOME OUT.png|--tooltip AREA [--mode session|plan] [--weekly] "
+    std::fprintf(stderr, "render: %s\nusage: render HOME OUT.png|--tooltip AREA|--describe [--mode session|plan] [--weekly] "
                          "[--dpr N] [--report FILE] [--report-age MINUTES] [--failure REASON[:DETAIL]] [--fetching]\n"
-                         "       [--samples FOLDER] [--status-line-only]\n"
-                         "areas: main small quotas session active error fivehour sevenday k1 k2 op\n"
+                         "       [--samples FOLDER] [--status-line-only] [--tray SIZE]\n"
+                         "areas: main small quotas session active cache error fivehour sevenday k1 k2 op\n"
                          "reasons: no-token expired unreadable:TEXT keychain-denied:TEXT rate-limited bad-reply http:STATUS "
                          "timed-out transport:TEXT (rate-limited:MINUTES until the next try)\n",
                  message);
@@ -98,13 +99,31 @@ std::optional<PanelArea> areaNamed(const QByteArray &name)
 {
     static const std::pair<const char *, PanelArea> areas[] = {
         {"main", PanelArea::main},         {"small", PanelArea::small},     {"quotas", PanelArea::quotas},
-        {"session", PanelArea::session},   {"active", PanelArea::active},   {"error", PanelArea::error},
+        {"session", PanelArea::session},   {"active", PanelArea::active},   {"cache", PanelArea::cache}, {"error", PanelArea::error},
         {"fivehour", PanelArea::fiveHour}, {"sevenday", PanelArea::sevenDay}, {"k1", PanelArea::k1},
         {"k2", PanelArea::k2},             {"op", PanelArea::op},             {"project", PanelArea::project}};
     for (const auto &[text, area] : areas)
         if (name == text)
             return area;
     return std::nullopt;
+}
+
+// Each LED as shown, lit or not, with its tooltip indented below it.
+QString describeLeds(const PanelInputs &inputs)
+{
+    static const std::pair<Led, PanelArea> leds[] = {
+        {Led::quotas, PanelArea::quotas}, {Led::session, PanelArea::session},   {Led::active, PanelArea::active},
+        {Led::cache, PanelArea::cache},   {Led::error, PanelArea::error},       {Led::fiveHour, PanelArea::fiveHour},
+        {Led::sevenDay, PanelArea::sevenDay}};
+    const PanelContent content = computePanelContent(inputs);
+    QString text;
+    for (const auto &[led, area] : leds) {
+        text += QStringLiteral("LED ") + ledLabel(led)
+            + (content.ledLit(led) ? QStringLiteral(": lit\n") : QStringLiteral(": unlit\n"));
+        for (const QString &line : panelTooltip(inputs, area).split(u'\n'))
+            text += QStringLiteral("  ") + line + u'\n';
+    }
+    return text;
 }
 
 // "http:500", "rate-limited:15", "transport:Connection refused", ... as the fetcher would publish it.
@@ -244,6 +263,12 @@ int benchRender(int argc, char **argv)
         out.clear();
         first = 4;
     }
+    std::optional<int> traySize;
+    const bool describe = std::strcmp(argv[2], "--describe") == 0;
+    if (describe) {
+        out.clear();
+        first = 3;
+    }
     const QDateTime now = QDateTime::currentDateTimeUtc();
     PanelState state;
     qreal dpr = 2;
@@ -280,6 +305,10 @@ int benchRender(int argc, char **argv)
             dpr = std::atof(argv[++i]);
             if (!(dpr > 0 && dpr <= 8))
                 return renderUsage("--dpr is a ratio from above 0 to 8");
+        } else if (std::strcmp(argv[i], "--tray") == 0 && hasValue) {
+            traySize = std::atoi(argv[++i]);
+            if (!(*traySize >= 8 && *traySize <= 512))
+                return renderUsage("--tray is a size from 8 to 512 pixels");
         } else if (std::strcmp(argv[i], "--report") == 0 && hasValue) {
             reportPath = QString::fromLocal8Bit(argv[++i]);
         } else {
@@ -337,7 +366,19 @@ int benchRender(int argc, char **argv)
         std::printf("%s\n", qPrintable(panelTooltip(inputs, *tooltip)));
         return 0;
     }
+    if (describe) {
+        std::printf("%s", qPrintable(describeLeds(inputs)));
+        return 0;
+    }
 
+    if (traySize) {
+        const std::optional<qint64> figure = trayFigure(inputs);
+        if (!figure || !trayIconImage(*figure, *traySize).save(out, "PNG"))
+            return renderUsage(figure ? "cannot write the picture" : "the shown mode has no figure for the tray");
+        std::printf("{\"command\":\"render\",\"out\":\"%s\",\"tray\":%d,\"figure\":%lld}\n", qPrintable(out),
+                    *traySize, qlonglong(*figure));
+        return 0;
+    }
     PanelPaintCache cache;
     const QImage image = renderPanel(PanelLayout::compute(PanelFonts::system()), computePanelContent(inputs), dpr, cache);
     if (!image.save(out, "PNG"))

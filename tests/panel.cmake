@@ -1,3 +1,5 @@
 glimmerox_add_test(tst_panelcontent SOURCES tst_panelcontent.cpp LIBS glimmerox_panel)
 glimmerox_add_test(tst_panelrender SOURCES tst_panelrender.cpp LIBS glimmerox_panel)
+glimmerox_add_test(tst_promptcache SOURCES tst_promptcache.cpp LIBS glimmerox_panel)
+glimmerox_add_test(tst_trayicon SOURCES tst_trayicon.cpp LIBS glimmerox_panel)
 glimmerox_add_test(tst_contentview SOURCES tst_contentview.cpp LIBS glimmerox_panel Qt6::Network)

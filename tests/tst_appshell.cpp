@@ -5,6 +5,7 @@
 #include "singleinstance.h"
 #include "startatlogin.h"
 #include "startup.h"
+#include "trayicon.h"
 #include "xdgautostartentry.h"
 
 #include <QAction>
@@ -209,11 +210,12 @@ private slots:
         QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/glimmerox-32.png")));
         bool trayAvailable = true;
         PanelTray tray(panel, [&] { return trayAvailable; });
-        SessionStats stats;
-        stats.sessionId = stats.cwd = QStringLiteral("/home/ana/orchard");
-        PlanUsage usage;
-        usage.fiveHourUtilization = 42.0;
-        tray.setFigures(stats, usage);
+        PanelInputs shown;
+        shown.state.mode = DisplayMode::plan;
+        shown.sessionStats.sessionId = shown.sessionStats.cwd = QStringLiteral("/home/ana/orchard");
+        shown.planUsage = PlanUsage{};
+        shown.planUsage->fiveHourUtilization = 42.0;
+        tray.setFigures(shown);
         panel.show();
         QVERIFY(QTest::qWaitForWindowExposed(&panel));
 
@@ -223,6 +225,11 @@ private slots:
         QVERIFY(icon && !icon->icon().isNull());
         QVERIFY2(icon->toolTip().contains(QStringLiteral("orchard")) && icon->toolTip().contains(QStringLiteral("42 %")),
                  qPrintable(icon->toolTip()));
+        // The icon is the plan window's figure, and follows it while hidden.
+        QCOMPARE(icon->icon().pixmap(22).toImage(), trayIconImage(42, 22));
+        shown.planUsage->fiveHourUtilization = 85.0;
+        tray.setFigures(shown);
+        QCOMPARE(icon->icon().pixmap(22).toImage(), trayIconImage(85, 22));
         emit icon->activated(QSystemTrayIcon::Trigger);
         QVERIFY(panel.isVisible());
         QVERIFY(!tray.trayIcon());

@@ -195,7 +195,7 @@ private slots:
             QVERIFY(near(pixelAt(m_layout.keys[i].cap.center() - QPointF(m_layout.keys[i].cap.width() / 2 - 4, 0)),
                          content.keys[i] ? Palette::ledRed : Palette::keyCap));
         // Lettering lies on plates of the colour its contrast was worked out against.
-        const qreal ledGap = (m_layout.led(Led::active).item.right() + m_layout.led(Led::error).item.left()) / 2;
+        const qreal ledGap = (m_layout.led(Led::cache).item.right() + m_layout.led(Led::error).item.left()) / 2;
         for (const QPointF blank : {QPointF(ledGap, m_layout.ledPlate.center().y()),
                                     QPointF(m_layout.captionPlate.left() + 3, m_layout.captionPlate.center().y()),
                                     QPointF(m_layout.smallCaptionPlate.left() + 3, m_layout.smallCaptionPlate.center().y())})

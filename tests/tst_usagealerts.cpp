@@ -1,11 +1,13 @@
 #include "usagealerts.h"
 
+#include <QMap>
 #include <QTest>
 
 // Each step is one published figure: "5h 82 @1" is a 5-hour figure of 82 % in the period that
 // resets at hour 1, "7d 90 @2" the same for the 7-day window, "5h 0" a window without a reset,
-// "5h -" a report without that window, "s1 85" session s1's context at 85 %. Each alert reads
-// "5h 80", "7d reset", "s1 95".
+// "5h -" a report without that window, "s1 85" session s1's context at 85 % with every other
+// live session as it was, "s1 end" the end of session s1. Each alert reads "5h 80", "7d reset",
+// "s1 95".
 class TestUsageAlerts : public QObject
 {
     Q_OBJECT
@@ -41,6 +43,10 @@ void TestUsageAlerts::alerts_data()
         << list("s1 10,s1 85,s1 75,s1 85,s1 96,s1 70,s1 96,s1 69,s1 81") << list("s1 80,s1 95,s1 80");
     QTest::addRow("a baseline above 80 %% is re-armed by a compaction too")
         << list("s1 85,s1 50,s1 85") << list("s1 80");
+    QTest::addRow("sessions are watched side by side, not only the one that changed")
+        << list("s1 10,s2 10,s2 85,s1 96,s2 96") << list("s2 80,s1 95,s2 95");
+    QTest::addRow("a session that ends is forgotten: back again, its figure is a new baseline")
+        << list("s1 10,s1 85,s1 end,s1 96,s1 10,s1 81") << list("s1 80,s1 80");
     QTest::addRow("a window figure falling below 70 %% re-arms it without losing the reset")
         << list("5h 50 @1,5h 85 @1,5h 40 @1,5h 85 @1,5h 5 @6") << list("5h 80,5h 80,5h reset");
 }
@@ -51,16 +57,21 @@ void TestUsageAlerts::alerts()
     QFETCH(QStringList, expected);
     const QDateTime start(QDate(2026, 3, 1), QTime(0, 0), Qt::UTC);
     UsageAlerts alerts;
+    QMap<QString, qint64> live; // session → context %
     QStringList seen;
     for (qsizetype index = 0; index < steps.size(); ++index) {
         const QStringList parts = steps.at(index).split(u' ');
         const QString subject = parts.at(0);
         QList<UsageAlert> raised;
         if (subject.startsWith(u's')) {
-            SessionStats stats;
-            stats.sessionId = stats.cwd = subject;
-            stats.lastContextTokens = parts.at(1).toLongLong() * stats.contextWindowSize / 100;
-            raised = alerts.observe(stats);
+            if (parts.at(1) == u"end")
+                live.remove(subject);
+            else
+                live.insert(subject, parts.at(1).toLongLong());
+            QList<SessionContext> sessions;
+            for (auto session = live.cbegin(); session != live.cend(); ++session)
+                sessions.append({session.key(), session.key(), session.value()});
+            raised = alerts.observe(sessions);
         } else {
             PlanUsage usage;
             auto &figure = subject == u"5h" ? usage.fiveHourUtilization : usage.weeklyUtilization;

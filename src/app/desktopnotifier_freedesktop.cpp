@@ -7,7 +7,11 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QHash>
 #include <QVariantMap>
+
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -19,17 +23,55 @@ QDBusMessage serviceCall(const QString &method)
                                          notificationService, method);
 }
 
-void sendNotification(const QDBusConnection &bus, const QString &summary, const QString &body)
+} // namespace
+
+struct FreedesktopNotifier::Shown
 {
+    struct Key
+    {
+        uint id = 0; // the service's id of the last notification under the key; 0 before the first
+        // While a Notify is on its way its reply brings the id to replace: the next one waits for it.
+        bool sending = false;
+        std::optional<DesktopNotification> waiting; // only the newest one: it would replace the others
+    };
+    QHash<QString, Key> keys;
+};
+
+namespace {
+
+void sendNotification(const QDBusConnection &bus, const std::shared_ptr<FreedesktopNotifier::Shown> &shown,
+                      const DesktopNotification &notification)
+{
+    uint replaces = 0;
+    const QString key = notification.replaceKey;
+    if (!key.isEmpty()) {
+        FreedesktopNotifier::Shown::Key &entry = shown->keys[key];
+        if (entry.sending) {
+            entry.waiting = notification;
+            return;
+        }
+        entry.sending = true;
+        replaces = entry.id;
+    }
     QDBusMessage call = serviceCall(QStringLiteral("Notify"));
-    const QVariantMap hints{{QStringLiteral("desktop-entry"), desktopFileId()}};
-    call << QStringLiteral("Glimmerox") << uint(0) << QStringLiteral("glimmerox") << summary << body << QStringList()
-         << hints << int(-1);
+    const QVariantMap hints{{QStringLiteral("desktop-entry"), desktopFileId()},
+                            {QStringLiteral("urgency"), QVariant::fromValue(uchar(notification.urgent ? 2 : 1))}};
+    call << QStringLiteral("Glimmerox") << replaces << QStringLiteral("glimmerox") << notification.summary
+         << notification.body << QStringList() << hints << int(-1);
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher] {
-        if (watcher->isError())
-            qCDebug(lcApp) << "the notification service refused a notification:" << watcher->error().message();
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [bus, shown, key, watcher] {
+        const QDBusPendingReply<uint> reply = *watcher;
+        if (reply.isError())
+            qCDebug(lcApp) << "the notification service refused a notification:" << reply.error().message();
         watcher->deleteLater();
+        if (key.isEmpty())
+            return;
+        FreedesktopNotifier::Shown::Key &entry = shown->keys[key];
+        if (!reply.isError())
+            entry.id = reply.value();
+        entry.sending = false;
+        if (std::optional<DesktopNotification> next = std::exchange(entry.waiting, std::nullopt))
+            sendNotification(bus, shown, *next);
     });
 }
 
@@ -37,11 +79,15 @@ void sendNotification(const QDBusConnection &bus, const QString &summary, const 
 
 FreedesktopNotifier::FreedesktopNotifier(const QDBusConnection &bus)
     : m_bus(bus)
+    , m_shown(std::make_shared<Shown>())
 {
 }
 
-void FreedesktopNotifier::notify(const QString &summary, const QString &body)
+FreedesktopNotifier::~FreedesktopNotifier() = default;
+
+void FreedesktopNotifier::notify(const DesktopNotification &notification)
 {
+    const QString &summary = notification.summary;
     if (!m_bus.isConnected()) {
         qCDebug(lcApp) << "no session bus; notification dropped:" << summary;
         return;
@@ -60,13 +106,16 @@ void FreedesktopNotifier::notify(const QString &summary, const QString &body)
     // The body may be read as markup; the service says whether it does.
     auto *capabilities = new QDBusPendingCallWatcher(m_bus.asyncCall(serviceCall(QStringLiteral("GetCapabilities"))));
     QObject::connect(capabilities, &QDBusPendingCallWatcher::finished, capabilities,
-                     [bus = m_bus, capabilities, summary, body] {
+                     [bus = m_bus, shown = m_shown, capabilities, notification] {
                          const QDBusPendingReply<QStringList> reply = *capabilities;
                          // A service that cannot answer is taken to read markup: escaped text then
                          // shows a stray entity at worst, never markup from a folder name.
                          const bool readsMarkup =
                              reply.isError() || reply.value().contains(QStringLiteral("body-markup"));
-                         sendNotification(bus, summary, readsMarkup ? escapedMarkup(body) : body);
+                         DesktopNotification sent = notification;
+                         if (readsMarkup)
+                             sent.body = escapedMarkup(notification.body);
+                         sendNotification(bus, shown, sent);
                          capabilities->deleteLater();
                      });
 }

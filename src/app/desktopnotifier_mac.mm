@@ -59,17 +59,28 @@ public:
             [UNUserNotificationCenter currentNotificationCenter].delegate = nil;
     }
 
-    void notify(const QString &summary, const QString &body) override
+    void notify(const DesktopNotification &notification) override
     {
         if (!available()) {
-            qCDebug(lcApp) << "not a bundled application; notification dropped:" << summary;
+            qCDebug(lcApp) << "not a bundled application; notification dropped:" << notification.summary;
             return;
         }
         UNMutableNotificationContent *content = [[UNMutableNotificationContent alloc] init];
-        content.title = summary.toNSString();
-        content.body = body.toNSString();
-        UNNotificationRequest *request =
-            [UNNotificationRequest requestWithIdentifier:[[NSUUID UUID] UUIDString] content:content trigger:nil];
+        content.title = notification.summary.toNSString();
+        content.body = notification.body.toNSString();
+        // Time-sensitive breaks through Focus only where the signature carries that entitlement;
+        // elsewhere the centre shows it as an active notification.
+        if (@available(macOS 12.0, *)) {
+            if (notification.urgent)
+                content.interruptionLevel = UNNotificationInterruptionLevelTimeSensitive;
+        }
+        // A request with the identifier of one still shown takes its place.
+        NSString *identifier = notification.replaceKey.isEmpty()
+            ? [[NSUUID UUID] UUIDString]
+            : (QStringLiteral("org.glimmerox.") + notification.replaceKey).toNSString();
+        UNNotificationRequest *request = [UNNotificationRequest requestWithIdentifier:identifier
+                                                                              content:content
+                                                                              trigger:nil];
         [[UNUserNotificationCenter currentNotificationCenter]
             addNotificationRequest:request
              withCompletionHandler:^(NSError *error) {

@@ -8,9 +8,9 @@ namespace {
 class LogOnlyNotifier : public DesktopNotifier
 {
 public:
-    void notify(const QString &summary, const QString &) override
+    void notify(const DesktopNotification &notification) override
     {
-        qCDebug(lcApp) << "no notification service here; notification dropped:" << summary;
+        qCDebug(lcApp) << "no notification service here; notification dropped:" << notification.summary;
     }
 };
 

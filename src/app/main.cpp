@@ -5,6 +5,7 @@
 #include "claudestatsreader.h"
 #include "contentview.h"
 #include "desktopnotifier.h"
+#include "notificationsaction.h"
 #include "panelwindow.h"
 #include "paneltray.h"
 #include "planusagefetcher.h"
@@ -101,18 +102,19 @@ int main(int argc, char **argv)
 
     auto *tray = new PanelTray(panel);
     // The tray shows what the panel shows: the plan figures of whichever source is newer.
-    const auto updateTray = [&] {
-        const PanelInputs shown = panel.contentView()->inputs();
-        tray->setFigures(shown.sessionStats, shown.planUsage);
-    };
+    const auto updateTray = [&] { tray->setFigures(panel.contentView()->inputs()); };
     QObject::connect(&statsReader, &ClaudeStatsReader::sessionStatsChanged, tray, updateTray);
+    QObject::connect(&statsReader, &ClaudeStatsReader::activeSessionsChanged, tray, updateTray);
     QObject::connect(&planFetcher, &PlanUsageFetcher::planUsageChanged, tray, updateTray);
     QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, tray, updateTray);
+    // The mode may have changed since the figures did; hiding is the last moment it can.
+    QObject::connect(&panel, &PanelWindow::hideRequested, tray, updateTray);
     QObject::connect(&instance, &SingleInstance::activationRequested, tray, &PanelTray::restorePanel);
 
     const std::unique_ptr<DesktopNotifier> notifier = systemNotifier();
     UsageNotifications notifications(*notifier);
-    notifications.follow(statsReader, planFetcher);
+    notifications.follow(statsReader, planFetcher, &statusLineSamples);
+    panel.addMenuAction(createNotificationsAction(panel.settings(), notifications, &panel));
     QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, &notifications, [&panel, &notifications] {
         const PanelInputs shown = panel.contentView()->inputs();
         if (shown.planUsage && shown.planSource == PlanSource::statusLine)

@@ -2,6 +2,7 @@
 
 #include "applog.h"
 #include "panelwindow.h"
+#include "trayicon.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -37,7 +38,7 @@ void PanelTray::hidePanel()
         m_menu->addActions(m_panel.menuActions());
         m_menu->addSeparator();
         m_menu->addAction(m_panel.quitAction());
-        m_icon = std::make_unique<QSystemTrayIcon>(QApplication::windowIcon());
+        m_icon = std::make_unique<QSystemTrayIcon>(figureIcon(m_figure, QApplication::windowIcon()));
         m_icon->setToolTip(m_toolTip);
         m_icon->setContextMenu(m_menu.get());
         connect(m_icon.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
@@ -58,11 +59,17 @@ void PanelTray::restorePanel()
     m_panel.bringToFront();
 }
 
-void PanelTray::setFigures(const SessionStats &stats, const std::optional<PlanUsage> &usage)
+void PanelTray::setFigures(const PanelInputs &shown)
 {
-    m_toolTip = trayToolTip(stats, usage);
-    if (m_icon)
-        m_icon->setToolTip(m_toolTip);
+    m_toolTip = trayToolTip(shown.sessionStats, shown.planUsage);
+    const std::optional<qint64> figure = trayFigure(shown);
+    const bool redraw = figure != m_figure;
+    m_figure = figure;
+    if (!m_icon)
+        return;
+    m_icon->setToolTip(m_toolTip);
+    if (redraw)
+        m_icon->setIcon(figureIcon(m_figure, QApplication::windowIcon()));
 }
 
 bool PanelTray::eventFilter(QObject *watched, QEvent *event)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "panelcontent.h"
 #include "planusage.h"
 #include "sessionstats.h"
 
@@ -15,8 +16,9 @@ class QMenu;
 class QSystemTrayIcon;
 
 // Where "Hide Glimmerox" puts the panel: into a system tray icon where the desktop has a tray
-// (its tooltip gives the current figures, a click brings the panel back, its menu has the
-// panel's actions), otherwise minimised as before. The icon goes away once the panel shows again.
+// (it shows the shown mode's figure as a number, its tooltip gives the current figures, a click
+// brings the panel back, its menu has the panel's actions), otherwise minimised as before. The
+// icon goes away once the panel shows again.
 class PanelTray : public QObject
 {
     Q_OBJECT
@@ -30,7 +32,8 @@ public:
 
     void hidePanel();
     void restorePanel();
-    void setFigures(const SessionStats &stats, const std::optional<PlanUsage> &usage);
+    // What the panel shows: its figures for the tooltip, its mode's figure for the icon.
+    void setFigures(const PanelInputs &shown);
 
     // The icon while the panel is hidden in the tray, otherwise null.
     QSystemTrayIcon *trayIcon() const { return m_icon.get(); }
@@ -42,6 +45,7 @@ private:
     PanelWindow &m_panel;
     TrayCheck m_trayAvailable;
     QString m_toolTip;
+    std::optional<qint64> m_figure;
     bool m_quitOnLastWindowClosed = true;
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<QSystemTrayIcon> m_icon;

@@ -57,14 +57,14 @@ QList<UsageAlert> UsageAlerts::observeWindow(Window &window, UsageAlert::Subject
     QList<UsageAlert> alerts;
     if (startsNewPeriod(window.period, resetsAt)) {
         if (window.reachedInPeriod)
-            alerts.append({subject, 0, *percent, resetsAt, {}});
+            alerts.append({subject, 0, *percent, resetsAt, {}, {}});
         window = {true, resetsAt, 0, false};
     }
     window.level = keptLevel(window.level, *percent);
     window.reachedInPeriod = window.reachedInPeriod || level > 0;
     if (level > window.level) {
         window.level = level;
-        alerts.append({subject, level, *percent, resetsAt, {}});
+        alerts.append({subject, level, *percent, resetsAt, {}, {}});
     }
     return alerts;
 }
@@ -75,25 +75,30 @@ QList<UsageAlert> UsageAlerts::observe(const PlanUsage &usage)
         + observeWindow(m_weekly, UsageAlert::Subject::weekly, usage.weeklyPercent(), usage.weeklyResetsAt);
 }
 
-QList<UsageAlert> UsageAlerts::observe(const SessionStats &stats)
+QList<UsageAlert> UsageAlerts::observe(const QList<SessionContext> &sessions)
 {
-    if (stats.sessionId.isEmpty())
-        return {};
-    const qint64 percent = stats.contextPercent();
-    const int level = levelOf(percent);
-    const auto known = m_sessionLevels.constFind(stats.sessionId);
-    if (known == m_sessionLevels.cend()) {
-        m_sessionLevels.insert(stats.sessionId, level);
-        return {};
+    QList<UsageAlert> alerts;
+    QHash<QString, int> levels;
+    for (const SessionContext &session : sessions) {
+        if (session.sessionId.isEmpty() || levels.contains(session.sessionId))
+            continue;
+        const int level = levelOf(session.percent);
+        const auto known = m_sessionLevels.constFind(session.sessionId);
+        if (known == m_sessionLevels.cend()) {
+            levels.insert(session.sessionId, level);
+            continue;
+        }
+        const int kept = keptLevel(*known, session.percent);
+        levels.insert(session.sessionId, std::max(kept, level));
+        if (level > kept)
+            alerts.append({UsageAlert::Subject::context, level, session.percent, std::nullopt, session.project,
+                           session.sessionId});
     }
-    const int kept = keptLevel(*known, percent);
-    m_sessionLevels[stats.sessionId] = std::max(kept, level);
-    if (level <= kept)
-        return {};
-    return {{UsageAlert::Subject::context, level, percent, std::nullopt, projectName(stats.cwd)}};
+    m_sessionLevels = std::move(levels);
+    return alerts;
 }
 
-AlertText alertText(const UsageAlert &alert)
+AlertText alertText(const UsageAlert &alert, const QDateTime &now)
 {
     const QLocale locale;
     const auto resetWords = [&] {
@@ -102,14 +107,18 @@ AlertText alertText(const UsageAlert &alert)
         const QDateTime local = alert.resetsAt->toLocalTime();
         const QString format = alert.subject == UsageAlert::Subject::weekly ? QStringLiteral("ddd HH:mm")
                                                                             : QStringLiteral("HH:mm");
-        return QObject::tr("Resets at %1.").arg(locale.toString(local, format));
+        return QObject::tr("Resets in %1, at %2.")
+            .arg(durationText(std::max<qint64>(0, now.secsTo(*alert.resetsAt))), locale.toString(local, format));
     };
     switch (alert.subject) {
     case UsageAlert::Subject::context:
+        // One arg() call for every figure, so a "%1" in a folder name stays as it is.
         return {QObject::tr("Context %1 % full").arg(alert.percent),
-                QObject::tr("The Claude Code session in %1 has used %2 % of its context window.")
-                    .arg(alert.project.isEmpty() ? QObject::tr("an unnamed folder") : sanitizedDisplayText(alert.project))
-                    .arg(alert.percent)};
+                QObject::tr("The Claude Code session in %1 has used %2 % of its context window: "
+                            "run /compact to free it.")
+                    .arg(alert.project.isEmpty() ? QObject::tr("an unnamed folder")
+                                                 : sanitizedDisplayText(alert.project),
+                         QString::number(alert.percent))};
     case UsageAlert::Subject::fiveHour:
     case UsageAlert::Subject::weekly:
         if (alert.threshold == 0)

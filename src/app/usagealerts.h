@@ -20,11 +20,20 @@ struct UsageAlert
     qint64 percent = 0;
     std::optional<QDateTime> resetsAt; // the window's next reset, for the words
     QString project;                  // context: the session's project folder
+    QString sessionId;                // context: the session the figure is of
 
     friend bool operator==(const UsageAlert &, const UsageAlert &) = default;
 };
 
-// Decides when the figures deserve a notification: the 5-hour and 7-day figures and the shown
+// One live session's context fill, as the notifications watch it.
+struct SessionContext
+{
+    QString sessionId;
+    QString project;
+    qint64 percent = 0;
+};
+
+// Decides when the figures deserve a notification: the 5-hour and 7-day figures and each live
 // session's context fill, each on reaching 80 % and 95 %, and a window resetting after it had
 // reached 80 %. A threshold is announced once until its figure falls below 70 % (a compaction,
 // a new window period) and so re-arms it; the gap keeps a figure wavering around a threshold
@@ -37,7 +46,8 @@ public:
     static constexpr int rearmBelow = 70;
 
     QList<UsageAlert> observe(const PlanUsage &usage);
-    QList<UsageAlert> observe(const SessionStats &stats);
+    // Every live session at once: a session missing from the list has ended and is forgotten.
+    QList<UsageAlert> observe(const QList<SessionContext> &sessions);
 
 private:
     struct Window
@@ -61,4 +71,4 @@ struct AlertText
     QString summary;
     QString body;
 };
-AlertText alertText(const UsageAlert &alert);
+AlertText alertText(const UsageAlert &alert, const QDateTime &now);

@@ -4,17 +4,43 @@
 #include "desktopnotifier.h"
 #include "applog.h"
 #include "planusagefetcher.h"
+#include "statuslinesamples.h"
 
-UsageNotifications::UsageNotifications(DesktopNotifier &notifier, QObject *parent)
+#include <cmath>
+
+namespace {
+
+// Alerts of one session or window replace each other on the desktop.
+QString replaceKey(const UsageAlert &alert)
+{
+    switch (alert.subject) {
+    case UsageAlert::Subject::context: return QStringLiteral("context/") + alert.sessionId;
+    case UsageAlert::Subject::fiveHour: return QStringLiteral("quota/five-hour");
+    case UsageAlert::Subject::weekly: return QStringLiteral("quota/seven-day");
+    }
+    return {};
+}
+
+} // namespace
+
+UsageNotifications::UsageNotifications(DesktopNotifier &notifier, QObject *parent, Clock clock)
     : QObject(parent)
     , m_notifier(notifier)
+    , m_clock(clock ? std::move(clock) : Clock([] { return QDateTime::currentDateTimeUtc(); }))
 {
 }
 
-void UsageNotifications::follow(const ClaudeStatsReader &reader, const PlanUsageFetcher &fetcher)
+void UsageNotifications::follow(const ClaudeStatsReader &reader, const PlanUsageFetcher &fetcher,
+                                const StatusLineSamples *samples)
 {
-    connect(&reader, &ClaudeStatsReader::sessionStatsChanged, this,
-            [this, &reader] { observe(reader.sessionStats()); });
+    const auto observeSessions = [this, &reader, samples] {
+        observe(liveSessionContexts(reader.activeSessions(), reader.sessionStats(),
+                                    samples ? samples->samples() : QList<DataDirectorySamples>()));
+    };
+    connect(&reader, &ClaudeStatsReader::sessionStatsChanged, this, observeSessions);
+    connect(&reader, &ClaudeStatsReader::activeSessionsChanged, this, observeSessions);
+    if (samples)
+        connect(samples, &StatusLineSamples::samplesChanged, this, observeSessions);
     connect(&fetcher, &PlanUsageFetcher::planUsageChanged, this, [this, &fetcher] {
         if (const std::optional<PlanUsage> usage = fetcher.planUsage())
             observe(*usage);
@@ -26,16 +52,41 @@ void UsageNotifications::observe(const PlanUsage &usage)
     send(m_alerts.observe(usage));
 }
 
-void UsageNotifications::observe(const SessionStats &stats)
+void UsageNotifications::observe(const QList<SessionContext> &sessions)
 {
-    send(m_alerts.observe(stats));
+    send(m_alerts.observe(sessions));
 }
 
 void UsageNotifications::send(const QList<UsageAlert> &alerts)
 {
+    if (!m_enabled)
+        return;
+    const QDateTime now = m_clock();
     for (const UsageAlert &alert : alerts) {
-        const AlertText text = alertText(alert);
+        const AlertText text = alertText(alert, now);
         qCDebug(lcApp) << "notification:" << text.summary;
-        m_notifier.notify(text.summary, text.body);
+        m_notifier.notify({text.summary, text.body, alert.threshold >= UsageAlerts::thresholds[1], replaceKey(alert)});
     }
+}
+
+QList<SessionContext> liveSessionContexts(const QList<ActiveSession> &sessions, const SessionStats &shown,
+                                          const QList<DataDirectorySamples> &samples)
+{
+    QList<SessionContext> contexts;
+    for (const ActiveSession &session : sessions) {
+        std::optional<qint64> percent = session.contextPercent;
+        if (!session.sessionId.isEmpty() && session.sessionId == shown.sessionId)
+            percent = shown.contextPercent();
+        for (const DataDirectorySamples &directory : samples) {
+            const std::optional<SessionSample> sample = directory.session(session.sessionId);
+            // A sample from before this run of the session (a resumed one) may predate a compaction.
+            if (sample && sample->contextUsedPercent && sample->receivedAt >= session.startedAt) {
+                percent = std::llround(*sample->contextUsedPercent);
+                break;
+            }
+        }
+        if (percent)
+            contexts.append({session.sessionId, projectName(session.cwd), *percent});
+    }
+    return contexts;
 }

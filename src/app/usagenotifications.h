@@ -1,30 +1,55 @@
 #pragma once
 
+#include "samplestore.h"
 #include "usagealerts.h"
 
+#include <QDateTime>
 #include <QObject>
+
+#include <functional>
 
 class ClaudeStatsReader;
 class DesktopNotifier;
 class PlanUsageFetcher;
+class StatusLineSamples;
 
-// Turns the figures the two sources publish into desktop notifications, as UsageAlerts decides.
+// Turns the figures the sources publish into desktop notifications, as UsageAlerts decides: a
+// 95 % alert is urgent, and each alert takes the place of the one before it of the same session
+// or window.
 class UsageNotifications : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit UsageNotifications(DesktopNotifier &notifier, QObject *parent = nullptr);
+    using Clock = std::function<QDateTime()>;
 
-    // Follows the reader's shown session and the fetcher's reports from now on.
-    void follow(const ClaudeStatsReader &reader, const PlanUsageFetcher &fetcher);
+    // clock defaults to the system clock; it words the time left until a reset.
+    explicit UsageNotifications(DesktopNotifier &notifier, QObject *parent = nullptr, Clock clock = {});
+
+    // Follows the reader's live sessions (with the status line's figures, when samples is given)
+    // and the fetcher's reports from now on.
+    void follow(const ClaudeStatsReader &reader, const PlanUsageFetcher &fetcher,
+                const StatusLineSamples *samples = nullptr);
 
     void observe(const PlanUsage &usage);
-    void observe(const SessionStats &stats);
+    void observe(const QList<SessionContext> &sessions);
+
+    // While off the figures are still followed, so turning back on announces only what happens
+    // from then on, but nothing is sent.
+    void setEnabled(bool enabled) { m_enabled = enabled; }
+    bool isEnabled() const { return m_enabled; }
 
 private:
     void send(const QList<UsageAlert> &alerts);
 
     DesktopNotifier &m_notifier;
+    Clock m_clock;
     UsageAlerts m_alerts;
+    bool m_enabled = true;
 };
+
+// The context fill of every live session: Claude Code's own figure from the status line where
+// the session has one from its current run (Claude Code knows the session's window), else the shown session's as the reader
+// published it, else the reader's figure for the session. Sessions without a figure are left out.
+QList<SessionContext> liveSessionContexts(const QList<ActiveSession> &sessions, const SessionStats &shown,
+                                          const QList<DataDirectorySamples> &samples);

@@ -66,7 +66,9 @@ QJsonObject sessionToJson(const SessionSample &session)
             {QStringLiteral("modelName"), session.modelName},
             {QStringLiteral("contextWindowSize"), optionalValue(session.contextWindowSize)},
             {QStringLiteral("contextUsedPercent"), optionalValue(session.contextUsedPercent)},
-            {QStringLiteral("receivedAt"), msecs(session.receivedAt)}};
+            {QStringLiteral("receivedAt"), msecs(session.receivedAt)},
+            {QStringLiteral("promptCache"),
+             session.promptCache ? QJsonValue(promptCacheToJson(*session.promptCache)) : QJsonValue()}};
 }
 
 SessionSample sessionFromJson(const QJsonObject &object, const QString &dataDirectory)
@@ -82,6 +84,7 @@ SessionSample sessionFromJson(const QJsonObject &object, const QString &dataDire
     if (const QJsonValue used = object.value(QLatin1String("contextUsedPercent")); used.isDouble())
         session.contextUsedPercent = used.toDouble();
     session.receivedAt = fromMsecs(object.value(QLatin1String("receivedAt")));
+    session.promptCache = parsePromptCache(object.value(QLatin1String("promptCache")).toObject());
     return session;
 }
 

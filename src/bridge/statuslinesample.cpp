@@ -94,6 +94,7 @@ std::optional<StatusLineSample> parseStatusLinePayload(const QByteArray &payload
     if (const std::optional<double> used = number(context.value(QLatin1String("used_percentage"))); used && *used >= 0)
         session.contextUsedPercent = used;
     session.receivedAt = receivedAt;
+    session.promptCache = parsePromptCache(root.value(QLatin1String("prompt_cache")).toObject());
 
     const QJsonObject limits = root.value(QLatin1String("rate_limits")).toObject();
     sample.fiveHour = planWindow(limits.value(QLatin1String("five_hour")), receivedAt);

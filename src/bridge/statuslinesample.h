@@ -1,5 +1,7 @@
 #pragma once
 
+#include "promptcache.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -24,6 +26,7 @@ struct SessionSample
     std::optional<qint64> contextWindowSize;
     std::optional<double> contextUsedPercent; // 0..100, absent before the first reply
     QDateTime receivedAt;                      // UTC, when the bridge got the payload
+    std::optional<PromptCacheSample> promptCache;
 
     friend bool operator==(const SessionSample &, const SessionSample &) = default;
 };

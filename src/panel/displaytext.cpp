@@ -1,5 +1,6 @@
 #include "displaytext.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QStringList>
 #include <QTextBoundaryFinder>
@@ -63,4 +64,24 @@ QString sanitizedDisplayText(const QString &text)
         clusters << QStringLiteral("\u2026");
     }
     return clusters.join(QString());
+}
+
+QString durationText(qint64 seconds)
+{
+    const qint64 minutes = seconds / 60;
+    if (minutes < 1)
+        return QStringLiteral("less than a minute");
+    if (minutes < 60)
+        return QStringLiteral("%1 min").arg(minutes);
+    if (minutes < 24 * 60)
+        return QStringLiteral("%1 h %2 min").arg(minutes / 60).arg(minutes % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1 d %2 h").arg(minutes / (24 * 60)).arg(minutes % (24 * 60) / 60);
+}
+
+QString clockText(const QDateTime &when, const QDateTime &now)
+{
+    const QDateTime local = when.toLocalTime();
+    if (now.isValid() && local.date() != now.toLocalTime().date())
+        return local.toString(QStringLiteral("d MMM HH:mm"));
+    return local.toString(QStringLiteral("HH:mm"));
 }

@@ -1,6 +1,7 @@
 #include "panelcontent.h"
 
 #include "displaytext.h"
+#include "promptcacheview.h"
 
 #include <QtNumeric>
 
@@ -111,6 +112,7 @@ PanelContent computePanelContent(const PanelInputs &in)
     content.leds[int(Led::quotas)] = plan;
     content.leds[int(Led::session)] = !plan;
     content.leds[int(Led::active)] = !plan && in.activeSessions.size() > 1;
+    content.leds[int(Led::cache)] = cacheLedLit(in);
     content.leds[int(Led::error)] = in.hasError();
     content.leds[int(Led::fiveHour)] = plan && !weekly;
     content.leds[int(Led::sevenDay)] = plan && weekly;
@@ -130,6 +132,7 @@ QString ledLabel(Led led)
     case Led::quotas: return QStringLiteral("QUOTAS");
     case Led::session: return QStringLiteral("SESSION");
     case Led::active: return QStringLiteral("ACTIVE");
+    case Led::cache: return QStringLiteral("CACHE");
     case Led::error: return QStringLiteral("ERROR");
     case Led::fiveHour: return QStringLiteral("5-HOUR");
     case Led::sevenDay: return QStringLiteral("7-DAY");

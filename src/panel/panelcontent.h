@@ -2,6 +2,7 @@
 
 #include "palette.h"
 #include "planusage.h"
+#include "promptcache.h"
 #include "sessionstats.h"
 
 #include <QDateTime>
@@ -16,8 +17,8 @@
 enum class DisplayMode { session, plan };
 
 // The LED row, left to right. The last two are also keys.
-enum class Led { quotas, session, active, error, fiveHour, sevenDay };
-inline constexpr int ledCount = 6;
+enum class Led { quotas, session, active, cache, error, fiveHour, sevenDay };
+inline constexpr int ledCount = 7;
 
 // The three push keys.
 enum class Key { k1, k2, op };
@@ -27,7 +28,7 @@ inline constexpr int keyCount = 3;
 enum class PanelClick { k1, k2, op, fiveHour, sevenDay, active, project };
 
 // Everything that explains itself in a tooltip: the two displays, every LED and every key.
-enum class PanelArea { main, small, quotas, session, active, error, fiveHour, sevenDay, k1, k2, op, project };
+enum class PanelArea { main, small, quotas, session, active, cache, error, fiveHour, sevenDay, k1, k2, op, project };
 
 // The panel's own state: the only two values the view keeps.
 struct PanelState
@@ -64,6 +65,9 @@ struct PanelInputs
     QString pinnedSessionId;
     // While a fetch runs, the shown window's LED follows this phase, so it blinks.
     bool blinkOn = true;
+    // The shown session's prompt cache as its status line last sent it, and when (see promptcacheview.h).
+    std::optional<PromptCacheSample> promptCache;
+    QDateTime promptCacheSentAt;
 
     // Claude Code's status line as the plan source (see statuslineplan.h).
     PlanSource planSource = PlanSource::usageService;

@@ -98,6 +98,7 @@ QRectF PanelLayout::areaRect(PanelArea area) const
     case PanelArea::quotas: return led(Led::quotas).item;
     case PanelArea::session: return led(Led::session).item;
     case PanelArea::active: return led(Led::active).item;
+    case PanelArea::cache: return led(Led::cache).item;
     case PanelArea::error: return led(Led::error).item;
     case PanelArea::fiveHour: return led(Led::fiveHour).item;
     case PanelArea::sevenDay: return led(Led::sevenDay).item;
@@ -134,19 +135,19 @@ PanelLayout PanelLayout::compute(const PanelFonts &fonts)
     layout.ledRow = QRectF(sidePadding, 9, leftWidth - 2 * sidePadding, ledRowHeight);
     layout.ledPlate = layout.ledRow.adjusted(-4, -plateMargin, 4, plateMargin);
 
-    // The LED row: three LEDs, a flexible gap, "ERROR", a flexible gap, the two LED keys.
-    // Seven gaps of 10 between the eight items; the two flexible gaps share what is left.
+    // The LED row: three LEDs, a flexible gap, "CACHE", a flexible gap, "ERROR", a flexible gap,
+    // the two LED keys. Gaps of 10 between the items; the three flexible gaps share what is left.
     std::array<qreal, ledCount> itemWidths{};
-    qreal fixedWidth = 7 * ledSpacing;
+    qreal fixedWidth = (ledCount + 2) * ledSpacing;
     for (int i = 0; i < ledCount; ++i) {
         itemWidths[i] = lampSize + lampGap + textSize(fonts.ledLegend, ledLabel(Led(i))).width();
         fixedWidth += itemWidths[i];
     }
-    const qreal flexible = std::max<qreal>(0, (layout.ledRow.width() - fixedWidth) / 2);
+    const qreal flexible = std::max<qreal>(0, (layout.ledRow.width() - fixedWidth) / 3);
     const qreal rowCentreY = layout.ledRow.center().y();
     qreal x = layout.ledRow.left();
     for (int i = 0; i < ledCount; ++i) {
-        if (i == int(Led::error) || i == int(Led::fiveHour))
+        if (i == int(Led::cache) || i == int(Led::error) || i == int(Led::fiveHour))
             x += flexible + ledSpacing;
         LedGeometry &led = layout.leds[i];
         led.item = QRectF(x, layout.ledRow.top(), itemWidths[i], ledRowHeight);

@@ -1,6 +1,7 @@
 #include "paneltooltip.h"
 
 #include "displaytext.h"
+#include "promptcacheview.h"
 
 #include <QDir>
 #include <QLocale>
@@ -24,22 +25,12 @@ QString tokens(qint64 count)
 // Local wall-clock time; the date too when it is not today.
 QString clockTime(const QDateTime &when, const QDateTime &now)
 {
-    const QDateTime local = when.toLocalTime();
-    if (now.isValid() && local.date() != now.toLocalTime().date())
-        return local.toString(QStringLiteral("d MMM HH:mm"));
-    return local.toString(QStringLiteral("HH:mm"));
+    return clockText(when, now);
 }
 
 QString duration(qint64 seconds)
 {
-    const qint64 minutes = seconds / 60;
-    if (minutes < 1)
-        return QStringLiteral("less than a minute");
-    if (minutes < 60)
-        return QStringLiteral("%1 min").arg(minutes);
-    if (minutes < 24 * 60)
-        return QStringLiteral("%1 h %2 min").arg(minutes / 60).arg(minutes % 60, 2, 10, QLatin1Char('0'));
-    return QStringLiteral("%1 d %2 h").arg(minutes / (24 * 60)).arg(minutes % (24 * 60) / 60);
+    return durationText(seconds);
 }
 
 // The figures of one quota window, as the tooltips describe it.
@@ -350,6 +341,8 @@ QString panelTooltip(const PanelInputs &in, PanelArea area)
                             : QStringLiteral("SESSION: session mode, the tokens of the latest Claude Code session (K1)");
     case PanelArea::active:
         return activeTooltip(in);
+    case PanelArea::cache:
+        return promptCacheTooltip(in);
     case PanelArea::error:
         if (in.hasError())
             return failureLine(in);

@@ -51,6 +51,8 @@ public:
     QAction *largerAction() const { return m_larger; }
     QAction *smallerAction() const { return m_smaller; }
     int sizePercent() const { return m_sizePercent; }
+    // Where the size is kept, for the menu's other settings.
+    QSettings &settings() const { return *m_settings; }
     // Scales the whole panel around its centre and remembers the choice; other values are ignored.
     void setSizePercent(int percent);
 

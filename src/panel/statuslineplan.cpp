@@ -32,6 +32,8 @@ PanelInputs withStatusLine(PanelInputs inputs, const QList<DataDirectorySamples>
         if (const std::optional<SessionSample> session = directory.session(inputs.sessionStats.sessionId)) {
             if (session->contextWindowSize)
                 inputs.sessionStats.contextWindowSize = *session->contextWindowSize;
+            inputs.promptCache = session->promptCache;
+            inputs.promptCacheSentAt = session->receivedAt;
             shown = &directory;
             break;
         }
