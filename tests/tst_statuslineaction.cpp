@@ -19,6 +19,7 @@ class TestStatusLineAction : public QObject
 
 private slots:
     void followsTheSettings();
+    void followsAFolderMadeLater();
 };
 
 void TestStatusLineAction::followsTheSettings()
@@ -34,7 +35,7 @@ void TestStatusLineAction::followsTheSettings()
 
     QAction *action = createStatusLineAction(settings, fetcher, &window);
     QVERIFY(!action->isChecked());
-    QVERIFY(fetcher.isServiceEnabled());
+    QTRY_VERIFY(fetcher.isServiceEnabled());
     action->trigger();
     QVERIFY(action->isChecked());
     QVERIFY(settings.isInstalled());
@@ -66,6 +67,28 @@ void TestStatusLineAction::followsTheSettings()
     action->trigger();
     QVERIFY2(shown.contains(u"not valid JSON"_s), qPrintable(shown));
     QVERIFY(!action->isChecked());
+}
+
+// Claude Code makes its folder when it first runs, which may be after the panel started: the
+// check mark follows the settings written there all the same.
+void TestStatusLineAction::followsAFolderMadeLater()
+{
+    QTemporaryDir dir;
+    const QString settingsPath = dir.filePath(u"home/.claude/settings.json"_s);
+    const StatusLineSettings settings(settingsPath, dir.filePath(u"record.json"_s), u"/usr/bin/glimmerox-statusline"_s);
+    PlanFetcherEnvironment environment;
+    environment.credentials = std::make_shared<FileCredentialStore>(dir.filePath(u"none"_s));
+    PlanUsageFetcher fetcher(environment);
+    QWidget window;
+    QAction *action = createStatusLineAction(settings, fetcher, &window);
+    QTRY_VERIFY(fetcher.isServiceEnabled());
+
+    QVERIFY(QDir().mkpath(dir.filePath(u"home/.claude"_s)));
+    QVERIFY(settings.install().ok);
+    QTRY_VERIFY(action->isChecked());
+    QVERIFY(!fetcher.isServiceEnabled());
+    QVERIFY(settings.uninstall().ok);
+    QTRY_VERIFY(!action->isChecked());
 }
 
 QTEST_MAIN(TestStatusLineAction)

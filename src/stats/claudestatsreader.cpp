@@ -20,19 +20,6 @@ constexpr std::chrono::milliseconds changeDelay{250};
 // With the cycle that follows, an ended session leaves the list well within 5 s.
 constexpr std::chrono::seconds livenessPeriod{2};
 
-// The path itself when it exists, otherwise its nearest existing parent: a watch there notices
-// the missing folder or file being created.
-QString nearestExistingPath(QString path)
-{
-    while (!QFileInfo::exists(path)) {
-        const QString parent = QFileInfo(path).path();
-        if (parent == path)
-            return {};
-        path = parent;
-    }
-    return path;
-}
-
 } // namespace
 
 // What the cycles carry from one to the next. Only the one running cycle touches the cache; the
