@@ -209,6 +209,7 @@ private slots:
         QCOMPARE(panel.state(), QProcess::Running);
 
         QCOMPARE(::kill(pid_t(panel.processId()), SIGCONT), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(SingleInstance(socket).claim(), SingleInstance::Claim::activated, 30000);
         QProcess third;
         launch(third);
         QVERIFY(third.waitForFinished(30000));

@@ -21,6 +21,13 @@ public:
     QStringList capabilities;
     QStringList calls; // "app name|icon|summary|body"
 
+    // Takes the service's name on `bus`.
+    bool serve(QDBusConnection &bus)
+    {
+        return bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), this, QDBusConnection::ExportAllSlots)
+            && bus.registerService(QStringLiteral("org.freedesktop.Notifications"));
+    }
+
 public slots:
     QStringList GetCapabilities() { return capabilities; }
     uint Notify(const QString &appName, uint, const QString &icon, const QString &summary, const QString &body,
@@ -80,9 +87,7 @@ private slots:
         const QString row = QString::fromLatin1(QTest::currentDataTag());
         QDBusConnection serverBus = QDBusConnection::connectToBus(address, QStringLiteral("server ") + row);
         NotificationServer server;
-        QVERIFY(serverBus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &server,
-                                         QDBusConnection::ExportAllSlots));
-        QVERIFY(serverBus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+        QVERIFY(server.serve(serverBus));
         const auto connectPanel = [address, row] {
             return QDBusConnection::connectToBus(address, QStringLiteral("panel ") + row);
         };
@@ -131,9 +136,7 @@ private slots:
         QDBusConnection serverBus = QDBusConnection::connectToBus(address, QStringLiteral("server ") + row);
         NotificationServer server;
         server.capabilities = capabilities;
-        QVERIFY(serverBus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &server,
-                                         QDBusConnection::ExportAllSlots));
-        QVERIFY(serverBus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+        QVERIFY(server.serve(serverBus));
 
         UsageNotifications notifications(notifier);
         PlanUsage usage;
