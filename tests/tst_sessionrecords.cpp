@@ -3,10 +3,8 @@
 #include "tst_statsfixture.h"
 
 #include <QCoreApplication>
-#include <QScopeGuard>
 #include <QTest>
 
-#include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -114,17 +112,8 @@ void TestSessionRecords::staleRecords()
     QFETCH(qint64, ageSeconds);
     QFETCH(bool, live);
     qint64 pid = process == u"exited" ? exitedPid() : QCoreApplication::applicationPid();
-    if (process == u"zombie") {
-        // A child that ends at once and stays uncollected until the test is done.
-        pid = ::fork();
-        QVERIFY(pid >= 0);
-        if (pid == 0)
-            ::_exit(0);
-    }
-    const auto collect = qScopeGuard([&] {
-        if (process == u"zombie")
-            ::waitpid(pid_t(pid), nullptr, 0);
-    });
+    if (process == u"zombie" && (pid = ::fork()) == 0)
+        ::_exit(0); // a child that ends at once, left uncollected until the check is done
     if (process == u"zombie")
         QTRY_VERIFY(ProcessProbe().status(pid).value_or(ProcessStatus()).zombie);
     StatsHome home;
@@ -133,6 +122,8 @@ void TestSessionRecords::staleRecords()
     if (ageSeconds > 0)
         QVERIFY(setModificationTime(record, QDateTime::currentDateTimeUtc().addSecs(-ageSeconds)));
     QCOMPARE(findActiveSessions(home.claudeDir()).size(), live ? 1 : 0);
+    if (process == u"zombie")
+        ::waitpid(pid_t(pid), nullptr, 0);
 }
 
 // Only regular files named *.json of at most 1 MiB are read; nothing else may block or count.

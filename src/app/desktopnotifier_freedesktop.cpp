@@ -3,7 +3,6 @@
 #include "appidentity.h"
 #include "applog.h"
 
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
