@@ -4,7 +4,7 @@ glimmerox_add_test(tst_appshell SOURCES tst_appshell.cpp LIBS glimmerox_app)
 target_compile_definitions(tst_appshell PRIVATE GLIMMEROX_EXECUTABLE="$<TARGET_FILE:glimmerox>")
 add_dependencies(tst_appshell glimmerox)
 glimmerox_add_test(tst_statuslineaction SOURCES tst_statuslineaction.cpp LIBS glimmerox_app)
-if(NOT APPLE)
+if(GLIMMEROX_FREEDESKTOP)
     glimmerox_add_test(tst_notifications SOURCES tst_notifications.cpp LIBS glimmerox_app Qt6::DBus)
 endif()
 

@@ -2,6 +2,7 @@
 #include "paneltray.h"
 #include "panelwindow.h"
 #include "planusagefetcher.h"
+#include "privatefiles.h"
 #include "singleinstance.h"
 #include "startatlogin.h"
 #include "startup.h"
@@ -112,26 +113,33 @@ private slots:
     void singleInstance_data()
     {
         QTest::addColumn<QString>("occupant"); // what holds the socket's name when the panel starts
-        QTest::addColumn<bool>("starts");
-        QTest::addRow("a running Glimmerox is asked to the front") << "glimmerox" << false;
-        QTest::addRow("a file left behind is taken over") << "file" << true;
-        QTest::addRow("a listener that never answers is taken over") << "silent" << true;
-        QTest::addRow("a listener answering something else is taken over") << "stranger" << true;
+        QTest::addColumn<bool>("locked");      // whether another holder has the lock
+        QTest::addColumn<SingleInstance::Claim>("claim");
+        using Claim = SingleInstance::Claim;
+        QTest::addRow("a running Glimmerox is asked to the front") << "glimmerox" << true << Claim::activated;
+        QTest::addRow("a file left behind is taken over") << "file" << false << Claim::started;
+        QTest::addRow("a socket left by a crash is taken over") << "silent" << false << Claim::started;
+        QTest::addRow("a listener answering something else is taken over") << "stranger" << false << Claim::started;
+        QTest::addRow("a stopped panel keeps its place") << "silent" << true << Claim::notAnswering;
     }
     void singleInstance()
     {
         QFETCH(QString, occupant);
-        QFETCH(bool, starts);
+        QFETCH(bool, locked);
+        QFETCH(SingleInstance::Claim, claim);
         QTemporaryDir runtime;
         const QString name = runtime.filePath(QStringLiteral("glimmerox.socket"));
         SingleInstance first(name);
         QSignalSpy firstActivations(&first, &SingleInstance::activationRequested);
         QLocalServer foreign;
+        std::optional<FileLock> lock;
         if (occupant == u"glimmerox")
-            QVERIFY(first.claim());
-        else if (occupant == u"file")
+            QCOMPARE(first.claim(), SingleInstance::Claim::started);
+        else if (locked)
+            lock.emplace(SingleInstance::lockPath(name), FileLock::Wait::never);
+        if (occupant == u"file")
             QVERIFY(QFile(name).open(QIODevice::WriteOnly));
-        else
+        else if (occupant == u"silent" || occupant == u"stranger")
             QVERIFY(foreign.listen(name));
         if (occupant == u"stranger") {
             connect(&foreign, &QLocalServer::newConnection, this, [&foreign] {
@@ -140,16 +148,50 @@ private slots:
         }
 
         SingleInstance launch(name);
-        QCOMPARE(launch.claim(), starts);
-        if (!starts) {
+        QCOMPARE(launch.claim(), claim);
+        if (claim == SingleInstance::Claim::activated) {
             QTRY_COMPARE(firstActivations.size(), 1);
             return;
         }
-        // Whoever started now answers the next launch.
+        // A stopped holder, once gone, leaves its lock free; whoever started answers the next launch.
+        lock.reset();
         QSignalSpy activations(&launch, &SingleInstance::activationRequested);
         SingleInstance later(name);
-        QVERIFY(!later.claim());
-        QTRY_COMPARE(activations.size(), 1);
+        QCOMPARE(later.claim(), claim == SingleInstance::Claim::started ? SingleInstance::Claim::activated
+                                                                        : SingleInstance::Claim::started);
+        QTRY_COMPARE(activations.size(), claim == SingleInstance::Claim::started ? 1 : 0);
+    }
+
+    // The program itself: a stopped panel keeps the second launch out, and answers again once it
+    // goes on.
+    void stoppedPanel()
+    {
+        QTemporaryDir runtime; // made with mode 0700
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        environment.insert(QStringLiteral("HOME"), runtime.filePath(QStringLiteral("home")));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
+        for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "CLAUDE_CONFIG_DIR"})
+            environment.remove(QString::fromLatin1(name));
+        QProcess panel, second; // killed when they go, stopped or not
+        for (QProcess *program : {&panel, &second})
+            program->setProcessEnvironment(environment);
+        panel.start(QStringLiteral(GLIMMEROX_EXECUTABLE), {});
+        // The panel answers once its event loop runs.
+        const QString socket = runtime.filePath(QStringLiteral("glimmerox.socket"));
+        QTRY_COMPARE_WITH_TIMEOUT(SingleInstance(socket).claim(), SingleInstance::Claim::activated, 30000);
+
+        QCOMPARE(::kill(pid_t(panel.processId()), SIGSTOP), 0);
+        second.start(QStringLiteral(GLIMMEROX_EXECUTABLE), {});
+        QVERIFY(second.waitForFinished(30000));
+        QCOMPARE(second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -1, 0);
+        QCOMPARE(second.readAllStandardError(), QByteArray(SingleInstance::notAnsweringMessage));
+
+        // Going on, the one panel answers again.
+        QCOMPARE(::kill(pid_t(panel.processId()), SIGCONT), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(SingleInstance(socket).claim(), SingleInstance::Claim::activated, 30000);
+        QCOMPARE(panel.state(), QProcess::Running);
     }
 
     void userServerName_data()

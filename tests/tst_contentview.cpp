@@ -1,6 +1,7 @@
 #include "claudestatsreader.h"
 #include "contentview.h"
 #include "fakeservice.h"
+#include "panelposition.h"
 #include "paneltooltip.h"
 #include "panelwindow.h"
 #include "planusagefetcher.h"
@@ -271,6 +272,57 @@ private slots:
         PanelWindow again(*fixture.reader, *fixture.fetcher, &settings);
         QCOMPARE(again.size(), QSize(975, 278));
         QVERIFY(again.sizeMenu()->actions().at(2)->isChecked());
+    }
+
+    void reopenedPosition_data()
+    {
+        QTest::addColumn<QString>("screen"); // the remembered screen's name
+        QTest::addColumn<QPoint>("offset");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QPoint>("expected"); // (-1, -1): centred instead
+        const QSize panel(650, 185);
+        QTest::addRow("where it was") << "eDP-1" << QPoint(100, 200) << panel << QPoint(100, 200);
+        QTest::addRow("on the second screen, from its corner") << "HDMI-1" << QPoint(100, 200) << panel << QPoint(1380, 200);
+        QTest::addRow("under the top bar") << "eDP-1" << QPoint(100, 0) << panel << QPoint(100, 32);
+        QTest::addRow("past a screen that shrank") << "HDMI-1" << QPoint(1900, 1150) << panel << QPoint(2550, 839);
+        QTest::addRow("larger than the screen") << "eDP-1" << QPoint(300, 300) << QSize(1300, 1500) << QPoint(0, 32);
+        QTest::addRow("a screen that is gone") << "DP-3" << QPoint(100, 200) << panel << QPoint(-1, -1);
+    }
+    void reopenedPosition()
+    {
+        QFETCH(QString, screen);
+        QFETCH(QPoint, offset);
+        QFETCH(QSize, size);
+        // A laptop screen with a top bar, and a second screen to its right.
+        const QList<ScreenArea> screens{{u"eDP-1"_s, QRect(0, 0, 1280, 800), QRect(0, 32, 1280, 768)},
+                                        {u"HDMI-1"_s, QRect(1280, 0, 1920, 1080), QRect(1280, 0, 1920, 1024)}};
+        QTEST(::reopenedPosition({screen, offset}, size, screens).value_or(QPoint(-1, -1)), "expected");
+    }
+
+    // Off by default, the panel centres at every launch; on, it reopens where it was left (on
+    // the offscreen screen, which has no name: an empty name is a name like any other).
+    void rememberPosition()
+    {
+        Fixture fixture(false);
+        QTemporaryDir configDir;
+        QSettings settings(configDir.filePath(u"glimmerox.conf"_s), QSettings::IniFormat);
+        const QPoint moved = QGuiApplication::primaryScreen()->availableGeometry().topLeft() + QPoint(20, 30);
+        std::optional<QPoint> centred;
+        for (const bool remember : {false, true}) {
+            PanelWindow window(*fixture.reader, *fixture.fetcher, &settings);
+            QCOMPARE(window.pos(), centred.value_or(window.pos()));
+            centred = window.pos();
+            QVERIFY(!window.rememberPositionAction()->isChecked());
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            if (remember)
+                window.rememberPositionAction()->trigger();
+            window.move(moved);
+            QTRY_COMPARE(window.pos(), moved);
+        }
+        PanelWindow window(*fixture.reader, *fixture.fetcher, &settings);
+        QVERIFY(window.rememberPositionAction()->isChecked());
+        QCOMPARE(window.pos(), moved);
     }
 
     void frameAndPlacement()

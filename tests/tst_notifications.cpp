@@ -11,6 +11,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <optional>
+
 using namespace Qt::StringLiterals;
 
 // Stands in for the desktop's notification server: records every Notify call.
@@ -23,6 +26,13 @@ public:
     QStringList capabilities;
     QStringList calls; // "app name|icon|summary|body|urgency|replaced id"
     uint lastId = 100;
+
+    // Takes the service's name on `bus`.
+    bool serve(QDBusConnection &bus)
+    {
+        return bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), this, QDBusConnection::ExportAllSlots)
+            && bus.registerService(QStringLiteral("org.freedesktop.Notifications"));
+    }
 
 public slots:
     QStringList GetCapabilities() { return capabilities; }
@@ -37,6 +47,24 @@ public slots:
         return replacesId ? replacesId : ++lastId;
     }
 };
+
+// Starts a private session bus that can start no service of its own; its address, or empty.
+QString startPrivateBus(const QTemporaryDir &dir, QProcess &bus)
+{
+    const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+    QFile config(dir.filePath(QStringLiteral("bus.conf")));
+    if (daemon.isEmpty() || !config.open(QIODevice::WriteOnly))
+        return {};
+    config.write("<busconfig><type>session</type><listen>unix:tmpdir=" + dir.path().toUtf8()
+                 + "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
+                   "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
+    config.close();
+    bus.start(daemon, {QStringLiteral("--config-file=") + config.fileName(), QStringLiteral("--nofork"),
+                       QStringLiteral("--print-address")});
+    while (!bus.canReadLine() && bus.waitForReadyRead(10000)) {
+    }
+    return QString::fromUtf8(bus.readLine().trimmed());
+}
 
 class TestNotifications : public QObject
 {
@@ -59,6 +87,41 @@ private slots:
         QVERIFY(!nextItem->isChecked() && !nextLaunch.isEnabled());
     }
 
+    // A bus that does not answer (its daemon stopped) holds up neither the start nor an alert:
+    // the notification waits, and arrives once the bus answers again.
+    void aStoppedBusBlocksNothing_data()
+    {
+        QTest::addColumn<bool>("connectedFirst");
+        QTest::addRow("stopped before the panel connects") << false;
+        QTest::addRow("stopped after the panel connected") << true;
+    }
+    void aStoppedBusBlocksNothing()
+    {
+        QFETCH(bool, connectedFirst);
+        QTemporaryDir dir;
+        QProcess bus; // killed when it goes, stopped or not
+        const QString address = startPrivateBus(dir, bus);
+        if (address.isEmpty())
+            QSKIP("dbus-daemon is not installed or did not start");
+        const QString row = QString::fromLatin1(QTest::currentDataTag());
+        QDBusConnection serverBus = QDBusConnection::connectToBus(address, QStringLiteral("server ") + row);
+        NotificationServer server;
+        QVERIFY(server.serve(serverBus));
+        const auto connectPanel = [=] { return QDBusConnection::connectToBus(address, QStringLiteral("panel ") + row); };
+        std::optional<FreedesktopNotifier> notifier;
+        if (connectedFirst)
+            notifier.emplace(connectPanel());
+        QVERIFY(::kill(pid_t(bus.processId()), SIGSTOP) == 0);
+        if (!connectedFirst)
+            notifier.emplace(connectPanel);
+        notifier->notify({QStringLiteral("waits"), QStringLiteral("for the bus")});
+        // A blocking call would have come back only after the bus's timeout, the alert dropped.
+        QCOMPARE(notifier->pendingNotifications(), 1);
+
+        QVERIFY(::kill(pid_t(bus.processId()), SIGCONT) == 0);
+        QTRY_COMPARE(server.calls, QStringList{QStringLiteral("Glimmerox|glimmerox|waits|for the bus|1|0")});
+    }
+
     void notificationsOnAPrivateBus_data()
     {
         QTest::addColumn<QStringList>("capabilities");
@@ -73,36 +136,23 @@ private slots:
     {
         QFETCH(QStringList, capabilities);
         QFETCH(QString, body);
-        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (daemon.isEmpty())
-            QSKIP("dbus-daemon is not installed");
-        // A private session bus that can start no service of its own.
         QTemporaryDir dir;
-        QFile config(dir.filePath(QStringLiteral("bus.conf")));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write("<busconfig><type>session</type><listen>unix:tmpdir=" + dir.path().toUtf8()
-                     + "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
-                       "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
-        config.close();
         QProcess bus;
-        bus.start(daemon, {QStringLiteral("--config-file=") + config.fileName(), QStringLiteral("--nofork"),
-                           QStringLiteral("--print-address")});
-        while (!bus.canReadLine())
-            QVERIFY(bus.waitForReadyRead(10000));
-        const QString address = QString::fromUtf8(bus.readLine().trimmed());
+        const QString address = startPrivateBus(dir, bus);
+        if (address.isEmpty())
+            QSKIP("dbus-daemon is not installed or did not start");
 
         // Connections are named per row: a name already in use would return the last row's bus.
         const QString row = QString::fromLatin1(QTest::currentDataTag());
         // A bus without a server: nothing happens, and nothing is kept for later.
         FreedesktopNotifier notifier(QDBusConnection::connectToBus(address, QStringLiteral("panel ") + row));
         notifier.notify({QStringLiteral("dropped"), {}, false, QStringLiteral("context/s1")});
+        QTRY_COMPARE(notifier.pendingNotifications(), 0);
 
         QDBusConnection serverBus = QDBusConnection::connectToBus(address, QStringLiteral("server ") + row);
         NotificationServer server;
         server.capabilities = capabilities;
-        QVERIFY(serverBus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &server,
-                                         QDBusConnection::ExportAllSlots));
-        QVERIFY(serverBus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+        QVERIFY(server.serve(serverBus));
 
         const QDateTime now(QDate(2026, 3, 1), QTime(13, 31), Qt::UTC);
         UsageNotifications notifications(notifier, nullptr, [now] { return now; });

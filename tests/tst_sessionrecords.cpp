@@ -1,8 +1,12 @@
+#include "claudestatsreader.h"
 #include "sessionrecords.h"
 #include "tst_statsfixture.h"
 
 #include <QCoreApplication>
 #include <QTest>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 class TestSessionRecords : public QObject
 {
@@ -15,6 +19,7 @@ private slots:
     void staleRecords_data();
     void staleRecords();
     void skipsWhatIsNotARecord();
+    void endedSessionLeavesWithinSeconds();
 };
 
 void TestSessionRecords::parseSessionRecord_data()
@@ -91,27 +96,34 @@ void TestSessionRecords::keepsLiveSessionsInListingOrder()
 // last written; otherwise the pid went to another process after a crash left the record.
 void TestSessionRecords::staleRecords_data()
 {
-    QTest::addColumn<bool>("exited");
+    QTest::addColumn<QString>("process"); // "running", "exited" (and reaped) or "zombie"
     QTest::addColumn<qint64>("ageSeconds"); // the record's modification time before now, 0 for as written
     QTest::addColumn<bool>("live");
-    QTest::addRow("written after the process started") << false << qint64(0) << true;
-    QTest::addRow("written 30 s before the process started") << false << qint64(30) << true;
-    QTest::addRow("written an hour before the process started") << false << qint64(3600) << false;
-    QTest::addRow("process exited") << true << qint64(0) << false;
+    QTest::addRow("written after the process started") << "running" << qint64(0) << true;
+    QTest::addRow("written 30 s before the process started") << "running" << qint64(30) << true;
+    QTest::addRow("written an hour before the process started") << "running" << qint64(3600) << false;
+    QTest::addRow("process exited") << "exited" << qint64(0) << false;
+    QTest::addRow("process ended, not yet collected by its parent") << "zombie" << qint64(0) << false;
 }
 
 void TestSessionRecords::staleRecords()
 {
-    QFETCH(bool, exited);
+    QFETCH(QString, process);
     QFETCH(qint64, ageSeconds);
     QFETCH(bool, live);
+    qint64 pid = process == u"exited" ? exitedPid() : QCoreApplication::applicationPid();
+    if (process == u"zombie" && (pid = ::fork()) == 0)
+        ::_exit(0); // a child that ends at once, left uncollected until the check is done
+    if (process == u"zombie")
+        QTRY_VERIFY(ProcessProbe().status(pid).value_or(ProcessStatus()).zombie);
     StatsHome home;
-    home.writeSession(QStringLiteral("r"), session(exited ? exitedPid() : QCoreApplication::applicationPid(),
-                                                   QStringLiteral("r")));
+    home.writeSession(QStringLiteral("r"), session(pid, QStringLiteral("r")));
     const QString record = home.sessionsDir() + QLatin1String("/r.json");
     if (ageSeconds > 0)
         QVERIFY(setModificationTime(record, QDateTime::currentDateTimeUtc().addSecs(-ageSeconds)));
     QCOMPARE(findActiveSessions(home.claudeDir()).size(), live ? 1 : 0);
+    if (process == u"zombie")
+        ::waitpid(pid_t(pid), nullptr, 0);
 }
 
 // Only regular files named *.json of at most 1 MiB are read; nothing else may block or count.
@@ -138,6 +150,23 @@ void TestSessionRecords::skipsWhatIsNotARecord()
     QCOMPARE(sessions.size(), 2); // a.json and the link to it
     QCOMPARE(sessions.first(), expected);
     QCOMPARE(sessions.last(), expected);
+}
+
+// A Claude Code killed without a chance to remove its record leaves the reader's list within
+// 5 s, though nothing in the sessions folder changes and the full cycle is a minute away.
+void TestSessionRecords::endedSessionLeavesWithinSeconds()
+{
+    QProcess claude;
+    claude.start(QStringLiteral("/bin/sleep"), {QStringLiteral("60")});
+    QVERIFY(claude.waitForStarted());
+    StatsHome home;
+    home.writeSession(QStringLiteral("k"), session(claude.processId(), QStringLiteral("k")));
+    ClaudeStatsReader reader(home.claudeDir());
+    QTRY_COMPARE(reader.activeSessions().size(), 1);
+
+    claude.kill();
+    QVERIFY(claude.waitForFinished());
+    QTRY_VERIFY_WITH_TIMEOUT(reader.activeSessions().isEmpty(), 5000);
 }
 
 QTEST_GUILESS_MAIN(TestSessionRecords)

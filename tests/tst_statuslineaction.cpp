@@ -18,14 +18,25 @@ class TestStatusLineAction : public QObject
     Q_OBJECT
 
 private slots:
+    void followsTheSettings_data();
     void followsTheSettings();
 };
 
+void TestStatusLineAction::followsTheSettings_data()
+{
+    QTest::addColumn<bool>("folderLater");
+    QTest::addRow("the folder is there at launch") << false;
+    // Claude Code makes its folder when it first runs, which may be after the panel started.
+    QTest::addRow("Claude Code makes the folder after launch") << true;
+}
+
 void TestStatusLineAction::followsTheSettings()
 {
+    QFETCH(bool, folderLater);
     QTemporaryDir dir;
-    const QString settingsPath = dir.filePath(u"claude/settings.json"_s);
-    QDir(dir.path()).mkpath(u"claude"_s);
+    const QString settingsPath = dir.filePath(u"home/.claude/settings.json"_s);
+    if (!folderLater)
+        QVERIFY(QDir().mkpath(dir.filePath(u"home/.claude"_s)));
     const StatusLineSettings settings(settingsPath, dir.filePath(u"record.json"_s), u"/usr/bin/glimmerox-statusline"_s);
     PlanFetcherEnvironment environment;
     environment.credentials = std::make_shared<FileCredentialStore>(dir.filePath(u"none"_s));
@@ -34,7 +45,15 @@ void TestStatusLineAction::followsTheSettings()
 
     QAction *action = createStatusLineAction(settings, fetcher, &window);
     QVERIFY(!action->isChecked());
-    QVERIFY(fetcher.isServiceEnabled());
+    QTRY_VERIFY(fetcher.isServiceEnabled());
+    if (folderLater) {
+        QVERIFY(QDir().mkpath(dir.filePath(u"home/.claude"_s)));
+        QVERIFY(settings.install().ok);
+        QTRY_VERIFY(action->isChecked());
+        QVERIFY(!fetcher.isServiceEnabled());
+        QVERIFY(settings.uninstall().ok);
+        QTRY_VERIFY(!action->isChecked());
+    }
     action->trigger();
     QVERIFY(action->isChecked());
     QVERIFY(settings.isInstalled());

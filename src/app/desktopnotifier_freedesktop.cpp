@@ -3,14 +3,14 @@
 #include "appidentity.h"
 #include "applog.h"
 
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QHash>
+#include <QThreadPool>
 #include <QVariantMap>
+#include <QtConcurrent/QtConcurrentRun>
 
-#include <optional>
 #include <utility>
 
 namespace {
@@ -23,9 +23,28 @@ QDBusMessage serviceCall(const QString &method)
                                          notificationService, method);
 }
 
+QDBusMessage busCall(const QString &method)
+{
+    return QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                         QStringLiteral("org.freedesktop.DBus"), method);
+}
+
+// Calls `handle` with the answer to `call` when it arrives (an error after the bus's timeout at
+// the latest), on the thread that made the call.
+template<typename Handler>
+void whenAnswered(const QDBusPendingCall &call, Handler handle)
+{
+    auto *watcher = new QDBusPendingCallWatcher(call);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [watcher, handle = std::move(handle)] {
+                         handle(*watcher);
+                         watcher->deleteLater();
+                     });
+}
+
 } // namespace
 
-struct FreedesktopNotifier::Shown
+struct FreedesktopNotifier::State
 {
     struct Key
     {
@@ -34,18 +53,23 @@ struct FreedesktopNotifier::Shown
         bool sending = false;
         std::optional<DesktopNotification> waiting; // only the newest one: it would replace the others
     };
-    QHash<QString, Key> keys;
+
+    std::optional<QDBusConnection> bus;  // absent while connecting
+    QList<DesktopNotification> waiting;  // made while connecting
+    QHash<QString, Key> keys;            // the ids shown per replace key
+    int pending = 0;
 };
 
 namespace {
 
-void sendNotification(const QDBusConnection &bus, const std::shared_ptr<FreedesktopNotifier::Shown> &shown,
-                      const DesktopNotification &notification)
+using State = std::shared_ptr<FreedesktopNotifier::State>;
+
+void sendNotification(const State &state, const DesktopNotification &notification)
 {
     uint replaces = 0;
     const QString key = notification.replaceKey;
     if (!key.isEmpty()) {
-        FreedesktopNotifier::Shown::Key &entry = shown->keys[key];
+        FreedesktopNotifier::State::Key &entry = state->keys[key];
         if (entry.sending) {
             entry.waiting = notification;
             return;
@@ -58,66 +82,106 @@ void sendNotification(const QDBusConnection &bus, const std::shared_ptr<Freedesk
                             {QStringLiteral("urgency"), QVariant::fromValue(uchar(notification.urgent ? 2 : 1))}};
     call << QStringLiteral("Glimmerox") << replaces << QStringLiteral("glimmerox") << notification.summary
          << notification.body << QStringList() << hints << int(-1);
-    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [bus, shown, key, watcher] {
-        const QDBusPendingReply<uint> reply = *watcher;
+    whenAnswered(state->bus->asyncCall(call), [state, key](const QDBusPendingCall &answer) {
+        const QDBusPendingReply<uint> reply = answer;
         if (reply.isError())
             qCDebug(lcApp) << "the notification service refused a notification:" << reply.error().message();
-        watcher->deleteLater();
         if (key.isEmpty())
             return;
-        FreedesktopNotifier::Shown::Key &entry = shown->keys[key];
+        FreedesktopNotifier::State::Key &entry = state->keys[key];
         if (!reply.isError())
             entry.id = reply.value();
         entry.sending = false;
         if (std::optional<DesktopNotification> next = std::exchange(entry.waiting, std::nullopt))
-            sendNotification(bus, shown, *next);
+            sendNotification(state, *next);
+    });
+}
+
+void sendAsTheServiceReads(const State &state, const DesktopNotification &notification)
+{
+    // The body may be read as markup; the service says whether it does.
+    whenAnswered(state->bus->asyncCall(serviceCall(QStringLiteral("GetCapabilities"))),
+                 [state, notification](const QDBusPendingCall &call) {
+                     const QDBusPendingReply<QStringList> reply = call;
+                     // A service that cannot answer is taken to read markup: escaped text then
+                     // shows a stray entity at worst, never markup from a folder name.
+                     const bool readsMarkup =
+                         reply.isError() || reply.value().contains(QStringLiteral("body-markup"));
+                     DesktopNotification sent = notification;
+                     if (readsMarkup)
+                         sent.body = escapedMarkup(notification.body);
+                     sendNotification(state, sent);
+                     --state->pending;
+                 });
+}
+
+void deliver(const State &state, const DesktopNotification &notification)
+{
+    if (!state->bus->isConnected()) {
+        qCDebug(lcApp) << "no session bus; notification dropped:" << notification.summary;
+        --state->pending;
+        return;
+    }
+    // Asking first keeps a bus without a notification server from starting anything or
+    // answering with an error on every alert.
+    QDBusMessage hasOwner = busCall(QStringLiteral("NameHasOwner"));
+    hasOwner << notificationService;
+    whenAnswered(state->bus->asyncCall(hasOwner), [state, notification](const QDBusPendingCall &call) {
+        if (const QDBusPendingReply<bool> runs = call; runs.isValid() && runs.value()) {
+            sendAsTheServiceReads(state, notification);
+            return;
+        }
+        whenAnswered(state->bus->asyncCall(busCall(QStringLiteral("ListActivatableNames"))),
+                     [state, notification](const QDBusPendingCall &call) {
+                         const QDBusPendingReply<QStringList> activatable = call;
+                         if (activatable.isValid() && activatable.value().contains(notificationService)) {
+                             sendAsTheServiceReads(state, notification);
+                             return;
+                         }
+                         qCDebug(lcApp) << "no notification service on the bus; notification dropped:"
+                                        << notification.summary;
+                         --state->pending;
+                     });
     });
 }
 
 } // namespace
 
 FreedesktopNotifier::FreedesktopNotifier(const QDBusConnection &bus)
-    : m_bus(bus)
-    , m_shown(std::make_shared<Shown>())
+    : m_state(std::make_shared<State>())
 {
+    m_state->bus = bus;
+}
+
+FreedesktopNotifier::FreedesktopNotifier(std::function<QDBusConnection()> connect)
+    : m_state(std::make_shared<State>())
+{
+    QObject::connect(&m_connecting, &QFutureWatcher<std::optional<QDBusConnection>>::finished, &m_connecting,
+                     [this] {
+                         m_state->bus = m_connecting.result().value_or(QDBusConnection(QString()));
+                         for (const DesktopNotification &notification : std::exchange(m_state->waiting, {}))
+                             deliver(m_state, notification);
+                     });
+    m_connecting.setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [connect = std::move(connect)] {
+        return std::optional<QDBusConnection>(connect());
+    }));
 }
 
 FreedesktopNotifier::~FreedesktopNotifier() = default;
 
+int FreedesktopNotifier::pendingNotifications() const
+{
+    return m_state->pending;
+}
+
 void FreedesktopNotifier::notify(const DesktopNotification &notification)
 {
-    const QString &summary = notification.summary;
-    if (!m_bus.isConnected()) {
-        qCDebug(lcApp) << "no session bus; notification dropped:" << summary;
+    ++m_state->pending;
+    if (!m_state->bus) {
+        m_state->waiting.append(notification);
         return;
     }
-    // Asking first keeps a bus without a notification server from starting anything or
-    // answering with an error on every alert.
-    const QDBusConnectionInterface *busInterface = m_bus.interface();
-    if (busInterface && !busInterface->isServiceRegistered(notificationService).value()) {
-        const QStringList activatable =
-            busInterface->activatableServiceNames().value();
-        if (!activatable.contains(notificationService)) {
-            qCDebug(lcApp) << "no notification service on the bus; notification dropped:" << summary;
-            return;
-        }
-    }
-    // The body may be read as markup; the service says whether it does.
-    auto *capabilities = new QDBusPendingCallWatcher(m_bus.asyncCall(serviceCall(QStringLiteral("GetCapabilities"))));
-    QObject::connect(capabilities, &QDBusPendingCallWatcher::finished, capabilities,
-                     [bus = m_bus, shown = m_shown, capabilities, notification] {
-                         const QDBusPendingReply<QStringList> reply = *capabilities;
-                         // A service that cannot answer is taken to read markup: escaped text then
-                         // shows a stray entity at worst, never markup from a folder name.
-                         const bool readsMarkup =
-                             reply.isError() || reply.value().contains(QStringLiteral("body-markup"));
-                         DesktopNotification sent = notification;
-                         if (readsMarkup)
-                             sent.body = escapedMarkup(notification.body);
-                         sendNotification(bus, shown, sent);
-                         capabilities->deleteLater();
-                     });
+    deliver(m_state, notification);
 }
 
 QString escapedMarkup(const QString &text)
@@ -131,5 +195,5 @@ QString escapedMarkup(const QString &text)
 
 std::unique_ptr<DesktopNotifier> systemNotifier()
 {
-    return std::make_unique<FreedesktopNotifier>(QDBusConnection::sessionBus());
+    return std::make_unique<FreedesktopNotifier>([] { return QDBusConnection::sessionBus(); });
 }

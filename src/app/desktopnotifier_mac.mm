@@ -18,15 +18,8 @@
 {
     (void)center;
     (void)notification;
-    if (@available(macOS 11.0, *))
-        completionHandler(UNNotificationPresentationOptionBanner | UNNotificationPresentationOptionList
-                          | UNNotificationPresentationOptionSound);
-    else {
-#pragma clang diagnostic push
-#pragma clang diagnostic ignored "-Wdeprecated-declarations"
-        completionHandler(UNNotificationPresentationOptionAlert | UNNotificationPresentationOptionSound);
-#pragma clang diagnostic pop
-    }
+    completionHandler(UNNotificationPresentationOptionBanner | UNNotificationPresentationOptionList
+                      | UNNotificationPresentationOptionSound);
 }
 
 @end

@@ -69,8 +69,15 @@ int main(int argc, char **argv)
     QApplication::setQuitOnLastWindowClosed(true);
 
     SingleInstance instance(SingleInstance::userServerName(qEnvironmentVariable("XDG_RUNTIME_DIR"), QDir::tempPath()));
-    if (!instance.claim())
+    switch (instance.claim()) {
+    case SingleInstance::Claim::started:
+        break;
+    case SingleInstance::Claim::activated:
         return 0;
+    case SingleInstance::Claim::notAnswering:
+        std::fputs(SingleInstance::notAnsweringMessage, stderr);
+        return 0;
+    }
 
     // Both sources exist, and have started their own timers, before the event loop runs.
     // Claude Code's status line: plan figures without the login, the sessions' window sizes, and

@@ -1,9 +1,12 @@
 #include "singleinstance.h"
 
 #include "applog.h"
+#include "privatefiles.h"
 #include "privatefolder.h"
 
+#include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QLocalSocket>
 #include <QTimer>
 
@@ -27,6 +30,11 @@ QString SingleInstance::userServerName(const QString &runtimeDirVariable, const 
     return folder.path + QStringLiteral("/glimmerox.socket");
 }
 
+QString SingleInstance::lockPath(const QString &serverName)
+{
+    return QFileInfo(serverName).absolutePath() + QStringLiteral("/glimmerox.lock");
+}
+
 SingleInstance::SingleInstance(QString serverName, QObject *parent)
     : QObject(parent)
     , m_serverName(std::move(serverName))
@@ -39,6 +47,8 @@ SingleInstance::SingleInstance(QString serverName, QObject *parent)
             answer(socket);
     });
 }
+
+SingleInstance::~SingleInstance() = default;
 
 void SingleInstance::answer(QLocalSocket *socket)
 {
@@ -63,41 +73,60 @@ void SingleInstance::answer(QLocalSocket *socket)
     });
 }
 
-bool SingleInstance::claim()
+SingleInstance::Claim SingleInstance::claim()
 {
-    if (m_serverName.isEmpty() || m_server.listen(m_serverName))
-        return true;
-    if (greetRunningInstance()) {
-        qCDebug(lcApp) << "another instance runs; it was asked to come to the front";
-        return false;
+    if (m_serverName.isEmpty())
+        return Claim::started;
+    const QString lockFile = lockPath(m_serverName);
+    m_lock = std::make_unique<FileLock>(lockFile, FileLock::Wait::never);
+    if (!m_lock->isLocked()) {
+        const bool heldElsewhere = m_lock->isHeldElsewhere();
+        m_lock.reset();
+        if (greetRunningInstance()) {
+            qCDebug(lcApp) << "another instance runs; it was asked to come to the front";
+            return Claim::activated;
+        }
+        if (heldElsewhere) {
+            // Stopped or hung, it still holds the lock: a second panel would be one too many.
+            // The caller tells the user; a warning here would say it twice.
+            qCDebug(lcApp) << "another instance holds" << lockFile << "but does not answer";
+            return Claim::notAnswering;
+        }
+        // No lock to be had at all: the greeting alone decides, as it did before locks.
+        qCWarning(lcApp) << "cannot lock" << lockFile << "; a silent instance may run beside this one";
     }
-    // A file, a socket left by a crash, or a listener that is not Glimmerox: the name is ours.
+    if (m_server.listen(m_serverName))
+        return Claim::started;
+    // The lock is free, so no panel listens: a file, a socket left by a crash, or a listener that
+    // is not Glimmerox holds the name, and the name is ours.
     qCDebug(lcApp) << "taking over the instance socket" << m_serverName;
     QLocalServer::removeServer(m_serverName);
     if (!m_server.listen(m_serverName))
         qCWarning(lcApp) << "cannot listen for later launches:" << m_server.errorString();
-    return true;
+    return Claim::started;
 }
 
 bool SingleInstance::greetRunningInstance()
 {
+    // One deadline for connecting and for the answer: a later launch ends within it either way.
+    const QDeadlineTimer deadline(greetingTimeoutMs);
     QLocalSocket socket;
     socket.connectToServer(m_serverName);
-    if (!socket.waitForConnected(greetingTimeoutMs))
+    if (!socket.waitForConnected(int(deadline.remainingTime())))
         return false;
     socket.write(greeting);
     // A local loop rather than waitForReadyRead: the running instance may be in this very
     // process (the tests), and it answers only from its event loop.
     QEventLoop loop;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QTimer expiry;
+    expiry.setSingleShot(true);
+    connect(&expiry, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(&socket, &QLocalSocket::readyRead, &loop, [&] {
         if (socket.canReadLine() || socket.bytesAvailable() >= reply.size())
             loop.quit();
     });
     connect(&socket, &QLocalSocket::disconnected, &loop, &QEventLoop::quit);
-    deadline.start(greetingTimeoutMs);
+    expiry.start(int(deadline.remainingTime()));
     if (!socket.canReadLine())
         loop.exec();
     const bool answered = socket.readLine(reply.size() + 1) == reply;

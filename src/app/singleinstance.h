@@ -4,11 +4,16 @@
 #include <QObject>
 #include <QString>
 
-// Keeps one panel per user: the first launch listens on a local socket in the user's private
-// runtime folder; a later launch connects, greets it, and when it answers as Glimmerox, asks
-// it to come to the front and ends. Whatever else holds the name (a file, a listener that
-// does not answer the greeting within a second, one that answers something else) is not a
-// running panel: the launch takes the name over and starts.
+#include <memory>
+
+class FileLock;
+
+// Keeps one panel per user. Whoever holds the lock file beside the socket, for its whole life,
+// is the running panel; the system frees the lock when that process ends, however it ends. The
+// socket in the user's private runtime folder only carries "come to the front": a later launch
+// that finds the lock taken greets the running panel, asks it to the front and ends. Whatever
+// holds the socket's name while the lock is free (a file, a socket left by a crash, a listener
+// that is not Glimmerox) is no running panel, and the launch takes the name over.
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -16,15 +21,29 @@ class SingleInstance : public QObject
 public:
     static constexpr int greetingTimeoutMs = 1000;
 
+    enum class Claim {
+        started,      // this is the running instance now
+        activated,    // another instance runs and was asked to the front
+        notAnswering, // another instance holds the lock but did not answer in time (stopped, or hung)
+    };
+    Q_ENUM(Claim)
+
+    // What a launch prints when the running panel does not answer.
+    static constexpr char notAnsweringMessage[] =
+        "Glimmerox is already running but does not answer; no second panel was started.\n";
+
     // The socket for the current user in its private runtime folder (see privateRuntimeFolder);
     // empty when there is no such folder, and the panel then runs without a single instance.
     static QString userServerName(const QString &runtimeDirVariable, const QString &tempDir);
+    // The lock file that decides which launch runs, beside the socket.
+    static QString lockPath(const QString &serverName);
 
     explicit SingleInstance(QString serverName, QObject *parent = nullptr);
+    ~SingleInstance() override;
 
-    // Becomes the running instance (true), or, when another one answers, asks it to come to the
-    // front and returns false. Runs a local event loop for at most greetingTimeoutMs.
-    bool claim();
+    // Becomes the running instance, or finds the one that runs and asks it to the front. Runs a
+    // local event loop for at most greetingTimeoutMs in all.
+    Claim claim();
 
 signals:
     // A later launch asked this instance to show its panel.
@@ -36,4 +55,5 @@ private:
 
     const QString m_serverName;
     QLocalServer m_server;
+    std::unique_ptr<FileLock> m_lock; // held while this is the running instance
 };

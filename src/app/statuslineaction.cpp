@@ -1,36 +1,70 @@
 #include "statuslineaction.h"
 
+#include "claudedatadir.h"
 #include "planusagefetcher.h"
 #include "statuslinesettings.h"
 
 #include <QAction>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QFutureWatcher>
 #include <QMessageBox>
 #include <QSignalBlocker>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <memory>
 
 QAction *createStatusLineAction(const StatusLineSettings &settings, PlanUsageFetcher &fetcher, QWidget *parent)
 {
     auto *action = new QAction(QObject::tr("Plan Figures from Claude Code's Status Line"), parent);
     action->setCheckable(true);
     action->setMenuRole(QAction::NoRole);
-    // What the settings say now decides the check mark and whether the service may be asked.
-    const auto showInstalled = [settings, action, &fetcher] {
-        const bool installed = settings.isInstalled();
+    // What the settings say decides the check mark and whether the service may be asked.
+    const auto show = [action, &fetcher](bool installed) {
         const QSignalBlocker blocker(action);
         action->setChecked(installed);
         fetcher.setServiceEnabled(!installed);
     };
-    showInstalled();
+    // Reads after a change elsewhere run on the pool: Claude Code's folder may sit on a disk that
+    // answers slowly. Only the latest read is shown, so a slow one never undoes a later one.
+    auto latestRead = std::make_shared<int>(0);
+    const auto readInstalled = [settings, action, show, latestRead] {
+        const int read = ++*latestRead;
+        auto *reading = new QFutureWatcher<bool>(action);
+        QObject::connect(reading, &QFutureWatcher<bool>::finished, action, [reading, show, latestRead, read] {
+            if (read == *latestRead)
+                show(reading->result());
+            reading->deleteLater();
+        });
+        reading->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [settings] { return settings.isInstalled(); }));
+    };
+    const auto showInstalled = [settings, show, latestRead] {
+        ++*latestRead;
+        show(settings.isInstalled());
+    };
+    // Until the settings are read the service is not asked: they may run the bridge.
+    fetcher.setServiceEnabled(false);
 
-    // Claude Code and editors replace the file by renaming, which its folder's watch sees.
+    // Claude Code and editors replace the file by renaming, which its folder's watch sees. A
+    // folder that does not exist yet (Claude Code makes it when it first runs) is watched through
+    // its nearest existing parent.
     auto *watcher = new QFileSystemWatcher(action);
     const QString settingsFolder = QFileInfo(settings.settingsPath()).absolutePath();
-    watcher->addPath(settingsFolder);
-    const auto rewatch = [watcher, settings, showInstalled] {
-        if (QFileInfo::exists(settings.settingsPath()) && !watcher->files().contains(settings.settingsPath()))
-            watcher->addPath(settings.settingsPath());
-        showInstalled();
+    const auto rewatch = [watcher, settings, settingsFolder, readInstalled] {
+        QStringList wanted{nearestExistingPath(settingsFolder)};
+        if (QFileInfo::exists(settings.settingsPath()))
+            wanted.append(settings.settingsPath());
+        const QStringList watched = watcher->files() + watcher->directories();
+        for (const QString &path : watched) {
+            if (!wanted.contains(path))
+                watcher->removePath(path);
+        }
+        for (const QString &path : std::as_const(wanted)) {
+            if (!path.isEmpty() && !watched.contains(path))
+                watcher->addPath(path);
+        }
+        readInstalled();
     };
     rewatch();
     QObject::connect(watcher, &QFileSystemWatcher::directoryChanged, action, rewatch);

@@ -1,6 +1,7 @@
 #include "panelwindow.h"
 
 #include "contentview.h"
+#include "panelposition.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -18,6 +19,17 @@
 namespace {
 
 const QString sizeKey = QStringLiteral("panel/sizePercent");
+const QString rememberPositionKey = QStringLiteral("panel/rememberPosition");
+const QString positionScreenKey = QStringLiteral("panel/positionScreen");
+const QString positionOffsetKey = QStringLiteral("panel/positionOffset");
+
+QList<ScreenArea> screenAreas()
+{
+    QList<ScreenArea> areas;
+    for (const QScreen *screen : QGuiApplication::screens())
+        areas.append({screen->name(), screen->geometry(), screen->availableGeometry()});
+    return areas;
+}
 
 } // namespace
 
@@ -32,6 +44,7 @@ PanelWindow::PanelWindow(ClaudeStatsReader &stats, PlanUsageFetcher &fetcher, QS
     , m_sizeMenu(new QMenu(tr("Size"), this))
     , m_larger(new QAction(tr("Larger"), this))
     , m_smaller(new QAction(tr("Smaller"), this))
+    , m_rememberPosition(new QAction(tr("Remember Position"), this))
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setWindowTitle(QStringLiteral("Glimmerox"));
@@ -66,6 +79,49 @@ PanelWindow::PanelWindow(ClaudeStatsReader &stats, PlanUsageFetcher &fetcher, QS
     if (std::find(sizePercents.cbegin(), sizePercents.cend(), saved) != sizePercents.cend())
         applySize(saved);
     centreOnScreen();
+
+    m_rememberPosition->setCheckable(true);
+    m_rememberPosition->setChecked(m_settings->value(rememberPositionKey, false).toBool());
+    connect(m_rememberPosition, &QAction::toggled, this, [this](bool remember) {
+        m_settings->setValue(rememberPositionKey, remember);
+        if (remember)
+            storePosition();
+    });
+    if (m_rememberPosition->isChecked())
+        restorePosition();
+}
+
+// The remembered place when its screen is still there, held inside what that screen offers now;
+// otherwise the panel stays centred.
+void PanelWindow::restorePosition()
+{
+    if (!m_settings->contains(positionScreenKey))
+        return;
+    const RememberedPosition remembered{m_settings->value(positionScreenKey).toString(),
+                                        m_settings->value(positionOffsetKey).toPoint()};
+    if (const std::optional<QPoint> position = reopenedPosition(remembered, size(), screenAreas()))
+        move(*position);
+}
+
+void PanelWindow::storePosition()
+{
+    // The screen that holds the panel's centre; a panel dragged off every screen keeps its own.
+    const QScreen *target = QGuiApplication::screenAt(geometry().center());
+    if (!target)
+        target = screen();
+    if (!target)
+        return;
+    const RememberedPosition remembered =
+        rememberedPosition({target->name(), target->geometry(), target->availableGeometry()}, pos());
+    m_settings->setValue(positionScreenKey, remembered.screen);
+    m_settings->setValue(positionOffsetKey, remembered.offset);
+}
+
+void PanelWindow::moveEvent(QMoveEvent *event)
+{
+    QWidget::moveEvent(event);
+    if (m_rememberPosition->isChecked())
+        storePosition();
 }
 
 void PanelWindow::buildSizeMenu()
@@ -119,13 +175,8 @@ void PanelWindow::setSizePercent(int percent)
     QRect grown(centre - QPoint(width() / 2, height() / 2), size());
     // Grown about its centre, the panel may reach past the screen's edge: it is pushed back in,
     // its top-left corner first when it is larger than the screen.
-    if (const QScreen *target = screen()) {
-        const QRect area = target->availableGeometry();
-        grown.moveRight(std::min(grown.right(), area.right()));
-        grown.moveBottom(std::min(grown.bottom(), area.bottom()));
-        grown.moveLeft(std::max(grown.left(), area.left()));
-        grown.moveTop(std::max(grown.top(), area.top()));
-    }
+    if (const QScreen *target = screen())
+        grown = keptInside(grown, target->availableGeometry());
     move(grown.topLeft());
     m_settings->setValue(sizeKey, percent);
 }
@@ -204,6 +255,7 @@ void PanelWindow::contextMenuEvent(QContextMenuEvent *event)
     menu.addAction(m_about);
     menu.addActions(m_menuActions);
     menu.addMenu(m_sizeMenu);
+    menu.addAction(m_rememberPosition);
     menu.addSeparator();
     menu.addAction(m_hide);
     menu.addAction(m_bringToFront);

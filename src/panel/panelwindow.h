@@ -14,7 +14,8 @@ class QMenu;
 class QSettings;
 
 // The program's one window: a frameless, translucent, always-on-top panel (650 x 185 at 100 %) whose only
-// content is the ContentView, centred on the primary screen when created. Dragging from any point
+// content is the ContentView, centred on the primary screen when created (or, with "Remember
+// Position" on, where it was on its screen). Dragging from any point
 // that is not a key moves the window, once the pointer has travelled the platform's drag distance,
 // so a short click never leaves the window following the pointer. Its actions ("About Glimmerox", "Hide Glimmerox",
 // "Bring to Front", "Quit Glimmerox") are offered on right-click where there is no menu bar,
@@ -27,8 +28,9 @@ public:
     // The sizes the panel is offered in, in per cent of 650 x 185.
     static constexpr std::array<int, 4> sizePercents{100, 125, 150, 200};
 
-    // settings keeps the chosen size (the position is never kept: each launch centres) and must
-    // outlive the window; without one, the user's Glimmerox settings are used.
+    // settings keeps the chosen size and, while "Remember Position" is on, the position (otherwise
+    // each launch centres), and must outlive the window; without one, the user's Glimmerox
+    // settings are used.
     PanelWindow(ClaudeStatsReader &stats, PlanUsageFetcher &fetcher, QSettings *settings = nullptr,
                 QWidget *parent = nullptr);
 
@@ -56,6 +58,9 @@ public:
     // Scales the whole panel around its centre and remembers the choice; other values are ignored.
     void setSizePercent(int percent);
 
+    // "Remember Position", off by default: when on, the panel reopens where it was on its screen.
+    QAction *rememberPositionAction() const { return m_rememberPosition; }
+
 signals:
     void aboutRequested();
     // "Hide Glimmerox" was chosen; when nothing receives this, the panel minimises itself.
@@ -66,10 +71,13 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
 
 private:
     void buildSizeMenu();
     void applySize(int percent);
+    void restorePosition();
+    void storePosition();
 
     ContentView *m_view;
     QAction *m_about;
@@ -83,6 +91,7 @@ private:
     QMenu *m_sizeMenu;
     QAction *m_larger;
     QAction *m_smaller;
+    QAction *m_rememberPosition;
     int m_sizePercent = 100;
     // Where the press grabbed the window, when the platform cannot move it for us.
     std::optional<QPoint> m_dragOffset;

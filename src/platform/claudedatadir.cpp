@@ -36,3 +36,14 @@ QStringList knownDataDirectories(const QString &homeDir, const QString &configDi
     }
     return known;
 }
+
+QString nearestExistingPath(QString path)
+{
+    while (!QFileInfo::exists(path)) {
+        const QString parent = QFileInfo(path).path();
+        if (parent == path)
+            return {};
+        path = parent;
+    }
+    return path;
+}

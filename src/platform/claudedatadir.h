@@ -17,3 +17,8 @@ QString claudeDataDirectory();
 // under its first name. A person with two accounts runs one Claude Code with each.
 QStringList knownDataDirectories(const QString &homeDir, const QString &configDirVariable,
                                  const QStringList &extras = {});
+
+// The path itself when it exists, otherwise its nearest existing parent (empty when none does): a
+// watch there notices the missing folder or file being created, as Claude Code makes its data
+// directory only when it first runs.
+QString nearestExistingPath(QString path);

@@ -24,17 +24,24 @@ int filePermissions(const QString &path);
 QString ensurePrivateFolder(const QString &path);
 
 // An exclusive advisory lock on the file at `path` (created 0600 when missing), held from
-// construction until destruction; waits while another process holds it.
+// construction until destruction, and released by the system when the holder dies. It waits
+// while another holder has it, or with Wait::never gives up at once. Two locks of one file
+// exclude each other also within one process.
 class FileLock
 {
 public:
-    explicit FileLock(const QString &path);
+    enum class Wait { untilFree, never };
+
+    explicit FileLock(const QString &path, Wait wait = Wait::untilFree);
     ~FileLock();
     FileLock(const FileLock &) = delete;
     FileLock &operator=(const FileLock &) = delete;
 
     bool isLocked() const { return m_fd >= 0; }
+    // Not locked because another holder has the lock (not because the file could not be had).
+    bool isHeldElsewhere() const { return m_heldElsewhere; }
 
 private:
     int m_fd = -1;
+    bool m_heldElsewhere = false;
 };

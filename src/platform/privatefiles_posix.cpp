@@ -75,7 +75,7 @@ QString ensurePrivateFolder(const QString &path)
     return privateFolderProblem(path);
 }
 
-FileLock::FileLock(const QString &path)
+FileLock::FileLock(const QString &path, Wait wait)
 {
     const std::optional<QByteArray> encoded = encodedPath(path);
     if (!encoded)
@@ -85,9 +85,10 @@ FileLock::FileLock(const QString &path)
         return;
     int result;
     do
-        result = ::flock(m_fd, LOCK_EX);
+        result = ::flock(m_fd, wait == Wait::never ? LOCK_EX | LOCK_NB : LOCK_EX);
     while (result != 0 && errno == EINTR);
     if (result != 0) {
+        m_heldElsewhere = errno == EWOULDBLOCK;
         ::close(m_fd);
         m_fd = -1;
     }

@@ -21,8 +21,8 @@ std::optional<QByteArray> readProcFile(const QByteArray &path)
     return file.readAll();
 }
 
-// Seconds since 1970 at which the system booted ("btime" of /proc/stat).
-std::optional<qint64> bootTime()
+// Milliseconds since 1970 at which the system booted ("btime" of /proc/stat, to the second).
+std::optional<qint64> bootTimeMs()
 {
     const std::optional<QByteArray> stat = readProcFile("/proc/stat");
     if (!stat)
@@ -33,13 +33,22 @@ std::optional<qint64> bootTime()
     const qsizetype end = stat->indexOf('\n', at + 1);
     bool ok = false;
     const qint64 seconds = stat->mid(at + 7, end < 0 ? -1 : end - at - 7).trimmed().toLongLong(&ok);
-    return ok ? std::optional<qint64>(seconds) : std::nullopt;
+    return ok ? std::optional<qint64>(seconds * 1000) : std::nullopt;
 }
 
-// Field 22 of /proc/<pid>/stat: the start in clock ticks after boot. The command name (field 2)
-// may hold spaces and parentheses, so fields are counted after its last ")".
-std::optional<qint64> startTicks(qint64 pid)
+} // namespace
+
+ProcessProbe::ProcessProbe()
+    : m_bootTimeMs(bootTimeMs())
 {
+}
+
+// /proc/<pid>/stat: the state is field 3, the start in clock ticks after boot field 22. The
+// command name (field 2) may hold spaces and parentheses, so fields are counted after its last ")".
+std::optional<ProcessStatus> ProcessProbe::status(qint64 pid) const
+{
+    if (pid <= 0 || pid > std::numeric_limits<qint32>::max())
+        return std::nullopt;
     const std::optional<QByteArray> stat = readProcFile("/proc/" + QByteArray::number(pid) + "/stat");
     if (!stat)
         return std::nullopt;
@@ -47,27 +56,19 @@ std::optional<qint64> startTicks(qint64 pid)
     if (nameEnd < 0)
         return std::nullopt;
     const QList<QByteArray> fields = stat->mid(nameEnd + 2).split(' ');
+    if (fields.isEmpty() || fields.first().isEmpty())
+        return std::nullopt;
+    ProcessStatus status;
+    // Z: a zombie; X (x in old kernels): being removed.
+    const char state = fields.first().at(0);
+    status.zombie = state == 'Z' || state == 'X' || state == 'x';
     constexpr qsizetype startField = 22 - 3; // fields after the name start at field 3
-    if (fields.size() <= startField)
-        return std::nullopt;
     bool ok = false;
-    const qint64 ticks = fields.at(startField).toLongLong(&ok);
-    return ok ? std::optional<qint64>(ticks) : std::nullopt;
-}
-
-} // namespace
-
-std::optional<qint64> processStartTime(qint64 pid)
-{
-    if (pid <= 0 || pid > std::numeric_limits<qint32>::max())
-        return std::nullopt;
+    const qint64 ticks = fields.size() > startField ? fields.at(startField).toLongLong(&ok) : 0;
     const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
-    // Fixed while the system runs: read once, not once per session record.
-    static const std::optional<qint64> boot = bootTime();
-    const std::optional<qint64> ticks = startTicks(pid);
-    if (!ticks || !boot || ticksPerSecond <= 0)
-        return std::nullopt;
-    return *boot * 1000 + *ticks * 1000 / ticksPerSecond;
+    if (ok && m_bootTimeMs && ticksPerSecond > 0)
+        status.startedMs = *m_bootTimeMs + ticks * 1000 / ticksPerSecond;
+    return status;
 }
 
 // On Linux a nice value belongs to the thread named by its id, so this leaves the rest of the

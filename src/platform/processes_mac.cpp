@@ -1,11 +1,15 @@
 #include "processes.h"
 
 #include <limits>
+#include <sys/proc.h>
 #include <sys/resource.h>
 #include <sys/sysctl.h>
 #include <sys/types.h>
 
-std::optional<qint64> processStartTime(qint64 pid)
+// The kernel keeps each process's start as wall-clock time: nothing to read beforehand.
+ProcessProbe::ProcessProbe() = default;
+
+std::optional<ProcessStatus> ProcessProbe::status(qint64 pid) const
 {
     if (pid <= 0 || pid > std::numeric_limits<qint32>::max())
         return std::nullopt;
@@ -16,7 +20,10 @@ std::optional<qint64> processStartTime(qint64 pid)
     if (::sysctl(name, 4, &info, &size, nullptr, 0) != 0 || size < sizeof info)
         return std::nullopt;
     const struct timeval &start = info.kp_proc.p_starttime;
-    return qint64(start.tv_sec) * 1000 + qint64(start.tv_usec) / 1000;
+    ProcessStatus status;
+    status.zombie = info.kp_proc.p_stat == SZOMB;
+    status.startedMs = qint64(start.tv_sec) * 1000 + qint64(start.tv_usec) / 1000;
+    return status;
 }
 
 // PRIO_DARWIN_THREAD with PRIO_DARWIN_BG puts only the calling thread into the background band

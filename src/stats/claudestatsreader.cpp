@@ -1,8 +1,9 @@
 #include "claudestatsreader.h"
 
 #include "claudedatadir.h"
-#include "statslog.h"
 #include "processes.h"
+#include "sessionrecords.h"
+#include "statslog.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -16,19 +17,8 @@ namespace {
 
 constexpr std::chrono::seconds refreshPeriod{60};
 constexpr std::chrono::milliseconds changeDelay{250};
-
-// The path itself when it exists, otherwise its nearest existing parent: a watch there notices
-// the missing folder or file being created.
-QString nearestExistingPath(QString path)
-{
-    while (!QFileInfo::exists(path)) {
-        const QString parent = QFileInfo(path).path();
-        if (parent == path)
-            return {};
-        path = parent;
-    }
-    return path;
-}
+// With the cycle that follows, an ended session leaves the list well within 5 s.
+constexpr std::chrono::seconds livenessPeriod{2};
 
 } // namespace
 
@@ -82,6 +72,13 @@ ClaudeStatsReader::ClaudeStatsReader(std::function<QStringList()> dataDirectorie
     m_timer.setInterval(refreshPeriod);
     connect(&m_timer, &QTimer::timeout, this, &ClaudeStatsReader::refresh);
     m_timer.start();
+    connect(&m_liveness, &QFutureWatcher<bool>::finished, this, [this] {
+        if (m_liveness.result())
+            refresh();
+    });
+    m_livenessTimer.setInterval(livenessPeriod);
+    connect(&m_livenessTimer, &QTimer::timeout, this, &ClaudeStatsReader::checkLiveness);
+    m_livenessTimer.start();
 }
 
 ClaudeStatsReader::~ClaudeStatsReader()
@@ -132,6 +129,21 @@ void ClaudeStatsReader::finishCycle()
         m_cycleWanted = false;
         refresh();
     }
+}
+
+// A signal probe and a small /proc read per listed session, on the pool: cheap enough to do every
+// few seconds, where a whole cycle is not.
+void ClaudeStatsReader::checkLiveness()
+{
+    if (m_activeSessions.isEmpty() || m_cycleRunning || m_liveness.isRunning())
+        return;
+    QList<qint64> pids;
+    for (const ActiveSession &session : std::as_const(m_activeSessions))
+        pids.append(session.pid);
+    m_liveness.setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [pids] {
+        const ProcessProbe probe;
+        return std::any_of(pids.cbegin(), pids.cend(), [&](qint64 pid) { return !isRunningProcess(pid, probe); });
+    }));
 }
 
 void ClaudeStatsReader::setPinnedSession(const QString &sessionId)

@@ -17,7 +17,9 @@
 // Publishes the running sessions of every known Claude Code data directory and the token figures
 // of the most recently active one (or of the pinned one while it runs), read at construction,
 // within a second of a change to a sessions folder or the shown session's files, and every 60
-// seconds in any case. Both
+// seconds in any case. Every few seconds the processes of the listed sessions are looked at, and
+// a cycle follows at once when one has ended, so a Claude Code that ended without removing its
+// record leaves the list within seconds. Both
 // properties are assigned on the main thread, activeSessions first, on every cycle, and each
 // assignment emits its change signal whether or not the value changed.
 class ClaudeStatsReader : public QObject
@@ -56,6 +58,8 @@ public:
 
     // The repeating 60-second timer that calls refresh(); it dies with the reader.
     const QTimer &refreshTimer() const { return m_timer; }
+    // The repeating timer that looks at the listed sessions' processes.
+    const QTimer &livenessTimer() const { return m_livenessTimer; }
 
 signals:
     void sessionStatsChanged();
@@ -67,6 +71,7 @@ private:
 
     ClaudeStatsReader(std::function<QStringList()> dataDirectories, QObject *parent, std::nullptr_t);
     void finishCycle();
+    void checkLiveness();
     void watch(const QStringList &paths);
     void setActiveSessions(const QList<ActiveSession> &sessions);
     void setSessionStats(const SessionStats &stats);
@@ -82,6 +87,9 @@ private:
     bool m_cycleRunning = false; // from the start of a cycle until its result is handed over
     bool m_cycleWanted = false;
     QTimer m_timer;
+    QTimer m_livenessTimer;
+    // Hands back whether a listed session's process has ended; dies with the reader.
+    QFutureWatcher<bool> m_liveness;
     QTimer m_changeDelay; // gathers a burst of file changes into one cycle
     QFileSystemWatcher m_watcher;
 };

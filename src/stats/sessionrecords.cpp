@@ -59,16 +59,26 @@ std::optional<ActiveSession> parseSessionRecord(QByteArrayView data)
     return ActiveSession{pid, *sessionId, *cwd, instantFromMilliseconds(startedAt), {}, {}};
 }
 
-bool isLiveRecord(qint64 pid, qint64 recordModifiedMs)
+bool isRunningProcess(qint64 pid, const ProcessProbe &probe)
+{
+    if (!isProcessRunning(pid))
+        return false;
+    const std::optional<ProcessStatus> status = probe.status(pid);
+    return !status || !status->zombie;
+}
+
+bool isLiveRecord(qint64 pid, qint64 recordModifiedMs, const ProcessProbe &probe)
 {
     constexpr qint64 startSlackMs = 60000;
     if (!isProcessRunning(pid))
         return false;
-    const std::optional<qint64> started = processStartTime(pid);
-    return !started || *started - recordModifiedMs <= startSlackMs;
+    const std::optional<ProcessStatus> status = probe.status(pid);
+    if (!status)
+        return true;
+    return !status->zombie && (!status->startedMs || *status->startedMs - recordModifiedMs <= startSlackMs);
 }
 
-QList<ActiveSession> findActiveSessions(const QString &claudeDir)
+QList<ActiveSession> findActiveSessions(const QString &claudeDir, const ProcessProbe &probe)
 {
     QList<ActiveSession> sessions;
     const QString sessionsDir = claudeDir + QLatin1String("/sessions");
@@ -89,7 +99,7 @@ QList<ActiveSession> findActiveSessions(const QString &claudeDir)
             continue;
         }
         const qint64 modifiedMs = status->modified.seconds * 1000 + status->modified.nanoseconds / 1000000;
-        if (!isLiveRecord(session->pid, modifiedMs)) {
+        if (!isLiveRecord(session->pid, modifiedMs, probe)) {
             qCDebug(lcStats) << "session record" << name << "names no Claude Code that wrote it";
             continue;
         }
