@@ -114,7 +114,7 @@ private slots:
         QVERIFY(::kill(pid_t(bus.processId()), SIGSTOP) == 0);
         if (!connectedFirst)
             notifier.emplace(connectPanel);
-        notifier->notify({QStringLiteral("waits"), QStringLiteral("for the bus")});
+        notifier->notify({QStringLiteral("waits"), QStringLiteral("for the bus"), false, {}});
         // A blocking call would have come back only after the bus's timeout, the alert dropped.
         QCOMPARE(notifier->pendingNotifications(), 1);
 
