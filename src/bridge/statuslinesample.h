@@ -23,15 +23,16 @@ struct SessionSample
     QString modelName;
     std::optional<qint64> contextWindowSize;
     std::optional<double> contextUsedPercent; // 0..100, absent before the first reply
+    std::optional<double> costUsd;             // Claude Code's own reckoning of the session's cost
     QDateTime receivedAt;                      // UTC, when the bridge got the payload
 
     friend bool operator==(const SessionSample &, const SessionSample &) = default;
 };
 
-// One quota window (5-hour or 7-day) from one payload.
+// One quota window (5-hour, 7-day or the spend limit) from one payload.
 struct PlanWindowSample
 {
-    double usedPercent = 0; // 0..100 as Claude Code reports it
+    double usedPercent = 0; // as Claude Code reports it: 0..100, the spend limit may pass 100
     std::optional<QDateTime> resetsAt;
     QDateTime receivedAt;
 
@@ -44,6 +45,7 @@ struct StatusLineSample
     SessionSample session;
     std::optional<PlanWindowSample> fiveHour;
     std::optional<PlanWindowSample> sevenDay;
+    std::optional<PlanWindowSample> spend; // rate_limits.spend_limit
 };
 
 // The data directory a payload belongs to: the folder above projects/ in its transcript path,
