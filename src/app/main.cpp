@@ -115,7 +115,7 @@ int main(int argc, char **argv)
     notifications.follow(statsReader, planFetcher);
     QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, &notifications, [&panel, &notifications] {
         const PanelInputs shown = panel.contentView()->inputs();
-        if (shown.planUsage && shown.planSource == PlanSource::statusLine)
+        if (shown.planUsage)
             notifications.observe(*shown.planUsage);
     });
 

@@ -23,8 +23,8 @@ struct SessionSample
     QString modelName;
     std::optional<qint64> contextWindowSize;
     std::optional<double> contextUsedPercent; // 0..100, absent before the first reply
-    std::optional<double> costUsd;             // Claude Code's own reckoning of the session's cost
     QDateTime receivedAt;                      // UTC, when the bridge got the payload
+    std::optional<double> costUsd;             // the session's cost by Claude Code's own reckoning
 
     friend bool operator==(const SessionSample &, const SessionSample &) = default;
 };

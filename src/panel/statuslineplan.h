@@ -3,24 +3,34 @@
 #include "panelcontent.h"
 #include "samplestore.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 
 #include <optional>
 
-// How the figures Claude Code's status line hands over enter what the panel reads.
+// How the plan figures of every source enter what the panel reads.
 
-// The plan figures of one data directory's samples, dated by the newest window; absent when no
-// window has been sent.
-std::optional<PlanUsage> planUsageFromSamples(const DataDirectorySamples &samples);
+// A report older than this no longer holds the automatic fetch back.
+inline constexpr qint64 freshFigureSeconds = planReportStaleSeconds;
 
-// `inputs` with the status line's figures taken in. The shown session's data directory is the
-// one whose samples name that session, else the one the session was read from, else
-// `dataDirectory`, the fetcher's. A session of another data directory (another account) shows
-// only its status line's plan figures. Its context window size, when the
-// session has a sample, is the one shown. The plan figures are the newer of the status line's
-// and the fetched report; the service's failure is not shown beside newer status-line figures.
-// With the service off (serviceEnabled false) only the status line counts, and before it has
-// sent anything the plan waits for it without an error.
-PanelInputs withStatusLine(PanelInputs inputs, const QList<DataDirectorySamples> &samples,
-                           const QString &dataDirectory, bool serviceEnabled);
+// The plan windows of one data directory's samples.
+QList<PlanWindow> planWindowsFromSamples(const DataDirectorySamples &samples);
+
+// `windows` with `incoming` taken in window by window (matched by key), each by replacesFigure()
+// of windowrule.h.
+QList<PlanWindow> mergePlanWindows(QList<PlanWindow> windows, const QList<PlanWindow> &incoming, const QDateTime &now);
+
+// Whether any window is newer than freshFigureSeconds at `now`.
+bool hasFreshWindow(const QList<PlanWindow> &windows, const QDateTime &now);
+
+// `inputs` with the figures that need no login taken in: Claude Code's status line and its
+// cached report (`cachedReports`, by samples key of their data directory). The shown session's
+// data directory is the one whose samples name that session, else the one the session was read
+// from, else `dataDirectory`, the fetcher's. The fetched report counts only for `dataDirectory`
+// and while the service is on (serviceEnabled false: Claude Code runs the bridge). All windows are
+// merged by the window rule; the shown session takes its sampled context window size (unless
+// smaller than its context), model name and cost. The service's failure is not shown beside fresh
+// figures of the other sources, and with the service off the plan waits without an error.
+PanelInputs withStatusLine(PanelInputs inputs, const QList<DataDirectorySamples> &samples, const QString &dataDirectory,
+                           bool serviceEnabled, const QHash<QString, QList<PlanWindow>> &cachedReports = {});
