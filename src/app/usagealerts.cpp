@@ -1,6 +1,7 @@
 #include "usagealerts.h"
 
 #include "displaytext.h"
+#include "windowrule.h"
 
 #include <QLocale>
 #include <QObject>
@@ -25,54 +26,44 @@ int keptLevel(int level, qint64 percent)
     return percent < UsageAlerts::rearmBelow ? 0 : level;
 }
 
-// The service sends the same reset instant with a little jitter from report to report; a new
-// window period starts only when the reset moves on by more than that, or appears or vanishes
-// (a window that is not running has no reset).
-bool startsNewPeriod(const std::optional<QDateTime> &current, const std::optional<QDateTime> &next)
-{
-    constexpr qint64 jitterSeconds = 60;
-    if (current.has_value() != next.has_value())
-        return true;
-    return current && current->secsTo(*next) > jitterSeconds;
-}
-
-QString windowName(UsageAlert::Subject subject)
-{
-    return subject == UsageAlert::Subject::fiveHour ? QObject::tr("5-hour") : QObject::tr("7-day");
-}
-
 } // namespace
 
-QList<UsageAlert> UsageAlerts::observeWindow(Window &window, UsageAlert::Subject subject,
-                                             std::optional<qint64> percent, const std::optional<QDateTime> &resetsAt)
+QList<UsageAlert> UsageAlerts::observeWindow(Window &window, const PlanWindow &figure, const QDateTime &now)
 {
-    if (!percent)
-        return {};
-    Q_ASSERT(*percent >= 0 && *percent <= 100); // the plan figures are held to 0..100
-    const int level = levelOf(*percent);
+    // From its reset time on, a window is a new idle one at 0 %.
+    const bool reset = figure.hasReset(now);
+    const qint64 percent = reset ? 0 : figure.percent();
+    const std::optional<QDateTime> resetsAt = reset ? std::nullopt : figure.resetsAt;
+    const int level = levelOf(percent);
+    const auto alert = [&](int threshold) {
+        return UsageAlert{UsageAlert::Subject::quota, threshold, percent, resetsAt, {}, figure.key(), figure.name(),
+                          figure.kind};
+    };
     if (!window.seen) {
         window = {true, resetsAt, level, level > 0};
         return {};
     }
     QList<UsageAlert> alerts;
-    if (startsNewPeriod(window.period, resetsAt)) {
+    if (!isSameWindow(window.period, resetsAt)) {
         if (window.reachedInPeriod)
-            alerts.append({subject, 0, *percent, resetsAt, {}});
+            alerts.append(alert(0));
         window = {true, resetsAt, 0, false};
     }
-    window.level = keptLevel(window.level, *percent);
+    window.level = keptLevel(window.level, percent);
     window.reachedInPeriod = window.reachedInPeriod || level > 0;
     if (level > window.level) {
         window.level = level;
-        alerts.append({subject, level, *percent, resetsAt, {}});
+        alerts.append(alert(level));
     }
     return alerts;
 }
 
-QList<UsageAlert> UsageAlerts::observe(const PlanUsage &usage)
+QList<UsageAlert> UsageAlerts::observe(const PlanUsage &usage, const QDateTime &now)
 {
-    return observeWindow(m_fiveHour, UsageAlert::Subject::fiveHour, usage.fiveHourPercent(), usage.fiveHourResetsAt)
-        + observeWindow(m_weekly, UsageAlert::Subject::weekly, usage.weeklyPercent(), usage.weeklyResetsAt);
+    QList<UsageAlert> alerts;
+    for (const PlanWindow &window : usage.shownWindows())
+        alerts += observeWindow(m_windows[window.key()], window, now);
+    return alerts;
 }
 
 QList<UsageAlert> UsageAlerts::observe(const SessionStats &stats)
@@ -90,7 +81,7 @@ QList<UsageAlert> UsageAlerts::observe(const SessionStats &stats)
     m_sessionLevels[stats.sessionId] = std::max(kept, level);
     if (level <= kept)
         return {};
-    return {{UsageAlert::Subject::context, level, percent, std::nullopt, projectName(stats.cwd)}};
+    return {{UsageAlert::Subject::context, level, percent, std::nullopt, projectName(stats.cwd), {}, {}, {}}};
 }
 
 AlertText alertText(const UsageAlert &alert)
@@ -100,8 +91,8 @@ AlertText alertText(const UsageAlert &alert)
         if (!alert.resetsAt)
             return QString();
         const QDateTime local = alert.resetsAt->toLocalTime();
-        const QString format = alert.subject == UsageAlert::Subject::weekly ? QStringLiteral("ddd HH:mm")
-                                                                            : QStringLiteral("HH:mm");
+        const QString format = alert.windowKind == PlanWindowKind::fiveHour ? QStringLiteral("HH:mm")
+                                                                            : QStringLiteral("ddd HH:mm");
         return QObject::tr("Resets at %1.").arg(locale.toString(local, format));
     };
     switch (alert.subject) {
@@ -110,12 +101,16 @@ AlertText alertText(const UsageAlert &alert)
                 QObject::tr("The Claude Code session in %1 has used %2 % of its context window.")
                     .arg(alert.project.isEmpty() ? QObject::tr("an unnamed folder") : sanitizedDisplayText(alert.project))
                     .arg(alert.percent)};
-    case UsageAlert::Subject::fiveHour:
-    case UsageAlert::Subject::weekly:
+    case UsageAlert::Subject::quota: {
+        const QString name = sanitizedDisplayText(alert.windowName);
+        const QString limit = alert.windowKind == PlanWindowKind::credits ? QObject::tr("Usage credits")
+            : alert.windowKind == PlanWindowKind::spend                  ? QObject::tr("Spend limit")
+                                                                          : QObject::tr("%1 limit").arg(name);
         if (alert.threshold == 0)
-            return {QObject::tr("%1 quota reset").arg(windowName(alert.subject)),
-                    QObject::tr("The %1 window starts afresh at %2 %.").arg(windowName(alert.subject)).arg(alert.percent)};
-        return {QObject::tr("%1 quota at %2 %").arg(windowName(alert.subject)).arg(alert.percent), resetWords()};
+            return {QObject::tr("%1 reset").arg(limit),
+                    QObject::tr("The %1 window starts afresh at %2 %.").arg(name).arg(alert.percent)};
+        return {QObject::tr("%1 at %2 %").arg(limit).arg(alert.percent), resetWords()};
+    }
     }
     return {};
 }

@@ -3,7 +3,6 @@
 #include "claudestatsreader.h"
 #include "desktopnotifier.h"
 #include "applog.h"
-#include "planusagefetcher.h"
 
 UsageNotifications::UsageNotifications(DesktopNotifier &notifier, QObject *parent)
     : QObject(parent)
@@ -11,19 +10,15 @@ UsageNotifications::UsageNotifications(DesktopNotifier &notifier, QObject *paren
 {
 }
 
-void UsageNotifications::follow(const ClaudeStatsReader &reader, const PlanUsageFetcher &fetcher)
+void UsageNotifications::follow(const ClaudeStatsReader &reader)
 {
     connect(&reader, &ClaudeStatsReader::sessionStatsChanged, this,
             [this, &reader] { observe(reader.sessionStats()); });
-    connect(&fetcher, &PlanUsageFetcher::planUsageChanged, this, [this, &fetcher] {
-        if (const std::optional<PlanUsage> usage = fetcher.planUsage())
-            observe(*usage);
-    });
 }
 
-void UsageNotifications::observe(const PlanUsage &usage)
+void UsageNotifications::observe(const PlanUsage &usage, const QDateTime &now)
 {
-    send(m_alerts.observe(usage));
+    send(m_alerts.observe(usage, now));
 }
 
 void UsageNotifications::observe(const SessionStats &stats)

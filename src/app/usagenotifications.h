@@ -6,7 +6,6 @@
 
 class ClaudeStatsReader;
 class DesktopNotifier;
-class PlanUsageFetcher;
 
 // Turns the figures the two sources publish into desktop notifications, as UsageAlerts decides.
 class UsageNotifications : public QObject
@@ -16,10 +15,11 @@ class UsageNotifications : public QObject
 public:
     explicit UsageNotifications(DesktopNotifier &notifier, QObject *parent = nullptr);
 
-    // Follows the reader's shown session and the fetcher's reports from now on.
-    void follow(const ClaudeStatsReader &reader, const PlanUsageFetcher &fetcher);
+    // Follows the reader's shown session from now on; plan figures are handed to observe() as the
+    // panel merges its sources.
+    void follow(const ClaudeStatsReader &reader);
 
-    void observe(const PlanUsage &usage);
+    void observe(const PlanUsage &usage, const QDateTime &now = {});
     void observe(const SessionStats &stats);
 
 private:

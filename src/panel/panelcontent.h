@@ -69,6 +69,8 @@ struct PanelInputs
     bool waitingForStatusLine = false;
     // Payloads arrive for the shown data directory, but none carries plan figures.
     bool statusLineSendsNoPlan = false;
+    // The sources that need no login have a figure newer than 15 minutes for the shown account.
+    bool noLoginFiguresFresh = false;
     // The shown session's cost by Claude Code's reckoning, from its status line.
     std::optional<double> sessionCostUsd;
     // Off while Claude Code's settings run the status line: then K2 and F5 fetch nothing.

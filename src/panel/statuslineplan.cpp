@@ -81,8 +81,9 @@ PanelInputs withStatusLine(PanelInputs inputs, const QList<DataDirectorySamples>
     const QList<PlanWindow> sampled = shown ? planWindowsFromSamples(*shown) : QList<PlanWindow>();
     const QList<PlanWindow> noLogin = mergePlanWindows(sampled, cachedReports.value(shownKey), inputs.now);
     inputs.statusLineSendsNoPlan = shown && !shown->sessions.isEmpty() && sampled.isEmpty();
+    inputs.noLoginFiguresFresh = hasFreshWindow(noLogin, inputs.now);
     const bool useService = serviceEnabled && !otherAccount;
-    if (useService && hasFreshWindow(noLogin, inputs.now) && inputs.hasError()) {
+    if (useService && inputs.noLoginFiguresFresh && inputs.hasError()) {
         // Fresh figures that need no login stand; a failed fetch beside them is no fault.
         inputs.lastError.reset();
         inputs.lastFailure.reset();
