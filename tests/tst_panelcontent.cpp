@@ -4,6 +4,7 @@
 #include "statuslineplan.h"
 
 #include <QDir>
+#include <QHash>
 #include <QLocale>
 #include <QTest>
 #include <QTextDocument>
@@ -436,6 +437,55 @@ private slots:
             return d.session(inputs.sessionStats.sessionId).has_value();
         });
         QCOMPARE(in.sessionStats.contextWindowSize, sampled ? 1000000 : 200000);
+    }
+
+    // The sources without a login: the cached report fills what the status line lacks, the same
+    // window keeps its highest figure across sources, and a status line without plan figures says so.
+    void noLoginSources_data()
+    {
+        QTest::addColumn<bool>("rateLimits"); // the samples carry plan figures
+        QTest::addColumn<bool>("cached");     // Claude Code's cached report is there
+        QTest::addColumn<QString>("shows");
+        QTest::addColumn<QString>("tooltip");
+        const QString noFigures = u"Claude Code's status line sends no plan figures for this login"_s;
+        QTest::addRow("payloads without rate_limits") << false << false << u"-- -- -- | --- | -"_s << noFigures;
+        QTest::addRow("the cached report fills in") << false << true << u"00 01 00 | 50 | -"_s << noFigures;
+        QTest::addRow("same window: the higher, from the cached report")
+            << true << true << u"00 01 00 | 50 | -"_s << u"\u2022 5-hour: 50 %, resets "_s;
+    }
+    void noLoginSources()
+    {
+        QFETCH(bool, rateLimits);
+        QFETCH(bool, cached);
+        const DataDirectorySamples sampled = samples(claudeHome, 30, 60);
+        const DataDirectorySamples kept = rateLimits ? sampled : DataDirectorySamples{claudeHome, sampled.sessions, {}, {}, {}};
+        QHash<QString, QList<PlanWindow>> reports;
+        if (cached)
+            reports.insert(claudeHome, {{PlanWindowKind::fiveHour, {}, 50, now.addSecs(3600 + 20), PlanSource::cachedReport,
+                                         now.addSecs(-3 * 3600), false, false}});
+        const PanelInputs in = withStatusLine(Inputs(fiveHour).tokens(1, 1, 2), {kept}, claudeHome, false, reports);
+        const PanelContent c = computePanelContent(in);
+        QTEST(c.mainText + u" | "_s + c.smallValue + u" | "_s + (c.ledLit(Led::error) ? u"ERROR"_s : u"-"_s),
+              "shows");
+        QFETCH(QString, tooltip);
+        const QString text = panelTooltip(in, PanelArea::small);
+        QVERIFY2(text.contains(tooltip), qPrintable(text));
+    }
+
+    // The status line names the model and the cost; a sampled window below the context is ignored.
+    void sessionFromStatusLine()
+    {
+        DataDirectorySamples kept = samples(claudeHome, 30, 60);
+        kept.sessions[0].modelName = u"Opus 4.6 (1M context)"_s;
+        kept.sessions[0].costUsd = 1.234;
+        Inputs shown = Inputs(session).tokens(150000, 1, 2);
+        PanelInputs in = withStatusLine(shown, {kept}, claudeHome, true);
+        const QString text = panelTooltip(in, PanelArea::main);
+        QVERIFY2(text.contains(u"Opus 4.6 (1M context)"_s) && text.contains(u"Cost so far by Claude Code's reckoning: $1.23"_s),
+                 qPrintable(text));
+        kept.sessions[0].contextWindowSize = 100000;
+        in = withStatusLine(shown, {kept}, claudeHome, true);
+        QCOMPARE(in.sessionStats.contextWindowSize, 200000);
     }
 
     void pace_data()
