@@ -488,6 +488,43 @@ private slots:
         QCOMPARE(in.sessionStats.contextWindowSize, 200000);
     }
 
+    // The bridge is installed and the shown live session writes, but no sample comes from it.
+    void silentSession_data()
+    {
+        QTest::addColumn<qint64>("wroteAgo");   // seconds; -1: no write seen
+        QTest::addColumn<qint64>("sampledAgo"); // seconds; -1: never sampled
+        QTest::addColumn<bool>("serviceEnabled");
+        QTest::addColumn<bool>("silent");
+        QTest::addRow("wrote, never sampled") << qint64(30) << qint64(-1) << false << true;
+        QTest::addRow("wrote, sampled long before") << qint64(30) << qint64(600) << false << true;
+        QTest::addRow("wrote, sampled since") << qint64(30) << qint64(25) << false << false;
+        QTest::addRow("the bridge still has its grace") << qint64(3) << qint64(-1) << false << false;
+        QTest::addRow("no write lately") << qint64(300) << qint64(-1) << false << false;
+        QTest::addRow("no write seen") << qint64(-1) << qint64(-1) << false << false;
+        QTest::addRow("bridge not installed") << qint64(30) << qint64(-1) << true << false;
+    }
+    void silentSession()
+    {
+        QFETCH(qint64, wroteAgo);
+        QFETCH(qint64, sampledAgo);
+        QFETCH(bool, serviceEnabled);
+        Inputs in = Inputs(session).tokens(10, 1, 20).sessions(1);
+        if (wroteAgo >= 0) {
+            // The view sees the session's figures change at that moment.
+            const SessionActivity first = SessionActivity{}.after(in.in.sessionStats, now.addSecs(-900));
+            SessionStats grown = in.in.sessionStats;
+            grown.totalTokens += 5;
+            in.in.shownSessionWroteAt = first.after(in.in.sessionStats, now).after(grown, now.addSecs(-wroteAgo)).wroteAt;
+        }
+        QList<DataDirectorySamples> kept;
+        if (sampledAgo >= 0)
+            kept << samples(claudeHome, 30, sampledAgo);
+        const PanelInputs shown = withStatusLine(in, kept, claudeHome, serviceEnabled);
+        QTEST(shown.noStatusLineFromSession, "silent");
+        QCOMPARE(panelTooltip(shown, PanelArea::main).contains(u"No status line from this session"_s),
+                 shown.noStatusLineFromSession);
+    }
+
     void pace_data()
     {
         QTest::addColumn<double>("utilization");

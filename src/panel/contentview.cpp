@@ -131,7 +131,10 @@ ContentView::ContentView(ClaudeStatsReader &stats, PlanUsageFetcher &fetcher, QW
     });
 
     const auto repaint = [this] { refresh(); };
-    connect(&stats, &ClaudeStatsReader::sessionStatsChanged, this, repaint);
+    connect(&stats, &ClaudeStatsReader::sessionStatsChanged, this, [this] {
+        m_activity = m_activity.after(m_stats.sessionStats(), m_clock());
+        refresh();
+    });
     connect(&stats, &ClaudeStatsReader::activeSessionsChanged, this, repaint);
     connect(&fetcher, &PlanUsageFetcher::planUsageChanged, this, repaint);
     connect(&stats, &ClaudeStatsReader::pinnedSessionChanged, this, repaint);
@@ -160,6 +163,8 @@ PanelInputs ContentView::inputs() const
     inputs.now = m_clock();
     inputs.pinnedSessionId = m_stats.pinnedSession();
     inputs.blinkOn = m_blinkOn;
+    if (m_activity.sessionId == inputs.sessionStats.sessionId)
+        inputs.shownSessionWroteAt = m_activity.wroteAt;
     if (m_samples || m_cachedReports)
         return withStatusLine(inputs, m_samples ? m_samples->samples() : QList<DataDirectorySamples>(), m_dataDirectory,
                               m_fetcher.isServiceEnabled(),

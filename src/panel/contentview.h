@@ -3,6 +3,7 @@
 #include "panelcontent.h"
 #include "panellayout.h"
 #include "panelpainter.h"
+#include "statuslineplan.h"
 
 #include <QAbstractButton>
 #include <QDateTime>
@@ -110,6 +111,7 @@ private:
     PanelLayout m_layout;
     PanelPaintCache m_cache;
     std::function<QDateTime()> m_clock;
+    SessionActivity m_activity;
     std::optional<PanelClick> m_pressed;
     qreal m_scale = 1;
     QTimer m_blink;

@@ -69,6 +69,11 @@ struct PanelInputs
     bool waitingForStatusLine = false;
     // Payloads arrive for the shown data directory, but none carries plan figures.
     bool statusLineSendsNoPlan = false;
+    // When the shown session last wrote its transcript, as the view saw it (SessionActivity).
+    std::optional<QDateTime> shownSessionWroteAt;
+    // The bridge is installed, the shown live session wrote in the last 2 minutes, but no sample
+    // came from it in that time.
+    bool noStatusLineFromSession = false;
     // The sources that need no login have a figure newer than 15 minutes for the shown account.
     bool noLoginFiguresFresh = false;
     // The shown session's cost by Claude Code's reckoning, from its status line.

@@ -12,6 +12,8 @@
 
 namespace {
 
+const QString noStatusLine = QStringLiteral("No status line from this session: project settings may override it, "
+                                            "the folder may not be trusted, or a policy disables it");
 const QString noPlanFigures = QStringLiteral("Claude Code's status line sends no plan figures for this login (API key, "
                                              "Team or Enterprise plan, or Claude Code before 2.1.80)");
 constexpr qint64 fiveHourSeconds = 5 * 3600;
@@ -404,9 +406,9 @@ QString panelTooltip(const PanelInputs &in, PanelArea area)
     const bool plan = in.state.mode == DisplayMode::plan;
     switch (area) {
     case PanelArea::main:
-        return plan ? mainPlanTooltip(in) : mainSessionTooltip(in);
+        return joined({plan ? mainPlanTooltip(in) : mainSessionTooltip(in), in.noStatusLineFromSession ? noStatusLine : QString()});
     case PanelArea::small:
-        return smallTooltip(in);
+        return joined({smallTooltip(in), in.noStatusLineFromSession ? noStatusLine : QString()});
     case PanelArea::quotas:
         return QStringLiteral("QUOTAS: plan mode, the 5-hour and 7-day quotas of your plan (K2)");
     case PanelArea::session:

@@ -52,12 +52,22 @@ bool hasFreshWindow(const QList<PlanWindow> &windows, const QDateTime &now)
     });
 }
 
+SessionActivity SessionActivity::after(const SessionStats &stats, const QDateTime &now) const
+{
+    if (stats.sessionId != sessionId)
+        return {stats.sessionId, stats.totalTokens, std::nullopt};
+    if (stats.totalTokens == totalTokens)
+        return *this;
+    return {sessionId, stats.totalTokens, now};
+}
+
 PanelInputs withStatusLine(PanelInputs inputs, const QList<DataDirectorySamples> &samples, const QString &dataDirectory,
                            bool serviceEnabled, const QHash<QString, QList<PlanWindow>> &cachedReports)
 {
     // The session on show names its account's data directory; the fetched report is the login's
     // of `dataDirectory` only.
     SessionStats &stats = inputs.sessionStats;
+    std::optional<QDateTime> sampledAt; // the shown session's newest sample
     QString shownKey = sampleDataDirectoryKey(stats.claudeDir.isEmpty() ? dataDirectory : stats.claudeDir);
     const DataDirectorySamples *shown = nullptr;
     for (const DataDirectorySamples &directory : samples) {
@@ -68,6 +78,7 @@ PanelInputs withStatusLine(PanelInputs inputs, const QList<DataDirectorySamples>
             if (!session->modelName.isEmpty())
                 stats.model = session->modelName;
             inputs.sessionCostUsd = session->costUsd;
+            sampledAt = presentTime(session->receivedAt, inputs.now);
             shown = &directory;
             shownKey = directory.dataDirectory;
             break;
@@ -78,6 +89,15 @@ PanelInputs withStatusLine(PanelInputs inputs, const QList<DataDirectorySamples>
     const bool otherAccount = shownKey != sampleDataDirectoryKey(dataDirectory);
 
     inputs.serviceEnabled = serviceEnabled;
+    // The bridge is installed and a live session wrote lately, yet sent nothing: something keeps
+    // Claude Code from running the status line in that session.
+    const bool live = std::any_of(inputs.activeSessions.cbegin(), inputs.activeSessions.cend(),
+                                  [&](const ActiveSession &s) { return !s.sessionId.isEmpty() && s.sessionId == stats.sessionId; });
+    const std::optional<QDateTime> &wroteAt = inputs.shownSessionWroteAt;
+    const qint64 sinceWrite = wroteAt ? wroteAt->secsTo(inputs.now) : -1;
+    inputs.noStatusLineFromSession = !serviceEnabled && live && sinceWrite >= statusLineGraceSeconds
+        && sinceWrite <= statusLineExpectedSeconds
+        && (!sampledAt || !sampledAt->isValid() || sampledAt->secsTo(inputs.now) > statusLineExpectedSeconds);
     const QList<PlanWindow> sampled = shown ? planWindowsFromSamples(*shown) : QList<PlanWindow>();
     const QList<PlanWindow> noLogin = mergePlanWindows(sampled, cachedReports.value(shownKey), inputs.now);
     inputs.statusLineSendsNoPlan = shown && !shown->sessions.isEmpty() && sampled.isEmpty();

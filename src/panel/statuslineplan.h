@@ -11,6 +11,22 @@
 
 // How the plan figures of every source enter what the panel reads.
 
+// How long after the shown session wrote a sample from it is expected, and the grace the bridge gets.
+inline constexpr qint64 statusLineExpectedSeconds = 120;
+inline constexpr qint64 statusLineGraceSeconds = 10;
+
+// When the shown session last wrote its transcript, as far as the panel saw its token figures
+// change: the view keeps this value in memory and passes it on as PanelInputs::shownSessionWroteAt.
+struct SessionActivity
+{
+    QString sessionId;
+    qint64 totalTokens = 0;
+    std::optional<QDateTime> wroteAt; // absent until a change was seen (a switch is no change)
+
+    // This with the reader's new figures seen at `now`.
+    SessionActivity after(const SessionStats &stats, const QDateTime &now) const;
+};
+
 // A report older than this no longer holds the automatic fetch back.
 inline constexpr qint64 freshFigureSeconds = planReportStaleSeconds;
 
