@@ -358,6 +358,25 @@ private slots:
         QTRY_COMPARE(rig.requests().size(), 2);
     }
 
+    // While fresh figures need no login the schedule sends nothing; K2 still fetches.
+    void heldScheduleWaits()
+    {
+        Rig rig({found(tokens(10 * hour))});
+        rig.service.setFallback(ok());
+        PlanUsageFetcher fetcher(rig.environment());
+        fetcher.setAutomaticFetchHeld(true);
+        QSignalSpy ticks(&fetcher, &PlanUsageFetcher::ticked);
+        QVERIFY(ticks.wait()); // the launch's fetch was due at that tick
+        rig.clock->fetch_add(6 * 60 * 1000);
+        QVERIFY(ticks.wait());
+        QVERIFY(rig.requests().isEmpty());
+        QVERIFY(finish(fetcher.fetchUsage()));
+        QCOMPARE(rig.requests().size(), 1);
+        fetcher.setAutomaticFetchHeld(false);
+        rig.clock->fetch_add(6 * 60 * 1000);
+        QTRY_COMPARE(rig.requests().size(), 2);
+    }
+
     // An expired login, then Claude Code replacing its file with a renewed one: the fetch follows
     // by itself, and a later fetch reads the store again.
     void renewedLoginIsPickedUp()
