@@ -1,5 +1,6 @@
 #include "windowrule.h"
 
+#include <algorithm>
 #include <cmath>
 
 QDateTime presentTime(const QDateTime &time, const QDateTime &now)
