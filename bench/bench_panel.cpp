@@ -1,10 +1,12 @@
 #include "benchcommands.h"
+#include "cachedusagereport.h"
 #include "claudedatadir.h"
 #include "claudestatsreader.h"
 #include "panelcontent.h"
 #include "panellayout.h"
 #include "panelpainter.h"
 #include "paneltooltip.h"
+#include "promptcacheview.h"
 #include "trayicon.h"
 #include "panelwindow.h"
 #include "planusagefetcher.h"
@@ -17,6 +19,9 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -86,7 +91,7 @@ void waitForFirstCycle(ClaudeStatsReader &reader)
 int renderUsage(const char *message)
 {
     std::fprintf(stderr, "render: %s\nusage: render HOME OUT.png|--tooltip AREA|--describe [--mode session|plan] [--weekly] "
-                         "[--dpr N] [--report FILE] [--report-age MINUTES] [--failure REASON[:DETAIL]] [--fetching]\n"
+                         "[--step N] [--dpr N] [--report FILE] [--report-age MINUTES] [--failure REASON[:DETAIL]] [--fetching]\n"
                          "       [--samples FOLDER] [--status-line-only] [--tray SIZE]\n"
                          "areas: main small quotas session active cache error fivehour sevenday k1 k2 op\n"
                          "reasons: no-token expired unreadable:TEXT keychain-denied:TEXT rate-limited bad-reply http:STATUS "
@@ -95,35 +100,98 @@ int renderUsage(const char *message)
     return 2;
 }
 
+const std::pair<const char *, PanelArea> describedAreas[] = {
+    {"main", PanelArea::main},         {"small", PanelArea::small},       {"quotas", PanelArea::quotas},
+    {"session", PanelArea::session},   {"active", PanelArea::active},     {"cache", PanelArea::cache},
+    {"error", PanelArea::error},
+    {"fivehour", PanelArea::fiveHour}, {"sevenday", PanelArea::sevenDay}, {"k1", PanelArea::k1},
+    {"k2", PanelArea::k2},             {"op", PanelArea::op},             {"project", PanelArea::project}};
+
 std::optional<PanelArea> areaNamed(const QByteArray &name)
 {
-    static const std::pair<const char *, PanelArea> areas[] = {
-        {"main", PanelArea::main},         {"small", PanelArea::small},     {"quotas", PanelArea::quotas},
-        {"session", PanelArea::session},   {"active", PanelArea::active},   {"cache", PanelArea::cache}, {"error", PanelArea::error},
-        {"fivehour", PanelArea::fiveHour}, {"sevenday", PanelArea::sevenDay}, {"k1", PanelArea::k1},
-        {"k2", PanelArea::k2},             {"op", PanelArea::op},             {"project", PanelArea::project}};
-    for (const auto &[text, area] : areas)
+    for (const auto &[text, area] : describedAreas)
         if (name == text)
             return area;
     return std::nullopt;
 }
 
-// Each LED as shown, lit or not, with its tooltip indented below it.
-QString describeLeds(const PanelInputs &inputs)
+QJsonValue isoTime(const std::optional<QDateTime> &time)
 {
-    static const std::pair<Led, PanelArea> leds[] = {
-        {Led::quotas, PanelArea::quotas}, {Led::session, PanelArea::session},   {Led::active, PanelArea::active},
-        {Led::cache, PanelArea::cache},   {Led::error, PanelArea::error},       {Led::fiveHour, PanelArea::fiveHour},
-        {Led::sevenDay, PanelArea::sevenDay}};
-    const PanelContent content = computePanelContent(inputs);
-    QString text;
-    for (const auto &[led, area] : leds) {
-        text += QStringLiteral("LED ") + ledLabel(led)
-            + (content.ledLit(led) ? QStringLiteral(": lit\n") : QStringLiteral(": unlit\n"));
-        for (const QString &line : panelTooltip(inputs, area).split(u'\n'))
-            text += QStringLiteral("  ") + line + u'\n';
+    return time && time->isValid() ? QJsonValue(time->toUTC().toString(Qt::ISODate)) : QJsonValue();
+}
+
+QString sourceName(PlanSource source)
+{
+    switch (source) {
+    case PlanSource::statusLine: return QStringLiteral("statusLine");
+    case PlanSource::cachedReport: return QStringLiteral("cachedReport");
+    case PlanSource::usageService: return QStringLiteral("usageService");
     }
-    return text;
+    return {};
+}
+
+// What the panel would show for these inputs, as one JSON object: the displays, captions, LEDs
+// (a fetch blinks the shown window's), every area's tooltip and the plan's windows.
+QJsonObject describePanel(const PanelInputs &inputs)
+{
+    PanelInputs lit = inputs;
+    lit.blinkOn = true;
+    PanelInputs dark = inputs;
+    dark.blinkOn = false;
+    const PanelContent content = computePanelContent(lit);
+    const PanelContent blinkOff = computePanelContent(dark);
+    QJsonObject leds;
+    for (int i = 0; i < ledCount; ++i) {
+        const bool on = content.leds[i];
+        // The cache LED blinks on the clock's seconds in its last minute, not with a fetch.
+        const bool blinks = on != blinkOff.leds[i]
+            || (Led(i) == Led::cache
+                && promptCacheState(inputs.promptCache, inputs.promptCacheSentAt, inputs.now)
+                    == PromptCacheState::lastMinute);
+        leds.insert(ledLabel(Led(i)), blinks ? QStringLiteral("blinking")
+                                      : on                   ? QStringLiteral("lit")
+                                                             : QStringLiteral("off"));
+    }
+    QJsonObject keys;
+    for (int i = 0; i < keyCount; ++i)
+        keys.insert(keyLabel(Key(i)), content.keys[i] ? QStringLiteral("lit") : QStringLiteral("off"));
+    QJsonObject tooltips;
+    for (const auto &[name, area] : describedAreas)
+        tooltips.insert(QLatin1String(name), panelTooltip(inputs, area));
+    QJsonArray windows;
+    const std::optional<PlanWindow> shown = shownPlanWindow(inputs);
+    if (inputs.planUsage) {
+        for (const PlanWindow &w : inputs.planUsage->shownWindows()) {
+            windows.append(QJsonObject{{QStringLiteral("key"), w.key()},
+                                       {QStringLiteral("name"), w.name()},
+                                       {QStringLiteral("percent"), w.hasReset(inputs.now) ? 0 : w.percent()},
+                                       {QStringLiteral("utilization"), w.utilization},
+                                       {QStringLiteral("resetsAt"), isoTime(w.resetsAt)},
+                                       {QStringLiteral("resetPassed"), w.hasReset(inputs.now)},
+                                       {QStringLiteral("source"), sourceName(w.source)},
+                                       {QStringLiteral("asOf"), isoTime(w.asOf)},
+                                       {QStringLiteral("binding"), w.binding},
+                                       {QStringLiteral("shown"), shown && shown->key() == w.key()}});
+        }
+    }
+    const QString mainText =
+        content.mainKind == MainStripKind::number ? QString::number(content.mainValue) : content.mainText;
+    return {{QStringLiteral("command"), QStringLiteral("render")},
+            {QStringLiteral("mode"), inputs.state.mode == DisplayMode::plan ? QStringLiteral("plan") : QStringLiteral("session")},
+            {QStringLiteral("weekly"), inputs.state.alternateView},
+            {QStringLiteral("main"), QJsonObject{{QStringLiteral("text"), mainText}, {QStringLiteral("dimmed"), content.mainDimmed}}},
+            {QStringLiteral("small"), QJsonObject{{QStringLiteral("text"), content.smallValue},
+                                                  {QStringLiteral("suffix"), content.smallSuffix},
+                                                  {QStringLiteral("dimmed"), content.smallDimmed}}},
+            {QStringLiteral("label"), content.mainLabels.join(QLatin1Char(' '))},
+            {QStringLiteral("captions"), QJsonObject{{QStringLiteral("main"), QJsonArray::fromStringList(content.mainLabels)},
+                                                     {QStringLiteral("small"), content.smallCaption}}},
+            {QStringLiteral("project"), content.projectName},
+            {QStringLiteral("leds"), leds},
+            {QStringLiteral("keys"), keys},
+            {QStringLiteral("tooltips"), tooltips},
+            {QStringLiteral("windows"), windows},
+            {QStringLiteral("error"), inputs.hasError()}};
 }
 
 // "http:500", "rate-limited:15", "transport:Connection refused", ... as the fetcher would publish it.
@@ -257,6 +325,9 @@ int benchRender(int argc, char **argv)
     QString out = QString::fromLocal8Bit(argv[2]);
     int first = 3;
     std::optional<PanelArea> tooltip;
+    const bool describe = std::strcmp(argv[2], "--describe") == 0;
+    if (describe)
+        out.clear();
     if (std::strcmp(argv[2], "--tooltip") == 0) {
         if (argc < 4 || !(tooltip = areaNamed(argv[3])))
             return renderUsage("--tooltip needs one of the areas");
@@ -301,6 +372,9 @@ int benchRender(int argc, char **argv)
             state.mode = mode == "plan" ? DisplayMode::plan : DisplayMode::session;
         } else if (std::strcmp(argv[i], "--weekly") == 0) {
             state.alternateView = true;
+        } else if (std::strcmp(argv[i], "--step") == 0 && hasValue) {
+            // 7-DAY pressed again this often: the weekly windows, credits and spend in turn.
+            state.weeklyStep = std::max(0, std::atoi(argv[++i]));
         } else if (std::strcmp(argv[i], "--dpr") == 0 && hasValue) {
             dpr = std::atof(argv[++i]);
             if (!(dpr > 0 && dpr <= 8))
@@ -358,16 +432,28 @@ int benchRender(int argc, char **argv)
         inputs.credentialLocation = QDir(home).filePath(QStringLiteral(".claude/.credentials.json"));
         inputs.nextFetchAt = failure->retryAt;
     }
-    if (!samplesFolder.isEmpty() || statusLineOnly) {
-        inputs = withStatusLine(inputs, SampleStore(samplesFolder).readAll(),
-                                claudeDataDirectory(home, configDirVariable), !statusLineOnly);
+    // Claude Code's cached report of each data directory, read as the app reads it.
+    QHash<QString, QList<PlanWindow>> cachedReports;
+    const QStringList dataDirectories = knownDataDirectories(
+        home, configDirVariable, samplesFolder.isEmpty() ? QStringList() : sampleDataDirectories(samplesFolder, now));
+    for (const QString &directory : dataDirectories) {
+        const ReadResult config = readSmallFile(claudeConfigFile(directory, home), maxClaudeConfigBytes);
+        if (config.ok()) {
+            const CachedReportWindows cached = cachedReportWindows(config.data);
+            if (!cached.windows.isEmpty())
+                cachedReports.insert(sampleDataDirectoryKey(directory), cached.windows);
+        }
+    }
+    if (!samplesFolder.isEmpty() || statusLineOnly || !cachedReports.isEmpty()) {
+        inputs = withStatusLine(inputs, samplesFolder.isEmpty() ? QList<DataDirectorySamples>() : SampleStore(samplesFolder).readAll(),
+                                claudeDataDirectory(home, configDirVariable), !statusLineOnly, cachedReports);
+    }
+    if (describe) {
+        std::printf("%s\n", QJsonDocument(describePanel(inputs)).toJson(QJsonDocument::Compact).constData());
+        return 0;
     }
     if (tooltip) {
         std::printf("%s\n", qPrintable(panelTooltip(inputs, *tooltip)));
-        return 0;
-    }
-    if (describe) {
-        std::printf("%s", qPrintable(describeLeds(inputs)));
         return 0;
     }
 

@@ -17,3 +17,9 @@ set_tests_properties(render_waits_for_status_line PROPERTIES
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen" PASS_REGULAR_EXPRESSION "Waiting for Claude Code's status line")
 set_tests_properties(render_refuses_unparseable_report PROPERTIES
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen" PASS_REGULAR_EXPRESSION "is not a usage report")
+add_test(NAME render_describes_waiting_plan
+    COMMAND glimmerox-bench render ${CMAKE_CURRENT_BINARY_DIR} --describe --mode plan --weekly
+            --samples ${CMAKE_CURRENT_BINARY_DIR}/no-samples --status-line-only)
+set_tests_properties(render_describes_waiting_plan PROPERTIES
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+    PASS_REGULAR_EXPRESSION "\"7-DAY\":\"lit\".*\"main\":{\"dimmed\":false,\"text\":\"-- -- --\"}.*\"small\":\"Waiting for Claude Code's status line\".*\"windows\":\\[\\]")

@@ -4,6 +4,7 @@
 #include "statuslineplan.h"
 
 #include <QDir>
+#include <QHash>
 #include <QLocale>
 #include <QTest>
 #include <QTextDocument>
@@ -13,6 +14,7 @@
 
 Q_DECLARE_METATYPE(PanelInputs)
 Q_DECLARE_METATYPE(QList<DataDirectorySamples>)
+Q_DECLARE_METATYPE(QList<PanelClick>)
 
 using namespace Qt::StringLiterals;
 
@@ -115,9 +117,25 @@ DataDirectorySamples samples(const QString &dataDirectory, double fiveHour, qint
 {
     const QDateTime at = now.addSecs(-ageSeconds);
     SessionSample s{session, dataDirectory, u"/home/ana/app"_s, u"claude-opus-4-6[1m]"_s, u"Opus 4.6"_s, 1000000, 12, at, {}};
-    return {dataDirectory, {s}, PlanWindowSample{fiveHour, now.addSecs(3600), at}, PlanWindowSample{50, {}, at}};
+    return {dataDirectory, {s}, PlanWindowSample{fiveHour, now.addSecs(3600), at}, PlanWindowSample{50, {}, at}, {}};
 }
 const QString claudeHome = u"/home/ana/.claude"_s;
+
+// Every kind of window: 5-hour, weekly of all models, Opus weekly (in force), credits, spend.
+PlanUsage allWindows(qint64 fiveHourIn = twoHoursFive)
+{
+    const auto window = [](PlanWindowKind kind, const QString &scope, double percent, std::optional<qint64> resetIn,
+                           PlanSource source, bool active = false) {
+        return PlanWindow{kind, scope, percent, resetIn ? std::optional(now.addSecs(*resetIn)) : std::nullopt,
+                          source, now.addSecs(-120), active, false};
+    };
+    return PlanUsage::fromWindows({window(PlanWindowKind::spend, {}, 140.4, {}, PlanSource::statusLine),
+                                   window(PlanWindowKind::credits, {}, 25, {}, PlanSource::cachedReport),
+                                   window(PlanWindowKind::weekly, u"Opus"_s, 82, 2 * 86400, PlanSource::cachedReport, true),
+                                   window(PlanWindowKind::weekly, {}, 64, threeDaysFourHoursFive, PlanSource::statusLine),
+                                   window(PlanWindowKind::fiveHour, {}, 91, fiveHourIn, PlanSource::statusLine)},
+                                  now);
+}
 
 const Inputs session(DisplayMode::session, false);
 const Inputs sessionTotal(DisplayMode::session, true);
@@ -186,12 +204,61 @@ private slots:
         QTest::addRow("plan, 5-hour countdown") << PanelInputs(Inputs(fiveHour).plan(report(42)))
                                                 << u"00 02 05 | DHM | 42% | SESSION | QUOTAS 5-HOUR K2 | "_s;
         QTest::addRow("plan, absent window is dashes, not 0") << PanelInputs(Inputs(fiveHour).plan(report(std::nullopt)))
-                                                              << u"00 02 05 | DHM | ---% | SESSION | QUOTAS 5-HOUR K2 | "_s;
+                                                              << u"__ __ __ | DHM | ---% | SESSION | QUOTAS 5-HOUR K2 | "_s;
         QTest::addRow("plan, stale report dimmed") << PanelInputs(Inputs(fiveHour).plan(report(42, twoHoursFive, 16 * 60)))
                                                    << u"00 02 05 | DHM | 42% dimmed | SESSION | QUOTAS 5-HOUR K2 | "_s;
         QTest::addRow("plan, scoped 7-day figure names its scope")
             << PanelInputs(Inputs(sevenDay).plan(scoped)) << u"03 04 05 | DHM | 10% | 7-DAY \u00B7 OPUS | QUOTAS 7-DAY K2 OP | "_s;
     }
+    // 7-DAY pressed again in plan mode steps from the binding weekly window through the others,
+    // credits and the spend limit, and round; 5-HOUR, OP and K1 go back to the binding one.
+    void windowSteps_data()
+    {
+        QTest::addColumn<QList<PanelClick>>("clicks");
+        QTest::addColumn<QString>("shows");
+        QTest::addRow("binding first") << QList{PanelClick::sevenDay} << u"02 00 00 | 82 | 7-DAY \u00B7 OPUS"_s;
+        QTest::addRow("then all models") << QList<PanelClick>(2, PanelClick::sevenDay) << u"03 04 05 | 64 | WEEKLY"_s;
+        QTest::addRow("credits: no countdown") << QList<PanelClick>(3, PanelClick::sevenDay) << u"__ __ __ | 25 | CREDITS"_s;
+        QTest::addRow("spend past 100") << QList<PanelClick>(4, PanelClick::sevenDay) << u"__ __ __ | 140 | SPEND"_s;
+        QTest::addRow("and round") << QList<PanelClick>(5, PanelClick::sevenDay) << u"02 00 00 | 82 | 7-DAY \u00B7 OPUS"_s;
+        QTest::addRow("5-HOUR resets the step")
+            << QList{PanelClick::sevenDay, PanelClick::sevenDay, PanelClick::fiveHour, PanelClick::sevenDay}
+            << u"02 00 00 | 82 | 7-DAY \u00B7 OPUS"_s;
+        QTest::addRow("OP resets the step")
+            << QList{PanelClick::sevenDay, PanelClick::sevenDay, PanelClick::op, PanelClick::op}
+            << u"02 00 00 | 82 | 7-DAY \u00B7 OPUS"_s;
+        QTest::addRow("K2 keeps it")
+            << QList{PanelClick::sevenDay, PanelClick::sevenDay, PanelClick::k2} << u"03 04 05 | 64 | WEEKLY"_s;
+        QTest::addRow("session mode never steps")
+            << QList{PanelClick::k1, PanelClick::sevenDay, PanelClick::sevenDay, PanelClick::k2}
+            << u"02 00 00 | 82 | 7-DAY \u00B7 OPUS"_s;
+    }
+    void windowSteps()
+    {
+        QFETCH(QList<PanelClick>, clicks);
+        Inputs in = Inputs(fiveHour).plan(allWindows());
+        for (PanelClick click : clicks)
+            in.in.state = applyClick(in.in.state, click);
+        const PanelContent c = computePanelContent(in);
+        QTEST(c.mainText + u" | "_s + c.smallValue + u" | "_s + c.smallCaption, "shows");
+    }
+
+    // From its reset time on a window is a new idle one, whichever source sent it.
+    void passedReset()
+    {
+        Inputs in = Inputs(fiveHour).plan(allWindows(30));
+        QCOMPARE(computePanelContent(in).mainText, u"00 00 00"_s);
+        in.in.now = now.addSecs(31);
+        const PanelContent c = computePanelContent(in);
+        QCOMPARE(c.mainText + u" "_s + c.smallValue, u"__ __ __ 0"_s);
+        const QString tooltip = panelTooltip(in, PanelArea::main);
+        QVERIFY2(tooltip.contains(u"Reset at "_s + hhmm(now.addSecs(30)) + u"; new figures come with Claude Code's next reply"_s),
+                 qPrintable(tooltip));
+        QVERIFY2(tooltip.contains(u"\u2022 Opus weekly (binding): 82 %, resets "_s), qPrintable(tooltip));
+        QVERIFY2(tooltip.contains(u"\u2022 Credits: 25 % of the monthly limit, from Claude Code's cached report, 2 min ago"_s),
+                 qPrintable(tooltip));
+    }
+
     void content()
     {
         QFETCH(PanelInputs, inputs);
@@ -215,7 +282,8 @@ private slots:
             << QStringList{u"glimmerox \u00B7 claude-opus-4-6"_s, u"152,301 of 200,000"_s, u"Total: 48,211,077"_s};
         QTest::addRow("main: countdown and report age")
             << PanelInputs(withReport) << PanelArea::main
-            << QStringList{u"5-hour window resets in 2 h 05 min"_s, u"as of "_s + hhmm(now.addSecs(-60))};
+            << QStringList{u"5-hour window resets in 2 h 05 min"_s, u"\u2022 5-hour: 42 %, resets "_s,
+                           u"from the usage service, 1 min ago"_s};
         QTest::addRow("small: stale report says so")
             << PanelInputs(Inputs(fiveHour).plan(report(42, twoHoursFive, 20 * 60))) << PanelArea::small
             << QStringList{u"42 % used"_s, u"stale"_s};
@@ -312,20 +380,20 @@ private slots:
         QTest::addColumn<QString>("shows");   // main | small | ERROR LED
         QTest::addColumn<QString>("tooltip"); // part of the small display's tooltip
 
-        const QString service = u"Plan figures from the usage service, as of "_s;
-        const QString statusLine = u"Plan figures from Claude Code's status line, as of "_s;
+        const QString service = u"from the usage service, "_s;
+        const QString statusLine = u"from Claude Code's status line, "_s;
         const Inputs shown = Inputs(fiveHour).tokens(1, 1, 2); // session id-1 in the default data directory
         const auto fetched = [&](qint64 ageSeconds) { return Inputs(shown).plan(report(10, 7200, ageSeconds)); };
         const Inputs failed = Inputs(shown).failed();
         QTest::addRow("status line newer than the report")
             << PanelInputs(fetched(600)) << QList{samples(claudeHome, 23, 60)} << true << u"00 01 00 | 23 | -"_s
-            << statusLine + hhmm(now.addSecs(-60));
+            << statusLine + u"1 min ago"_s;
         QTest::addRow("report newer than the status line")
             << PanelInputs(fetched(60)) << QList{samples(claudeHome, 23, 600)} << true << u"00 02 00 | 10 | -"_s
-            << service + hhmm(now.addSecs(-60));
+            << service + u"1 min ago"_s;
         QTest::addRow("another data directory's samples do not count")
             << PanelInputs(fetched(600)) << QList{samples(u"/srv/b"_s, 23, 60, u"other"_s)} << true
-            << u"00 02 00 | 10 | -"_s << service + hhmm(now.addSecs(-600));
+            << u"00 02 00 | 10 | -"_s << service + u"10 min ago"_s;
         QTest::addRow("the shown session's samples count, wherever they are")
             << PanelInputs(fetched(600)) << QList{samples(claudeHome, 5, 60, u"other"_s), samples(u"/srv/b"_s, 23, 60)}
             << true << u"00 01 00 | 23 | -"_s << statusLine;
@@ -347,7 +415,7 @@ private slots:
             << u"Waiting for Claude Code's status line"_s;
         QTest::addRow("another account's session: its own status line, though older")
             << PanelInputs(otherAccount) << QList{samples(claudeHome, 5, 60, u"x"_s), samples(u"/srv/b"_s, 23, 600, u"other"_s)}
-            << true << u"00 01 00 | 23 | -"_s << statusLine + hhmm(now.addSecs(-600));
+            << true << u"00 01 00 | 23 | -"_s << statusLine + u"10 min ago"_s;
         QTest::addRow("service on, no samples: as before")
             << PanelInputs(failed) << QList<DataDirectorySamples>() << true << u"-- -- -- | --- | ERROR"_s << u"HTTP 500"_s;
     }
@@ -369,6 +437,92 @@ private slots:
             return d.session(inputs.sessionStats.sessionId).has_value();
         });
         QCOMPARE(in.sessionStats.contextWindowSize, sampled ? 1000000 : 200000);
+    }
+
+    // The sources without a login: the cached report fills what the status line lacks, the same
+    // window keeps its highest figure across sources, and a status line without plan figures says so.
+    void noLoginSources_data()
+    {
+        QTest::addColumn<bool>("rateLimits"); // the samples carry plan figures
+        QTest::addColumn<bool>("cached");     // Claude Code's cached report is there
+        QTest::addColumn<QString>("shows");
+        QTest::addColumn<QString>("tooltip");
+        const QString noFigures = u"Claude Code's status line sends no plan figures for this login"_s;
+        QTest::addRow("payloads without rate_limits") << false << false << u"-- -- -- | --- | -"_s << noFigures;
+        QTest::addRow("the cached report fills in") << false << true << u"00 01 00 | 50 | -"_s << noFigures;
+        QTest::addRow("same window: the higher, from the cached report")
+            << true << true << u"00 01 00 | 50 | -"_s << u"\u2022 5-hour: 50 %, resets "_s;
+    }
+    void noLoginSources()
+    {
+        QFETCH(bool, rateLimits);
+        QFETCH(bool, cached);
+        const DataDirectorySamples sampled = samples(claudeHome, 30, 60);
+        const DataDirectorySamples kept = rateLimits ? sampled : DataDirectorySamples{claudeHome, sampled.sessions, {}, {}, {}};
+        QHash<QString, QList<PlanWindow>> reports;
+        if (cached)
+            reports.insert(claudeHome, {{PlanWindowKind::fiveHour, {}, 50, now.addSecs(3600 + 20), PlanSource::cachedReport,
+                                         now.addSecs(-3 * 3600), false, false}});
+        const PanelInputs in = withStatusLine(Inputs(fiveHour).tokens(1, 1, 2), {kept}, claudeHome, false, reports);
+        const PanelContent c = computePanelContent(in);
+        QTEST(c.mainText + u" | "_s + c.smallValue + u" | "_s + (c.ledLit(Led::error) ? u"ERROR"_s : u"-"_s),
+              "shows");
+        QFETCH(QString, tooltip);
+        const QString text = panelTooltip(in, PanelArea::small);
+        QVERIFY2(text.contains(tooltip), qPrintable(text));
+    }
+
+    // The status line names the model and the cost; a sampled window below the context is ignored.
+    void sessionFromStatusLine()
+    {
+        DataDirectorySamples kept = samples(claudeHome, 30, 60);
+        kept.sessions[0].modelName = u"Opus 4.6 (1M context)"_s;
+        kept.sessions[0].costUsd = 1.234;
+        Inputs shown = Inputs(session).tokens(150000, 1, 2);
+        PanelInputs in = withStatusLine(shown, {kept}, claudeHome, true);
+        const QString text = panelTooltip(in, PanelArea::main);
+        QVERIFY2(text.contains(u"Opus 4.6 (1M context)"_s) && text.contains(u"Cost so far by Claude Code's reckoning: $1.23"_s),
+                 qPrintable(text));
+        kept.sessions[0].contextWindowSize = 100000;
+        in = withStatusLine(shown, {kept}, claudeHome, true);
+        QCOMPARE(in.sessionStats.contextWindowSize, 200000);
+    }
+
+    // The bridge is installed and the shown live session writes, but no sample comes from it.
+    void silentSession_data()
+    {
+        QTest::addColumn<qint64>("wroteAgo");   // seconds; -1: no write seen
+        QTest::addColumn<qint64>("sampledAgo"); // seconds; -1: never sampled
+        QTest::addColumn<bool>("serviceEnabled");
+        QTest::addColumn<bool>("silent");
+        QTest::addRow("wrote, never sampled") << qint64(30) << qint64(-1) << false << true;
+        QTest::addRow("wrote, sampled long before") << qint64(30) << qint64(600) << false << true;
+        QTest::addRow("wrote, sampled since") << qint64(30) << qint64(25) << false << false;
+        QTest::addRow("the bridge still has its grace") << qint64(3) << qint64(-1) << false << false;
+        QTest::addRow("no write lately") << qint64(300) << qint64(-1) << false << false;
+        QTest::addRow("no write seen") << qint64(-1) << qint64(-1) << false << false;
+        QTest::addRow("bridge not installed") << qint64(30) << qint64(-1) << true << false;
+    }
+    void silentSession()
+    {
+        QFETCH(qint64, wroteAgo);
+        QFETCH(qint64, sampledAgo);
+        QFETCH(bool, serviceEnabled);
+        Inputs in = Inputs(session).tokens(10, 1, 20).sessions(1);
+        if (wroteAgo >= 0) {
+            // The view sees the session's figures change at that moment.
+            const SessionActivity first = SessionActivity{}.after(in.in.sessionStats, now.addSecs(-900));
+            SessionStats grown = in.in.sessionStats;
+            grown.totalTokens += 5;
+            in.in.shownSessionWroteAt = first.after(in.in.sessionStats, now).after(grown, now.addSecs(-wroteAgo)).wroteAt;
+        }
+        QList<DataDirectorySamples> kept;
+        if (sampledAgo >= 0)
+            kept << samples(claudeHome, 30, sampledAgo);
+        const PanelInputs shown = withStatusLine(in, kept, claudeHome, serviceEnabled);
+        QTEST(shown.noStatusLineFromSession, "silent");
+        QCOMPARE(panelTooltip(shown, PanelArea::main).contains(u"No status line from this session"_s),
+                 shown.noStatusLineFromSession);
     }
 
     void pace_data()

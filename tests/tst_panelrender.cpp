@@ -28,7 +28,7 @@ PanelContent planState(bool staleReport = false)
     inputs.state = {DisplayMode::plan, !staleReport};
     inputs.now = QDateTime(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
     if (staleReport)
-        inputs.planUsage = PlanUsage{42, {}, {}, {}, {}, inputs.now.addSecs(-3600)};
+        inputs.planUsage = PlanUsage{42, {}, {}, {}, {}, inputs.now.addSecs(-3600), {}};
     else
         inputs.lastError = QStringLiteral("HTTP 500");
     return computePanelContent(inputs);

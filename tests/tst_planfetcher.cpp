@@ -30,7 +30,10 @@ const QDateTime now = QDateTime::fromMSecsSinceEpoch(nowMs, Qt::UTC);
 const QString usage = u"GET /api/oauth/usage"_s;
 const QByteArray reportBody =
     R"({"five_hour":{"utilization":42.5,"resets_at":"2025-12-06T10:00:00Z"},"seven_day":null})";
-const PlanUsage report{42.5, QDateTime(QDate(2025, 12, 6), QTime(10, 0), Qt::UTC), {}, {}, {}, now};
+const PlanUsage report = PlanUsage::fromWindows(
+    {{PlanWindowKind::fiveHour, {}, 42.5, QDateTime(QDate(2025, 12, 6), QTime(10, 0), Qt::UTC), PlanSource::usageService, now,
+      false, false}},
+    {});
 
 // A stored login expiring `ahead` ms after `now`, with members the program does not own.
 QByteArray tokens(qint64 ahead, const QString &access = u"stored-access"_s)
@@ -237,7 +240,7 @@ private slots:
             << Case{{fresh}, Script(6, FakeService::Reply::status(200, "<html>")), six, allWaits, u"BAD REPLY"_s};
         QTest::addRow("an object without windows: a plan without these limits")
             << Case{{fresh}, {ok(R"({"five_hour":null,"seven_day":null,"limits":[]})")}, {usage}, {}, {},
-                    PlanUsage{{}, {}, {}, {}, {}, now}};
+                    PlanUsage{{}, {}, {}, {}, {}, now, {}}};
         QTest::addRow("oversized body")
             << Case{{fresh}, Script(6, ok(QByteArray(9 << 20, ' ') + reportBody)), six, allWaits, u"BAD REPLY"_s};
         QTest::addRow("redirect is a failure, never followed")
@@ -352,6 +355,25 @@ private slots:
         QSignalSpy ticks(&fetcher, &PlanUsageFetcher::ticked);
         QVERIFY(ticks.wait()); // the tick that notices the jump
         rig.clock->fetch_add(10 * 1000);
+        QTRY_COMPARE(rig.requests().size(), 2);
+    }
+
+    // While fresh figures need no login the schedule sends nothing; K2 still fetches.
+    void heldScheduleWaits()
+    {
+        Rig rig({found(tokens(10 * hour))});
+        rig.service.setFallback(ok());
+        PlanUsageFetcher fetcher(rig.environment());
+        fetcher.setAutomaticFetchHeld(true);
+        QSignalSpy ticks(&fetcher, &PlanUsageFetcher::ticked);
+        QVERIFY(ticks.wait()); // the launch's fetch was due at that tick
+        rig.clock->fetch_add(6 * 60 * 1000);
+        QVERIFY(ticks.wait());
+        QVERIFY(rig.requests().isEmpty());
+        QVERIFY(finish(fetcher.fetchUsage()));
+        QCOMPARE(rig.requests().size(), 1);
+        fetcher.setAutomaticFetchHeld(false);
+        rig.clock->fetch_add(6 * 60 * 1000);
         QTRY_COMPARE(rig.requests().size(), 2);
     }
 

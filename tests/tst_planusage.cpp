@@ -25,7 +25,7 @@ const QDateTime t0 = utc(june1);
 // A report holding only a weekly figure.
 OptionalUsage weekly(double utilization, std::optional<QDateTime> resetsAt = {}, std::optional<QString> scope = {})
 {
-    return PlanUsage{{}, {}, utilization, resetsAt, scope, {}};
+    return PlanUsage{{}, {}, utilization, resetsAt, scope, {}, {}};
 }
 
 } // namespace
@@ -57,7 +57,7 @@ private slots:
     {
         QFETCH(double, utilization);
         QFETCH(qint64, percent);
-        const PlanUsage usage{utilization, {}, utilization, {}, {}, {}};
+        const PlanUsage usage{utilization, {}, utilization, {}, {}, {}, {}};
         QCOMPARE(usage.fiveHourPercent(), std::optional<qint64>(percent));
         QCOMPARE(usage.weeklyPercent(), std::optional<qint64>(percent));
         QCOMPARE(PlanUsage{}.weeklyPercent(), std::nullopt); // an absent window shows dashes, not 0 %
@@ -104,7 +104,7 @@ private slots:
         QTest::addRow("both windows")
             << QByteArray(R"({"five_hour":{"utilization":12.5,"resets_at":"2025-06-01T14:00:00Z"},)"
                           R"("seven_day":{"utilization":80,"resets_at":"2025-06-01T14:00:00.250+00:00"},"x":1})")
-            << OptionalUsage(PlanUsage{12.5, t0, 80, utc(june1 + 250), {}, {}});
+            << OptionalUsage(PlanUsage{12.5, t0, 80, utc(june1 + 250), {}, {}, {}});
         QTest::addRow("null window is absent, never 0 per cent")
             << QByteArray(R"({"five_hour":null,"seven_day":{"utilization":3},"seven_day_opus":null})")
             << weekly(3);
@@ -128,17 +128,64 @@ private slots:
         QTest::addRow("migrated account: null flat windows, figures only in limits")
             << QByteArray(R"({"five_hour":null,"limits":[{"kind":"session","percent":23.5,"resets_at":"2025-06-01T14:00:00Z"},)"
                           R"({"kind":"weekly_all","percent":41,"resets_at":"2025-06-02T14:00:00Z"}]})")
-            << OptionalUsage(PlanUsage{23.5, t0, 41, utc(june1 + 86400 * second), {}, {}});
+            << OptionalUsage(PlanUsage{23.5, t0, 41, utc(june1 + 86400 * second), {}, {}, {}});
         QTest::addRow("the higher of a flat window and its session entry")
             << QByteArray(R"({"five_hour":{"utilization":30,"resets_at":"2025-06-01T14:00:00Z"},)"
                           R"("limits":[{"kind":"session","percent":12,"resets_at":"2025-06-02T14:00:00Z"}]})")
-            << OptionalUsage(PlanUsage{30, t0, {}, {}, {}, {}});
+            << OptionalUsage(PlanUsage{30, t0, {}, {}, {}, {}, {}});
     }
     void parse()
     {
         QFETCH(QByteArray, body);
         QFETCH(OptionalUsage, usage);
-        QCOMPARE(PlanUsageFetcher::parse(body), usage);
+        OptionalUsage parsed = PlanUsageFetcher::parse(body);
+        if (parsed)
+            parsed->windows.clear(); // listed by windows() below
+        QCOMPARE(parsed, usage);
+    }
+
+    // Every window of a report, binding one marked, in panel order: "key percent reset-day binding".
+    void windows_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QStringList>("windows");
+        QTest::addColumn<QString>("weekly"); // the flat weekly figure and scope
+        const QByteArray scoped = R"({"five_hour":null,"seven_day":null,"limits":[)"
+                                  R"({"kind":"weekly_scoped","percent":82,"resets_at":"2025-06-03T14:00:00Z",)"
+                                  R"("scope":{"model":{"display_name":"Opus"}}},)"
+                                  R"({"kind":"weekly_scoped","percent":30,"scope":{"model":{"display_name":"Sonnet"}}},)"
+                                  R"({"kind":"weekly_all","percent":64,"resets_at":"2025-06-04T14:00:00Z"},)"
+                                  R"({"kind":"session","percent":12.4}],)";
+        QTest::addRow("two scoped windows and credits, null flat windows")
+            << scoped + R"("extra_usage":{"is_enabled":true,"monthly_limit":5000,"used_credits":1250,"utilization":null}})"
+            << QStringList{u"five_hour 12"_s, u"seven_day 64 4"_s, u"seven_day:Opus 82 3 binding"_s,
+                           u"seven_day:Sonnet 30"_s, u"credits 25"_s}
+            << u"82 Opus"_s;
+        QTest::addRow("the active window binds below a higher one, credits off")
+            << QByteArray(R"({"seven_day":{"utilization":90,"resets_at":"2025-06-04T14:00:00Z"},"limits":[)"
+                          R"({"kind":"weekly_scoped","percent":50,"is_active":true,"scope":{"model":{"display_name":"Opus"}}}],)"
+                          R"("extra_usage":{"is_enabled":false,"utilization":10}})")
+            << QStringList{u"seven_day 90 4"_s, u"seven_day:Opus 50 binding"_s} << u"50 Opus"_s;
+        QTest::addRow("credits past their limit, nothing else")
+            << QByteArray(R"({"extra_usage":{"is_enabled":true,"utilization":1234.5}})") << QStringList{u"credits 999"_s}
+            << u"-"_s;
+    }
+    void windows()
+    {
+        QFETCH(QByteArray, body);
+        const PlanUsage usage = PlanUsageFetcher::parse(body).value();
+        QStringList listed;
+        for (const PlanWindow &w : usage.windows)
+            listed << QStringList{w.key(), QString::number(w.percent()),
+                                  w.resetsAt ? QString::number(w.resetsAt->date().day()) : QString(),
+                                  w.binding ? u"binding"_s : QString()}
+                          .filter(QRegularExpression(u"."_s))
+                          .join(u' ');
+        QTEST(listed, "windows");
+        QTEST(usage.weeklyUtilization ? QString::number(*usage.weeklyUtilization) + u' ' + usage.weeklyScope.value_or(QString())
+                                      : u"-"_s,
+              "weekly");
+        QVERIFY(usage.hasWindows());
     }
 
     void parseDate_data()

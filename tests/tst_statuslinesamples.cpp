@@ -2,10 +2,12 @@
 #include "samplestore.h"
 #include "statuslinesample.h"
 #include "statuslinesamples.h"
+#include "windowrule.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSignalSpy>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -23,7 +25,7 @@ QByteArray payload(const QByteArray &session, const QByteArray &limits = {},
     QByteArray json = R"({"session_id":")" + session + R"(","transcript_path":")" + transcript + session
         + R"(.jsonl","cwd":"/home/ana/app","model":{"id":"claude-opus-4-6","display_name":"Opus 4.6"},)"
           R"("version":"2.1.90","context_window":{"context_window_size":1000000,"used_percentage":12.5,)"
-          R"("current_usage":{"input_tokens":10,"output_tokens":2}})";
+          R"("current_usage":{"input_tokens":10,"output_tokens":2}},"cost":{"total_cost_usd":1.234})";
     if (!limits.isEmpty())
         json += R"(,"rate_limits":)" + limits;
     return json + '}';
@@ -44,6 +46,12 @@ QString windows(const std::optional<PlanWindowSample> &fiveHour, const std::opti
             + (w->resetsAt ? u" @"_s + QString::number(w->resetsAt->toSecsSinceEpoch()) : QString());
     };
     return u"5h "_s + one(fiveHour) + u" | 7d "_s + one(sevenDay);
+}
+
+QString windows(const StatusLineSample &sample)
+{
+    return windows(sample.fiveHour, sample.sevenDay)
+        + (sample.spend ? u" | spend "_s + QString::number(sample.spend->usedPercent) : QString());
 }
 
 } // namespace
@@ -70,16 +78,25 @@ private slots:
                                       << u"5h - | 7d -"_s;
         QTest::addRow("null reset keeps the figure") << QByteArray(R"({"five_hour":{"used_percentage":5,"resets_at":null}})")
                                                      << u"5h 5 | 7d -"_s;
+        QTest::addRow("spend limit past 100") << QByteArray(R"({"spend_limit":{"used_percentage":140.5}})")
+                                              << u"5h - | 7d - | spend 140.5"_s;
     }
     void payloads()
     {
         QFETCH(QByteArray, limits);
         QFETCH(QString, windows);
         const StatusLineSample sample = parsed(payload("s1", limits));
-        QCOMPARE(::windows(sample.fiveHour, sample.sevenDay), windows);
+        QCOMPARE(::windows(sample), windows);
+        // What is stored reads back the same.
+        QTemporaryDir runtime;
+        const SampleStore store(runtime.filePath(u"glimmerox"_s));
+        QVERIFY(store.record(sample, now).isEmpty());
+        QCOMPARE(store.read(sample.session.dataDirectory)->spend, sample.spend);
+        QCOMPARE(store.read(sample.session.dataDirectory)->sessions.value(0).costUsd, sample.session.costUsd);
         QCOMPARE(sample.session.sessionId, u"s1"_s);
         QCOMPARE(sample.session.contextWindowSize.value(), 1000000);
         QCOMPARE(sample.session.modelName, u"Opus 4.6"_s);
+        QCOMPARE(sample.session.costUsd, 1.234);
         QCOMPARE(sample.session.receivedAt, now);
     }
 
@@ -138,6 +155,64 @@ private slots:
         QCOMPARE(kept.newestAt(), now.addSecs(-20));
         QCOMPARE(kept.sessions.size(), 3); // b once, with its newest sample
         QCOMPARE(kept.session(u"b"_s)->receivedAt, now.addSecs(-20));
+    }
+
+    // Stored and incoming figure as "percent@reset-in-minutes/received-minutes-ago" (reset "-" for none).
+    void windowRule_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("incoming");
+        QTest::addColumn<bool>("replaces");
+        QTest::addRow("idle session lower, same window") << u"50@120/2"_s << u"30@121/0"_s << false;
+        QTest::addRow("busy session higher, same window") << u"30@121/2"_s << u"50@120/0"_s << true;
+        QTest::addRow("higher but received earlier") << u"30@121/0"_s << u"50@120/5"_s << true;
+        QTest::addRow("later reset: a new window") << u"90@10/3"_s << u"4@300/0"_s << true;
+        QTest::addRow("earlier reset, newer: another login") << u"40@300/3"_s << u"20@100/0"_s << true;
+        QTest::addRow("other window, older") << u"40@300/0"_s << u"90@100/3"_s << false;
+        QTest::addRow("reset passed: never replaces") << u"5@290/3"_s << u"95@-1/0"_s << false;
+        QTest::addRow("stored reset passed") << u"95@-1/9"_s << u"2@299/20"_s << true;
+        QTest::addRow("no reset: newest") << u"70@-/5"_s << u"20@-/0"_s << true;
+        QTest::addRow("stored ahead of the clock, same window") << u"90@120/-120"_s << u"10@120/0"_s << true;
+        QTest::addRow("stored ahead of the clock, no reset") << u"90@-/-120"_s << u"10@-/9"_s << true;
+        QTest::addRow("incoming ahead of the clock") << u"10@120/0"_s << u"90@120/-120"_s << false;
+        QTest::addRow("a minute ahead is still present") << u"10@-/0"_s << u"20@-/-1"_s << true;
+    }
+
+    void windowRule()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, incoming);
+        const auto figure = [](const QString &text) {
+            const QStringList parts = text.split(QRegularExpression(u"[@/]"_s));
+            WindowFigure f{parts[0].toDouble(), std::nullopt, now.addSecs(-60 * parts[2].toLongLong())};
+            if (parts[1] != u"-"_s)
+                f.resetsAt = now.addSecs(60 * parts[1].toLongLong());
+            return f;
+        };
+        QTEST(replacesFigure(figure(stored), figure(incoming), now), "replaces");
+    }
+
+    // Two sessions of one window, the window resetting during the test.
+    void sessionsShareOneWindow()
+    {
+        const QDateTime resets = now.addSecs(600);
+        const auto limits = [](int percent, const QDateTime &reset) {
+            return R"({"five_hour":{"used_percentage":)" + QByteArray::number(percent) + R"(,"resets_at":)"
+                + QByteArray::number(reset.toSecsSinceEpoch()) + "}}";
+        };
+        DataDirectorySamples kept = mergeSample({}, parsed(payload("busy", limits(50, resets)), now), now);
+        kept = mergeSample(kept, parsed(payload("idle", limits(30, resets)), now.addSecs(5)), now.addSecs(5));
+        QCOMPARE(kept.fiveHour->usedPercent, 50);
+        // After the reset the idle session still sends the old window; the new one's first figure wins.
+        const QDateTime later = resets.addSecs(30);
+        kept = mergeSample(kept, parsed(payload("idle", limits(30, resets)), later), later);
+        QCOMPARE(kept.fiveHour->usedPercent, 50);
+        kept = mergeSample(kept, parsed(payload("busy", limits(3, later.addSecs(5 * 3600))), later), later);
+        QCOMPARE(kept.fiveHour->usedPercent, 3);
+        // A session sample stamped while the clock was far ahead goes like an old one.
+        kept = mergeSample(kept, parsed(payload("ahead"), later.addSecs(3600)), later);
+        kept = mergeSample(kept, parsed(payload("busy"), later), later);
+        QVERIFY(!kept.session(u"ahead"_s));
     }
 
     void sessionsBoundedAndAged()

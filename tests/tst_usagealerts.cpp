@@ -15,7 +15,35 @@ class TestUsageAlerts : public QObject
 private slots:
     void alerts_data();
     void alerts();
+    void perWindow();
 };
+
+// Each weekly window, credits and spend keep their own thresholds and periods, named in the
+// words; a reset that passes with no new figure is a reset.
+void TestUsageAlerts::perWindow()
+{
+    const QDateTime now(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
+    const auto usage = [&](double opus, double all, double spend, const QDateTime &opusReset) {
+        return PlanUsage::fromWindows({{PlanWindowKind::weekly, QStringLiteral("Opus"), opus, opusReset,
+                                        PlanSource::cachedReport, now, false, false},
+                                       {PlanWindowKind::weekly, {}, all, now.addDays(3), PlanSource::statusLine, now, false, false},
+                                       {PlanWindowKind::spend, {}, spend, {}, PlanSource::statusLine, now, false, false}},
+                                      now);
+    };
+    const QDateTime reset = now.addSecs(600);
+    UsageAlerts alerts;
+    QVERIFY(alerts.observe(usage(50, 50, 50, reset), now).isEmpty());
+    const QList<UsageAlert> raised = alerts.observe(usage(82, 60, 130, reset.addSecs(40)), now);
+    QStringList summaries;
+    for (const UsageAlert &alert : raised)
+        summaries << alertText(alert).summary;
+    QCOMPARE(summaries, (QStringList{QStringLiteral("Opus weekly limit at 82 %"), QStringLiteral("Spend limit at 130 %")}));
+    // The reset time passes while Claude Code is idle: the same figures, a later clock.
+    const QList<UsageAlert> afterReset = alerts.observe(usage(82, 60, 130, reset), reset.addSecs(1));
+    QCOMPARE(afterReset.size(), 1);
+    QCOMPARE(alertText(afterReset.at(0)).summary, QStringLiteral("Opus weekly limit reset"));
+    QVERIFY(alerts.observe(usage(2, 60, 130, reset.addDays(7)), reset.addSecs(60)).isEmpty());
+}
 
 void TestUsageAlerts::alerts_data()
 {
@@ -84,7 +112,7 @@ void TestUsageAlerts::alerts()
         }
         for (const UsageAlert &alert : raised) {
             const QString name = alert.subject == UsageAlert::Subject::context ? alert.project
-                : alert.subject == UsageAlert::Subject::fiveHour                ? QStringLiteral("5h")
+                : alert.windowKey == u"five_hour"                               ? QStringLiteral("5h")
                                                                                 : QStringLiteral("7d");
             seen << name + (alert.threshold ? QStringLiteral(" %1").arg(alert.threshold) : QStringLiteral(" reset"));
         }

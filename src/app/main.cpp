@@ -9,6 +9,8 @@
 #include "panelwindow.h"
 #include "paneltray.h"
 #include "planusagefetcher.h"
+#include "cachedusagereport.h"
+#include "claudedatadir.h"
 #include "samplestore.h"
 #include "singleinstance.h"
 #include "startatlogin.h"
@@ -92,8 +94,19 @@ int main(int argc, char **argv)
     PlanUsageFetcher planFetcher(PlanFetcherEnvironment::system());
     const QString claudeDir = claudeDataDirectory();
 
+    // Claude Code's cached usage report of every account the samples name, then the service.
+    CachedUsageReports cachedReports(QDir::homePath());
+    const auto followDataDirectories = [&cachedReports, statusLineFolder] {
+        cachedReports.setDataDirectories(knownDataDirectories(
+            QDir::homePath(), qEnvironmentVariable("CLAUDE_CONFIG_DIR"),
+            sampleDataDirectories(statusLineFolder, QDateTime::currentDateTimeUtc())));
+    };
+    followDataDirectories();
+    QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, &cachedReports, followDataDirectories);
+
     PanelWindow panel(statsReader, planFetcher);
     panel.contentView()->setStatusLineSamples(&statusLineSamples, claudeDir);
+    panel.contentView()->setCachedReports(&cachedReports);
     QObject::connect(&panel, &PanelWindow::aboutRequested, &panel, [&panel] { showAboutBox(&panel); });
     if (std::shared_ptr<LoginItem> loginItem = loginItemForCurrentUser()) {
         panel.addMenuAction(createStartAtLoginAction(std::move(loginItem), &panel, [&panel](const QString &reason) {
@@ -120,13 +133,21 @@ int main(int argc, char **argv)
 
     const std::unique_ptr<DesktopNotifier> notifier = systemNotifier();
     UsageNotifications notifications(*notifier);
-    notifications.follow(statsReader, planFetcher, &statusLineSamples);
+    notifications.follow(statsReader, &statusLineSamples);
     panel.addMenuAction(createNotificationsAction(panel.settings(), notifications, &panel));
-    QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, &notifications, [&panel, &notifications] {
+    // Every source's figures as the panel merges them, and once a second, so a reset that passes
+    // while Claude Code is idle is noticed; the schedule waits while fresh figures need no login.
+    const auto observePlan = [&panel, &notifications, &planFetcher] {
         const PanelInputs shown = panel.contentView()->inputs();
-        if (shown.planUsage && shown.planSource == PlanSource::statusLine)
-            notifications.observe(*shown.planUsage);
-    });
+        planFetcher.setAutomaticFetchHeld(shown.noLoginFiguresFresh);
+        if (shown.planUsage)
+            notifications.observe(*shown.planUsage, shown.now);
+    };
+    QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, &notifications, observePlan);
+    QObject::connect(&cachedReports, &CachedUsageReports::reportsChanged, &notifications, observePlan);
+    QObject::connect(&planFetcher, &PlanUsageFetcher::ticked, &notifications, observePlan);
+    QObject::connect(&planFetcher, &PlanUsageFetcher::planUsageChanged, &notifications, observePlan);
+    QObject::connect(&cachedReports, &CachedUsageReports::reportsChanged, tray, updateTray);
 
     installApplicationMenu(panel);
     keepPlatformWindowBehaviour(panel);

@@ -1,6 +1,7 @@
 #include "usagealerts.h"
 
 #include "displaytext.h"
+#include "windowrule.h"
 
 #include <QLocale>
 #include <QObject>
@@ -25,54 +26,44 @@ int keptLevel(int level, qint64 percent)
     return percent < UsageAlerts::rearmBelow ? 0 : level;
 }
 
-// The service sends the same reset instant with a little jitter from report to report; a new
-// window period starts only when the reset moves on by more than that, or appears or vanishes
-// (a window that is not running has no reset).
-bool startsNewPeriod(const std::optional<QDateTime> &current, const std::optional<QDateTime> &next)
-{
-    constexpr qint64 jitterSeconds = 60;
-    if (current.has_value() != next.has_value())
-        return true;
-    return current && current->secsTo(*next) > jitterSeconds;
-}
-
-QString windowName(UsageAlert::Subject subject)
-{
-    return subject == UsageAlert::Subject::fiveHour ? QObject::tr("5-hour") : QObject::tr("7-day");
-}
-
 } // namespace
 
-QList<UsageAlert> UsageAlerts::observeWindow(Window &window, UsageAlert::Subject subject,
-                                             std::optional<qint64> percent, const std::optional<QDateTime> &resetsAt)
+QList<UsageAlert> UsageAlerts::observeWindow(Window &window, const PlanWindow &figure, const QDateTime &now)
 {
-    if (!percent)
-        return {};
-    Q_ASSERT(*percent >= 0 && *percent <= 100); // the plan figures are held to 0..100
-    const int level = levelOf(*percent);
+    // From its reset time on, a window is a new idle one at 0 %.
+    const bool reset = figure.hasReset(now);
+    const qint64 percent = reset ? 0 : figure.percent();
+    const std::optional<QDateTime> resetsAt = reset ? std::nullopt : figure.resetsAt;
+    const int level = levelOf(percent);
+    const auto alert = [&](int threshold) {
+        return UsageAlert{UsageAlert::Subject::quota, threshold, percent, resetsAt, {}, {}, figure.key(),
+                          figure.name(), figure.kind};
+    };
     if (!window.seen) {
         window = {true, resetsAt, level, level > 0};
         return {};
     }
     QList<UsageAlert> alerts;
-    if (startsNewPeriod(window.period, resetsAt)) {
+    if (!isSameWindow(window.period, resetsAt)) {
         if (window.reachedInPeriod)
-            alerts.append({subject, 0, *percent, resetsAt, {}, {}});
+            alerts.append(alert(0));
         window = {true, resetsAt, 0, false};
     }
-    window.level = keptLevel(window.level, *percent);
+    window.level = keptLevel(window.level, percent);
     window.reachedInPeriod = window.reachedInPeriod || level > 0;
     if (level > window.level) {
         window.level = level;
-        alerts.append({subject, level, *percent, resetsAt, {}, {}});
+        alerts.append(alert(level));
     }
     return alerts;
 }
 
-QList<UsageAlert> UsageAlerts::observe(const PlanUsage &usage)
+QList<UsageAlert> UsageAlerts::observe(const PlanUsage &usage, const QDateTime &now)
 {
-    return observeWindow(m_fiveHour, UsageAlert::Subject::fiveHour, usage.fiveHourPercent(), usage.fiveHourResetsAt)
-        + observeWindow(m_weekly, UsageAlert::Subject::weekly, usage.weeklyPercent(), usage.weeklyResetsAt);
+    QList<UsageAlert> alerts;
+    for (const PlanWindow &window : usage.shownWindows())
+        alerts += observeWindow(m_windows[window.key()], window, now);
+    return alerts;
 }
 
 QList<UsageAlert> UsageAlerts::observe(const QList<SessionContext> &sessions)
@@ -92,12 +83,14 @@ QList<UsageAlert> UsageAlerts::observe(const QList<SessionContext> &sessions)
         levels.insert(session.sessionId, std::max(kept, level));
         if (level > kept)
             alerts.append({UsageAlert::Subject::context, level, session.percent, std::nullopt, session.project,
-                           session.sessionId});
+                           session.sessionId, {}, {}, {}});
     }
     m_sessionLevels = std::move(levels);
     return alerts;
 }
 
+// Every figure goes into its text in one arg() call, so a "%1" in a folder or window name stays
+// as it is instead of taking the next figure's place.
 AlertText alertText(const UsageAlert &alert, const QDateTime &now)
 {
     const QLocale locale;
@@ -105,26 +98,30 @@ AlertText alertText(const UsageAlert &alert, const QDateTime &now)
         if (!alert.resetsAt)
             return QString();
         const QDateTime local = alert.resetsAt->toLocalTime();
-        const QString format = alert.subject == UsageAlert::Subject::weekly ? QStringLiteral("ddd HH:mm")
-                                                                            : QStringLiteral("HH:mm");
+        const QString format = alert.windowKind == PlanWindowKind::fiveHour ? QStringLiteral("HH:mm")
+                                                                            : QStringLiteral("ddd HH:mm");
         return QObject::tr("Resets in %1, at %2.")
             .arg(durationText(std::max<qint64>(0, now.secsTo(*alert.resetsAt))), locale.toString(local, format));
     };
+    const QString percent = QString::number(alert.percent);
     switch (alert.subject) {
     case UsageAlert::Subject::context:
-        // One arg() call for every figure, so a "%1" in a folder name stays as it is.
-        return {QObject::tr("Context %1 % full").arg(alert.percent),
+        return {QObject::tr("Context %1 % full").arg(percent),
                 QObject::tr("The Claude Code session in %1 has used %2 % of its context window: "
                             "run /compact to free it.")
                     .arg(alert.project.isEmpty() ? QObject::tr("an unnamed folder")
                                                  : sanitizedDisplayText(alert.project),
-                         QString::number(alert.percent))};
-    case UsageAlert::Subject::fiveHour:
-    case UsageAlert::Subject::weekly:
+                         percent)};
+    case UsageAlert::Subject::quota: {
+        const QString name = sanitizedDisplayText(alert.windowName);
+        const QString limit = alert.windowKind == PlanWindowKind::credits ? QObject::tr("Usage credits")
+            : alert.windowKind == PlanWindowKind::spend                  ? QObject::tr("Spend limit")
+                                                                          : QObject::tr("%1 limit").arg(name);
         if (alert.threshold == 0)
-            return {QObject::tr("%1 quota reset").arg(windowName(alert.subject)),
-                    QObject::tr("The %1 window starts afresh at %2 %.").arg(windowName(alert.subject)).arg(alert.percent)};
-        return {QObject::tr("%1 quota at %2 %").arg(windowName(alert.subject)).arg(alert.percent), resetWords()};
+            return {QObject::tr("%1 reset").arg(limit),
+                    QObject::tr("The %1 window starts afresh at %2 %.").arg(name, percent)};
+        return {QObject::tr("%1 at %2 %").arg(limit, percent), resetWords()};
+    }
     }
     return {};
 }

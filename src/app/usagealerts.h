@@ -13,7 +13,7 @@
 // One moment worth a desktop notification.
 struct UsageAlert
 {
-    enum class Subject { fiveHour, weekly, context };
+    enum class Subject { quota, context };
     Subject subject = Subject::context;
     // 80 or 95 for a threshold reached; 0 when a window the user had reached 80 % in has reset.
     int threshold = 0;
@@ -21,6 +21,9 @@ struct UsageAlert
     std::optional<QDateTime> resetsAt; // the window's next reset, for the words
     QString project;                  // context: the session's project folder
     QString sessionId;                // context: the session the figure is of
+    QString windowKey;                // quota: PlanWindow::key() of the window
+    QString windowName;               // quota: PlanWindow::name() ("Opus weekly")
+    PlanWindowKind windowKind = PlanWindowKind::fiveHour;
 
     friend bool operator==(const UsageAlert &, const UsageAlert &) = default;
 };
@@ -33,19 +36,22 @@ struct SessionContext
     qint64 percent = 0;
 };
 
-// Decides when the figures deserve a notification: the 5-hour and 7-day figures and each live
-// session's context fill, each on reaching 80 % and 95 %, and a window resetting after it had
-// reached 80 %. A threshold is announced once until its figure falls below 70 % (a compaction,
-// a new window period) and so re-arms it; the gap keeps a figure wavering around a threshold
-// quiet. The first figures of each window and session only set the baseline, so a restart never
-// repeats a notification. Nothing is kept on disk.
+// Decides when the figures deserve a notification: every plan window's figure (5-hour, each
+// weekly window, credits, spend) and each live session's context fill, each on reaching 80 % and
+// 95 %, and a window resetting after it had reached 80 %; a new period is a figure of another
+// window by isSameWindow() (windowrule.h), or a reset time that has passed. A threshold is
+// announced once until its figure falls below 70 % (a compaction, a new window period) and so
+// re-arms it; the gap keeps a figure wavering around a threshold quiet. The first figures of
+// each window and session only set the baseline, so a restart never repeats a notification.
+// Nothing is kept on disk.
 class UsageAlerts
 {
 public:
     static constexpr int thresholds[] = {80, 95};
     static constexpr int rearmBelow = 70;
 
-    QList<UsageAlert> observe(const PlanUsage &usage);
+    // `now` decides which resets have passed; an invalid one leaves resets to the figures.
+    QList<UsageAlert> observe(const PlanUsage &usage, const QDateTime &now = {});
     // Every live session at once: a session missing from the list has ended and is forgotten.
     QList<UsageAlert> observe(const QList<SessionContext> &sessions);
 
@@ -57,11 +63,9 @@ private:
         int level = 0;                   // highest threshold announced (or in the baseline) since armed
         bool reachedInPeriod = false;    // the period has been at 80 % or more: its reset is news
     };
-    static QList<UsageAlert> observeWindow(Window &window, UsageAlert::Subject subject,
-                                           std::optional<qint64> percent, const std::optional<QDateTime> &resetsAt);
+    static QList<UsageAlert> observeWindow(Window &window, const PlanWindow &figure, const QDateTime &now);
 
-    Window m_fiveHour;
-    Window m_weekly;
+    QHash<QString, Window> m_windows;    // by PlanWindow::key()
     QHash<QString, int> m_sessionLevels; // session id → highest threshold announced since armed
 };
 

@@ -3,7 +3,6 @@
 #include "claudestatsreader.h"
 #include "desktopnotifier.h"
 #include "applog.h"
-#include "planusagefetcher.h"
 #include "statuslinesamples.h"
 
 #include <cmath>
@@ -15,8 +14,7 @@ QString replaceKey(const UsageAlert &alert)
 {
     switch (alert.subject) {
     case UsageAlert::Subject::context: return QStringLiteral("context/") + alert.sessionId;
-    case UsageAlert::Subject::fiveHour: return QStringLiteral("quota/five-hour");
-    case UsageAlert::Subject::weekly: return QStringLiteral("quota/seven-day");
+    case UsageAlert::Subject::quota: return QStringLiteral("quota/") + alert.windowKey;
     }
     return {};
 }
@@ -30,8 +28,7 @@ UsageNotifications::UsageNotifications(DesktopNotifier &notifier, QObject *paren
 {
 }
 
-void UsageNotifications::follow(const ClaudeStatsReader &reader, const PlanUsageFetcher &fetcher,
-                                const StatusLineSamples *samples)
+void UsageNotifications::follow(const ClaudeStatsReader &reader, const StatusLineSamples *samples)
 {
     const auto observeSessions = [this, &reader, samples] {
         observe(liveSessionContexts(reader.activeSessions(), reader.sessionStats(),
@@ -41,15 +38,11 @@ void UsageNotifications::follow(const ClaudeStatsReader &reader, const PlanUsage
     connect(&reader, &ClaudeStatsReader::activeSessionsChanged, this, observeSessions);
     if (samples)
         connect(samples, &StatusLineSamples::samplesChanged, this, observeSessions);
-    connect(&fetcher, &PlanUsageFetcher::planUsageChanged, this, [this, &fetcher] {
-        if (const std::optional<PlanUsage> usage = fetcher.planUsage())
-            observe(*usage);
-    });
 }
 
-void UsageNotifications::observe(const PlanUsage &usage)
+void UsageNotifications::observe(const PlanUsage &usage, const QDateTime &now)
 {
-    send(m_alerts.observe(usage));
+    send(m_alerts.observe(usage, now));
 }
 
 void UsageNotifications::observe(const QList<SessionContext> &sessions)

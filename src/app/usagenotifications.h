@@ -10,7 +10,6 @@
 
 class ClaudeStatsReader;
 class DesktopNotifier;
-class PlanUsageFetcher;
 class StatusLineSamples;
 
 // Turns the figures the sources publish into desktop notifications, as UsageAlerts decides: a
@@ -27,11 +26,11 @@ public:
     explicit UsageNotifications(DesktopNotifier &notifier, QObject *parent = nullptr, Clock clock = {});
 
     // Follows the reader's live sessions (with the status line's figures, when samples is given)
-    // and the fetcher's reports from now on.
-    void follow(const ClaudeStatsReader &reader, const PlanUsageFetcher &fetcher,
-                const StatusLineSamples *samples = nullptr);
+    // from now on; plan figures are handed to observe() as the panel merges its sources.
+    void follow(const ClaudeStatsReader &reader, const StatusLineSamples *samples = nullptr);
 
-    void observe(const PlanUsage &usage);
+    // `now` decides which resets have passed; an invalid one leaves resets to the figures.
+    void observe(const PlanUsage &usage, const QDateTime &now = {});
     void observe(const QList<SessionContext> &sessions);
 
     // While off the figures are still followed, so turning back on announces only what happens

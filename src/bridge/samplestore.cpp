@@ -3,6 +3,7 @@
 #include "fileaccess.h"
 #include "bridgelog.h"
 #include "privatefiles.h"
+#include "windowrule.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -66,6 +67,7 @@ QJsonObject sessionToJson(const SessionSample &session)
             {QStringLiteral("modelName"), session.modelName},
             {QStringLiteral("contextWindowSize"), optionalValue(session.contextWindowSize)},
             {QStringLiteral("contextUsedPercent"), optionalValue(session.contextUsedPercent)},
+            {QStringLiteral("costUsd"), optionalValue(session.costUsd)},
             {QStringLiteral("receivedAt"), msecs(session.receivedAt)},
             {QStringLiteral("promptCache"),
              session.promptCache ? QJsonValue(promptCacheToJson(*session.promptCache)) : QJsonValue()}};
@@ -83,6 +85,8 @@ SessionSample sessionFromJson(const QJsonObject &object, const QString &dataDire
         session.contextWindowSize = qint64(size.toDouble());
     if (const QJsonValue used = object.value(QLatin1String("contextUsedPercent")); used.isDouble())
         session.contextUsedPercent = used.toDouble();
+    if (const QJsonValue cost = object.value(QLatin1String("costUsd")); cost.isDouble())
+        session.costUsd = cost.toDouble();
     session.receivedAt = fromMsecs(object.value(QLatin1String("receivedAt")));
     session.promptCache = parsePromptCache(object.value(QLatin1String("promptCache")).toObject());
     return session;
@@ -99,12 +103,18 @@ QByteArray toJson(const DataDirectorySamples &samples)
         root.insert(QStringLiteral("fiveHour"), windowToJson(*samples.fiveHour));
     if (samples.sevenDay)
         root.insert(QStringLiteral("sevenDay"), windowToJson(*samples.sevenDay));
+    if (samples.spend)
+        root.insert(QStringLiteral("spend"), windowToJson(*samples.spend));
     return QJsonDocument(root).toJson(QJsonDocument::Compact);
 }
 
-void keepNewerWindow(std::optional<PlanWindowSample> &stored, const std::optional<PlanWindowSample> &incoming)
+void keepStandingWindow(std::optional<PlanWindowSample> &stored, const std::optional<PlanWindowSample> &incoming,
+                        const QDateTime &now)
 {
-    if (incoming && (!stored || incoming->receivedAt >= stored->receivedAt))
+    if (incoming
+        && (!stored
+            || replacesFigure({stored->usedPercent, stored->resetsAt, stored->receivedAt},
+                              {incoming->usedPercent, incoming->resetsAt, incoming->receivedAt}, now)))
         stored = incoming;
 }
 
@@ -123,6 +133,8 @@ QDateTime DataDirectorySamples::newestAt() const
         consider(fiveHour->receivedAt);
     if (sevenDay)
         consider(sevenDay->receivedAt);
+    if (spend)
+        consider(spend->receivedAt);
     return newest;
 }
 
@@ -139,7 +151,7 @@ DataDirectorySamples mergeSample(DataDirectorySamples stored, const StatusLineSa
     const SessionSample &incoming = sample.session;
     stored.sessions.removeIf([&](const SessionSample &kept) {
         return (!incoming.sessionId.isEmpty() && kept.sessionId == incoming.sessionId)
-            || !kept.receivedAt.isValid() || kept.receivedAt.secsTo(now) > sessionSampleSeconds;
+            || !presentTime(kept.receivedAt, now).isValid() || kept.receivedAt.secsTo(now) > sessionSampleSeconds;
     });
     if (!incoming.sessionId.isEmpty())
         stored.sessions.append(incoming);
@@ -147,8 +159,9 @@ DataDirectorySamples mergeSample(DataDirectorySamples stored, const StatusLineSa
                      [](const SessionSample &a, const SessionSample &b) { return a.receivedAt > b.receivedAt; });
     if (stored.sessions.size() > maxSessionSamples)
         stored.sessions.resize(maxSessionSamples);
-    keepNewerWindow(stored.fiveHour, sample.fiveHour);
-    keepNewerWindow(stored.sevenDay, sample.sevenDay);
+    keepStandingWindow(stored.fiveHour, sample.fiveHour, now);
+    keepStandingWindow(stored.sevenDay, sample.sevenDay, now);
+    keepStandingWindow(stored.spend, sample.spend, now);
     return stored;
 }
 
@@ -214,6 +227,7 @@ std::optional<DataDirectorySamples> SampleStore::readFile(const QString &path) c
         samples.sessions.append(sessionFromJson(session.toObject(), samples.dataDirectory));
     samples.fiveHour = windowFromJson(root.value(QLatin1String("fiveHour")));
     samples.sevenDay = windowFromJson(root.value(QLatin1String("sevenDay")));
+    samples.spend = windowFromJson(root.value(QLatin1String("spend")));
     return samples;
 }
 

@@ -23,6 +23,7 @@ struct DataDirectorySamples
     QList<SessionSample> sessions;
     std::optional<PlanWindowSample> fiveHour;
     std::optional<PlanWindowSample> sevenDay;
+    std::optional<PlanWindowSample> spend;
 
     // The newest sample's time of the sessions and windows; invalid when nothing is kept.
     QDateTime newestAt() const;
@@ -34,7 +35,8 @@ struct DataDirectorySamples
 
 // `stored` with one more sample: its session replaced or added, sessions older than a day at
 // `now` dropped and only the newest maxSessionSamples kept; a window replaced only by a sample
-// that carries it and is not older.
+// that carries it and stands by replacesFigure() (windowrule.h), so an idle session never pulls
+// a window's figure down.
 DataDirectorySamples mergeSample(DataDirectorySamples stored, const StatusLineSample &sample, const QDateTime &now);
 
 // The samples in the runtime folder: one file per data directory (0600, in a 0700 folder), each

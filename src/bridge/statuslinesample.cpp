@@ -93,12 +93,17 @@ std::optional<StatusLineSample> parseStatusLinePayload(const QByteArray &payload
         session.contextWindowSize = qint64(*size);
     if (const std::optional<double> used = number(context.value(QLatin1String("used_percentage"))); used && *used >= 0)
         session.contextUsedPercent = used;
+    if (const std::optional<double> cost = number(root.value(QLatin1String("cost")).toObject().value(
+            QLatin1String("total_cost_usd")));
+        cost && *cost >= 0)
+        session.costUsd = cost;
     session.receivedAt = receivedAt;
     session.promptCache = parsePromptCache(root.value(QLatin1String("prompt_cache")).toObject());
 
     const QJsonObject limits = root.value(QLatin1String("rate_limits")).toObject();
     sample.fiveHour = planWindow(limits.value(QLatin1String("five_hour")), receivedAt);
     sample.sevenDay = planWindow(limits.value(QLatin1String("seven_day")), receivedAt);
+    sample.spend = planWindow(limits.value(QLatin1String("spend_limit")), receivedAt);
     return sample;
 }
 

@@ -27,14 +27,15 @@ struct SessionSample
     std::optional<double> contextUsedPercent; // 0..100, absent before the first reply
     QDateTime receivedAt;                      // UTC, when the bridge got the payload
     std::optional<PromptCacheSample> promptCache;
+    std::optional<double> costUsd;             // the session's cost by Claude Code's own reckoning
 
     friend bool operator==(const SessionSample &, const SessionSample &) = default;
 };
 
-// One quota window (5-hour or 7-day) from one payload.
+// One quota window (5-hour, 7-day or the spend limit) from one payload.
 struct PlanWindowSample
 {
-    double usedPercent = 0; // 0..100 as Claude Code reports it
+    double usedPercent = 0; // as Claude Code reports it: 0..100, the spend limit may pass 100
     std::optional<QDateTime> resetsAt;
     QDateTime receivedAt;
 
@@ -47,6 +48,7 @@ struct StatusLineSample
     SessionSample session;
     std::optional<PlanWindowSample> fiveHour;
     std::optional<PlanWindowSample> sevenDay;
+    std::optional<PlanWindowSample> spend; // rate_limits.spend_limit
 };
 
 // The data directory a payload belongs to: the folder above projects/ in its transcript path,

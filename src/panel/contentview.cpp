@@ -1,5 +1,6 @@
 #include "contentview.h"
 
+#include "cachedusagereport.h"
 #include "claudestatsreader.h"
 #include "panellog.h"
 #include "palette.h"
@@ -130,7 +131,10 @@ ContentView::ContentView(ClaudeStatsReader &stats, PlanUsageFetcher &fetcher, QW
     });
 
     const auto repaint = [this] { refresh(); };
-    connect(&stats, &ClaudeStatsReader::sessionStatsChanged, this, repaint);
+    connect(&stats, &ClaudeStatsReader::sessionStatsChanged, this, [this] {
+        m_activity = m_activity.after(m_stats.sessionStats(), m_clock());
+        refresh();
+    });
     connect(&stats, &ClaudeStatsReader::activeSessionsChanged, this, repaint);
     connect(&fetcher, &PlanUsageFetcher::planUsageChanged, this, repaint);
     connect(&stats, &ClaudeStatsReader::pinnedSessionChanged, this, repaint);
@@ -159,8 +163,12 @@ PanelInputs ContentView::inputs() const
     inputs.now = m_clock();
     inputs.pinnedSessionId = m_stats.pinnedSession();
     inputs.blinkOn = m_blinkOn;
-    if (m_samples)
-        return withStatusLine(inputs, m_samples->samples(), m_dataDirectory, m_fetcher.isServiceEnabled());
+    if (m_activity.sessionId == inputs.sessionStats.sessionId)
+        inputs.shownSessionWroteAt = m_activity.wroteAt;
+    if (m_samples || m_cachedReports)
+        return withStatusLine(inputs, m_samples ? m_samples->samples() : QList<DataDirectorySamples>(), m_dataDirectory,
+                              m_fetcher.isServiceEnabled(),
+                              m_cachedReports ? m_cachedReports->reports() : QHash<QString, QList<PlanWindow>>());
     return inputs;
 }
 
@@ -196,6 +204,16 @@ void ContentView::setStatusLineSamples(StatusLineSamples *samples, const QString
     m_dataDirectory = dataDirectory;
     if (m_samples)
         connect(m_samples, &StatusLineSamples::samplesChanged, this, &ContentView::refresh);
+    refresh();
+}
+
+void ContentView::setCachedReports(CachedUsageReports *reports)
+{
+    if (m_cachedReports)
+        disconnect(m_cachedReports, nullptr, this, nullptr);
+    m_cachedReports = reports;
+    if (m_cachedReports)
+        connect(m_cachedReports, &CachedUsageReports::reportsChanged, this, &ContentView::refresh);
     refresh();
 }
 

@@ -3,6 +3,7 @@
 #include "panelcontent.h"
 #include "panellayout.h"
 #include "panelpainter.h"
+#include "statuslineplan.h"
 
 #include <QAbstractButton>
 #include <QDateTime>
@@ -13,6 +14,7 @@
 #include <functional>
 #include <optional>
 
+class CachedUsageReports;
 class ClaudeStatsReader;
 class PlanUsageFetcher;
 class StatusLineSamples;
@@ -59,6 +61,8 @@ public:
     // Claude Code's status line as a further source: plan figures and context window sizes,
     // for sessions of `dataDirectory` unless a sample names another (see statuslineplan.h).
     void setStatusLineSamples(StatusLineSamples *samples, const QString &dataDirectory);
+    // Claude Code's cached usage reports as the source after the status line.
+    void setCachedReports(CachedUsageReports *reports);
 
     // The clock the countdowns are computed from; the system clock unless replaced.
     void setClock(std::function<QDateTime()> clock);
@@ -101,11 +105,13 @@ private:
     ClaudeStatsReader &m_stats;
     PlanUsageFetcher &m_fetcher;
     StatusLineSamples *m_samples = nullptr;
+    CachedUsageReports *m_cachedReports = nullptr;
     QString m_dataDirectory;
     PanelState m_state;
     PanelLayout m_layout;
     PanelPaintCache m_cache;
     std::function<QDateTime()> m_clock;
+    SessionActivity m_activity;
     std::optional<PanelClick> m_pressed;
     qreal m_scale = 1;
     QTimer m_blink;

@@ -2,6 +2,7 @@
 
 #include "displaytext.h"
 #include "promptcacheview.h"
+#include "windowrule.h"
 
 #include <QtNumeric>
 
@@ -17,43 +18,78 @@ const QString planDashes = QStringLiteral("-- -- --");
 // Any character but a digit, "-" or a space is an unlit cell.
 const QString idleWindowText = QStringLiteral("__ __ __");
 
-QString mainText(const PanelInputs &in)
+QString mainText(const PanelInputs &in, const std::optional<PlanWindow> &shown)
 {
     if (in.planUsage) {
         if (!in.planUsage->hasWindows())
             return planDashes;
-        const auto &resetsAt = in.state.alternateView ? in.planUsage->weeklyResetsAt : in.planUsage->fiveHourResetsAt;
         // An idle window has not started, so nothing counts down: its cells stay dark, unlike
-        // the zeros shown before the first fetch.
-        if (!resetsAt || !resetsAt->isValid())
+        // the zeros shown before the first fetch. A window whose reset has passed is a new idle
+        // one; credits and the spend limit have no countdown at all.
+        if (!shown || !shown->resetsAt || !shown->resetsAt->isValid() || shown->hasReset(in.now))
             return idleWindowText;
-        return in.planUsage->resetTimerString(in.state.alternateView, in.now);
+        return resetCountdown(shown->resetsAt, in.now);
     }
-    if (in.hasError() || in.waitingForStatusLine)
+    if (in.hasError() || in.waitingForStatusLine || in.statusLineSendsNoPlan)
         return planDashes;
     if (in.isFetching)
         return QStringLiteral(" - - - ");
     return QStringLiteral("00 00 00");
 }
 
+QString smallPlanCaption(bool weekly, const std::optional<PlanWindow> &shown)
+{
+    if (!weekly)
+        return QStringLiteral("SESSION");
+    if (!shown)
+        return QStringLiteral("WEEKLY");
+    switch (shown->kind) {
+    case PlanWindowKind::credits: return QStringLiteral("CREDITS");
+    case PlanWindowKind::spend: return QStringLiteral("SPEND");
+    case PlanWindowKind::fiveHour:
+    case PlanWindowKind::weekly: break;
+    }
+    if (shown->scope.isEmpty())
+        return QStringLiteral("WEEKLY");
+    return QStringLiteral("7-DAY \u00B7 ") + sanitizedDisplayText(shown->scope).toUpper();
+}
+
 } // namespace
+
+std::optional<PlanWindow> shownPlanWindow(const PanelInputs &in)
+{
+    if (!in.planUsage)
+        return std::nullopt;
+    if (!in.state.alternateView)
+        return in.planUsage->window(QStringLiteral("five_hour"));
+    const QList<PlanWindow> steps = in.planUsage->weeklySteps();
+    if (steps.isEmpty())
+        return std::nullopt;
+    return steps.at(qsizetype(in.state.weeklyStep) % steps.size());
+}
 
 PanelState applyClick(PanelState state, PanelClick click)
 {
     switch (click) {
     case PanelClick::k1:
         state.mode = DisplayMode::session;
+        state.weeklyStep = 0;
         break;
     case PanelClick::k2:
         state.mode = DisplayMode::plan;
         break;
     case PanelClick::op:
         state.alternateView = !state.alternateView;
+        state.weeklyStep = 0;
         break;
     case PanelClick::fiveHour:
         state.alternateView = false;
+        state.weeklyStep = 0;
         break;
     case PanelClick::sevenDay:
+        // Pressed again in plan mode: the next weekly window, then credits and the spend limit.
+        if (state.mode == DisplayMode::plan && state.alternateView)
+            ++state.weeklyStep;
         state.alternateView = true;
         break;
     case PanelClick::active:
@@ -71,23 +107,21 @@ PanelContent computePanelContent(const PanelInputs &in)
 
     if (plan) {
         content.mainKind = MainStripKind::text;
-        content.mainText = mainText(in);
+        const std::optional<PlanWindow> shown = shownPlanWindow(in);
+        content.mainText = mainText(in, shown);
         content.mainLabels = {QStringLiteral("D D"), QStringLiteral("H H"), QStringLiteral("M M")};
         // A failed fetch keeps the last good figures, dimmed beside the lit ERROR LED, so they
         // never read as current.
         const bool kept = in.planUsage && in.planUsage->hasWindows() && in.hasError();
         content.mainDimmed = kept;
-        const std::optional<qint64> percent = in.planUsage
-            ? (weekly ? in.planUsage->weeklyPercent() : in.planUsage->fiveHourPercent())
-            : std::nullopt;
-        content.smallValue = percent ? QString::number(*percent) : QStringLiteral("---");
-        content.smallDimmed = percent && (kept || in.planUsage->isStale(in.now));
-        if (!weekly)
-            content.smallCaption = QStringLiteral("SESSION");
-        else if (in.planUsage && in.planUsage->weeklyScope && !in.planUsage->weeklyScope->isEmpty())
-            content.smallCaption = QStringLiteral("7-DAY \u00B7 ") + in.planUsage->weeklyScope->toUpper();
-        else
-            content.smallCaption = QStringLiteral("WEEKLY");
+        if (shown) {
+            content.smallValue = QString::number(shown->hasReset(in.now) ? 0 : shown->percent());
+            const QDateTime asOf = presentTime(shown->asOf, in.now);
+            content.smallDimmed = kept || !asOf.isValid() || asOf.secsTo(in.now) > planReportStaleSeconds;
+        } else {
+            content.smallValue = QStringLiteral("---");
+        }
+        content.smallCaption = smallPlanCaption(weekly, shown);
     } else {
         const SessionStats &stats = in.sessionStats;
         content.mainKind = MainStripKind::number;

@@ -30,20 +30,20 @@ enum class PanelClick { k1, k2, op, fiveHour, sevenDay, active, project };
 // Everything that explains itself in a tooltip: the two displays, every LED and every key.
 enum class PanelArea { main, small, quotas, session, active, cache, error, fiveHour, sevenDay, k1, k2, op, project };
 
-// The panel's own state: the only two values the view keeps.
+// The panel's own state: the only values the view keeps, in memory only.
 struct PanelState
 {
     DisplayMode mode = DisplayMode::session;
     bool alternateView = false;
+    // In plan mode, how often 7-DAY was pressed again while a weekly window was shown: an index
+    // into PlanUsage::weeklySteps(), taken round. 5-HOUR, OP and K1 set it back to the binding window.
+    int weeklyStep = 0;
 
     friend bool operator==(const PanelState &, const PanelState &) = default;
 };
 
 // The state after a click. "K2" also starts a fetch; that is the view's job, not this one's.
 PanelState applyClick(PanelState state, PanelClick click);
-
-// Where the plan figures on show come from.
-enum class PlanSource { usageService, statusLine };
 
 // What the panel reads from its two sources at one redraw, plus the clock.
 struct PanelInputs
@@ -69,10 +69,19 @@ struct PanelInputs
     std::optional<PromptCacheSample> promptCache;
     QDateTime promptCacheSentAt;
 
-    // Claude Code's status line as the plan source (see statuslineplan.h).
-    PlanSource planSource = PlanSource::usageService;
     // The service is off for the status line, which has sent no plan figures yet.
     bool waitingForStatusLine = false;
+    // Payloads arrive for the shown data directory, but none carries plan figures.
+    bool statusLineSendsNoPlan = false;
+    // When the shown session last wrote its transcript, as the view saw it (SessionActivity).
+    std::optional<QDateTime> shownSessionWroteAt;
+    // The bridge is installed, the shown live session wrote in the last 2 minutes, but no sample
+    // came from it in that time.
+    bool noStatusLineFromSession = false;
+    // The sources that need no login have a figure newer than 15 minutes for the shown account.
+    bool noLoginFiguresFresh = false;
+    // The shown session's cost by Claude Code's reckoning, from its status line.
+    std::optional<double> sessionCostUsd;
     // Off while Claude Code's settings run the status line: then K2 and F5 fetch nothing.
     bool serviceEnabled = true;
 
@@ -118,6 +127,9 @@ struct PanelContent
 };
 
 PanelContent computePanelContent(const PanelInputs &inputs);
+
+// The plan window the displays show: the 5-hour one, or in the alternate view the weekly step's.
+std::optional<PlanWindow> shownPlanWindow(const PanelInputs &inputs);
 
 // The order in which the pin visits the live sessions: the oldest first.
 QList<ActiveSession> sessionsInPinOrder(QList<ActiveSession> sessions);

@@ -2,6 +2,7 @@
 
 #include "displaytext.h"
 #include "promptcacheview.h"
+#include "windowrule.h"
 
 #include <QDir>
 #include <QLocale>
@@ -12,6 +13,10 @@
 
 namespace {
 
+const QString noStatusLine = QStringLiteral("No status line from this session: project settings may override it, "
+                                            "the folder may not be trusted, or a policy disables it");
+const QString noPlanFigures = QStringLiteral("Claude Code's status line sends no plan figures for this login (API key, "
+                                             "Team or Enterprise plan, or Claude Code before 2.1.80)");
 constexpr qint64 fiveHourSeconds = 5 * 3600;
 constexpr qint64 sevenDaySeconds = 7 * 86400;
 // A tooltip taller than this many session lines is no longer read.
@@ -33,38 +38,74 @@ QString duration(qint64 seconds)
     return durationText(seconds);
 }
 
-// The figures of one quota window, as the tooltips describe it.
-struct Window
+qint64 windowLength(const PlanWindow &w)
 {
-    QString name; // "5-hour window", "7-day window (Opus)"
-    std::optional<double> utilization;
-    std::optional<qint64> percent;
-    std::optional<QDateTime> resetsAt;
-    qint64 length = 0;
-};
-
-Window window(const PlanUsage &usage, bool weekly)
-{
-    if (!weekly)
-        return {QStringLiteral("5-hour window"), usage.fiveHourUtilization, usage.fiveHourPercent(),
-                usage.fiveHourResetsAt, fiveHourSeconds};
-    QString name = QStringLiteral("7-day window");
-    if (usage.weeklyScope && !usage.weeklyScope->isEmpty())
-        name += QStringLiteral(" (%1)").arg(*usage.weeklyScope);
-    return {name, usage.weeklyUtilization, usage.weeklyPercent(), usage.weeklyResetsAt, sevenDaySeconds};
+    return w.kind == PlanWindowKind::fiveHour ? fiveHourSeconds : sevenDaySeconds;
 }
 
-QString reportAge(const PlanUsage &usage, PlanSource source, const QDateTime &now)
+QString windowName(const PlanWindow &w)
 {
-    if (!usage.fetchedAt.isValid())
-        return {};
-    QString age = QStringLiteral("Plan figures %1, as of %2")
-                      .arg(source == PlanSource::statusLine ? QStringLiteral("from Claude Code's status line")
-                                                            : QStringLiteral("from the usage service"),
-                           clockTime(usage.fetchedAt, now));
-    if (usage.isStale(now))
-        age += QStringLiteral(" (stale: older than %1 minutes)").arg(planReportStaleSeconds / 60);
-    return age;
+    return sanitizedDisplayText(w.name());
+}
+
+QString sourceWords(PlanSource source)
+{
+    switch (source) {
+    case PlanSource::statusLine: return QStringLiteral("from Claude Code's status line");
+    case PlanSource::cachedReport: return QStringLiteral("from Claude Code's cached report");
+    case PlanSource::usageService: return QStringLiteral("from the usage service");
+    }
+    return {};
+}
+
+// "2 min ago", "3 h ago"; a time ahead of the clock is as old as can be.
+QString age(const QDateTime &asOf, const QDateTime &now)
+{
+    const QDateTime present = presentTime(asOf, now);
+    if (!present.isValid())
+        return QStringLiteral("time unknown");
+    const qint64 minutes = present.secsTo(now) / 60;
+    if (minutes < 1)
+        return QStringLiteral("just now");
+    if (minutes < 60)
+        return QStringLiteral("%1 min ago").arg(minutes);
+    if (minutes < 48 * 60)
+        return QStringLiteral("%1 h ago").arg(minutes / 60);
+    return QStringLiteral("%1 d ago").arg(minutes / (24 * 60));
+}
+
+bool isStale(const PlanWindow &w, const QDateTime &now)
+{
+    const QDateTime present = presentTime(w.asOf, now);
+    return !present.isValid() || present.secsTo(now) > planReportStaleSeconds;
+}
+
+// "Reset at 13:36; new figures come with Claude Code's next reply"
+QString passedReset(const PlanWindow &w, const QDateTime &now)
+{
+    return QStringLiteral("Reset at %1; new figures come with Claude Code's next reply").arg(clockTime(*w.resetsAt, now));
+}
+
+// One line per window: name, figure, reset, source and age, the binding one marked.
+QString windowList(const PlanUsage &usage, const QDateTime &now)
+{
+    QStringList lines;
+    for (const PlanWindow &w : usage.shownWindows()) {
+        QString line = QStringLiteral("\u2022 %1%2: ").arg(windowName(w), w.binding ? QStringLiteral(" (binding)") : QString());
+        if (w.hasReset(now))
+            line += QStringLiteral("0 %, reset at %1").arg(clockTime(*w.resetsAt, now));
+        else if (w.resetsAt && w.resetsAt->isValid())
+            line += QStringLiteral("%1 %, resets %2").arg(w.percent()).arg(QLocale().toString(w.resetsAt->toLocalTime(), QStringLiteral("ddd HH:mm")));
+        else if (w.kind == PlanWindowKind::credits || w.kind == PlanWindowKind::spend)
+            line += QStringLiteral("%1 % of the monthly limit").arg(w.percent());
+        else
+            line += QStringLiteral("%1 %, idle").arg(w.percent());
+        line += QStringLiteral(", %1, %2").arg(sourceWords(w.source), age(w.asOf, now));
+        if (isStale(w, now))
+            line += QStringLiteral(" (stale)");
+        lines << line;
+    }
+    return lines.join(u'\n');
 }
 
 QString joined(std::initializer_list<QString> lines)
@@ -104,6 +145,8 @@ QString planUnavailable(const PanelInputs &in)
     if (!in.planUsage) {
         if (in.hasError())
             return failureLine(in);
+        if (in.statusLineSendsNoPlan)
+            return noPlanFigures;
         if (in.waitingForStatusLine)
             return QStringLiteral("Waiting for Claude Code's status line");
         return in.isFetching ? QStringLiteral("Fetching the plan report\u2026")
@@ -111,7 +154,9 @@ QString planUnavailable(const PanelInputs &in)
     }
     if (!in.planUsage->hasWindows())
         return joined({QStringLiteral("No 5-hour or weekly limits on this plan"), failureLine(in),
-                       reportAge(*in.planUsage, in.planSource, in.now)});
+                       in.planUsage->fetchedAt.isValid()
+                           ? QStringLiteral("Report from the usage service, %1").arg(age(in.planUsage->fetchedAt, in.now))
+                           : QString()});
     return {};
 }
 
@@ -121,13 +166,17 @@ QString fetchingLine(const PanelInputs &in)
     return in.isFetching ? QStringLiteral("Fetching\u2026") : QString();
 }
 
-// "42 % used; at this pace, 100 % in 1 h 10 min", or why there is no figure.
-QString windowUse(const Window &w, const QDateTime &now)
+// "5-hour window: 42 % used; at this pace, 100 % in 1 h 10 min", or why there is no figure.
+QString windowUse(const std::optional<PlanWindow> &w, bool weekly, const QDateTime &now)
 {
-    if (!w.percent)
-        return QStringLiteral("The report has no %1").arg(w.name);
-    QString text = QStringLiteral("%1: %2 % used").arg(w.name).arg(*w.percent);
-    const QString pace = w.resetsAt ? paceText(*w.utilization, *w.resetsAt, w.length, now) : QString();
+    if (!w)
+        return QStringLiteral("The report has no %1 window").arg(weekly ? QStringLiteral("7-day") : QStringLiteral("5-hour"));
+    if (w->hasReset(now))
+        return QStringLiteral("%1: %2").arg(windowName(*w), passedReset(*w, now));
+    if (w->kind == PlanWindowKind::credits || w->kind == PlanWindowKind::spend)
+        return QStringLiteral("%1: %2 % of the monthly limit used").arg(windowName(*w)).arg(w->percent());
+    QString text = QStringLiteral("%1 window: %2 % used").arg(windowName(*w)).arg(w->percent());
+    const QString pace = w->resetsAt ? paceText(w->utilization, *w->resetsAt, windowLength(*w), now) : QString();
     if (!pace.isEmpty())
         text += QStringLiteral("; ") + pace;
     return text;
@@ -142,7 +191,7 @@ QString dataDirectoryNote(const PanelInputs &in, const QString &claudeDir)
         return {};
     const QString home = QDir::homePath();
     const bool inHome = claudeDir.startsWith(home + u'/');
-    return QStringLiteral(" (%1)").arg(inHome ? u'~' + claudeDir.mid(home.size()) : claudeDir);
+    return QStringLiteral(" (%1)").arg(sanitizedDisplayText(inHome ? u'~' + claudeDir.mid(home.size()) : claudeDir));
 }
 
 // A session as the tooltips name it: its project folder, or the start of its id.
@@ -189,7 +238,10 @@ QString mainSessionTooltip(const PanelInputs &in)
                    QStringLiteral("Context: %1 of %2 tokens (%3 %)")
                        .arg(tokens(s.lastContextTokens), tokens(s.contextWindowSize))
                        .arg(s.contextPercent()),
-                   QStringLiteral("Total: %1 tokens").arg(tokens(s.totalTokens))});
+                   QStringLiteral("Total: %1 tokens").arg(tokens(s.totalTokens)),
+                   in.sessionCostUsd ? QStringLiteral("Cost so far by Claude Code's reckoning: $%1")
+                                           .arg(QLocale::c().toString(*in.sessionCostUsd, 'f', 2))
+                                     : QString()});
 }
 
 QString mainPlanTooltip(const PanelInputs &in)
@@ -197,12 +249,22 @@ QString mainPlanTooltip(const PanelInputs &in)
     const QString unavailable = planUnavailable(in);
     if (!unavailable.isEmpty())
         return unavailable;
-    const Window w = window(*in.planUsage, in.state.alternateView);
-    const QString reset = w.resetsAt && w.resetsAt->isValid()
-        ? QStringLiteral("The %1 resets in %2, at %3")
-              .arg(w.name, duration(std::max<qint64>(0, in.now.secsTo(*w.resetsAt))), clockTime(*w.resetsAt, in.now))
-        : QStringLiteral("The %1 is idle: it starts with your next message, so no reset is due").arg(w.name);
-    return joined({failureLine(in), reset, reportAge(*in.planUsage, in.planSource, in.now), fetchingLine(in)});
+    const std::optional<PlanWindow> w = shownPlanWindow(in);
+    QString reset;
+    if (!w)
+        reset = QStringLiteral("The report has no %1 window").arg(in.state.alternateView ? QStringLiteral("7-day") : QStringLiteral("5-hour"));
+    else if (w->hasReset(in.now))
+        reset = passedReset(*w, in.now);
+    else if (w->kind == PlanWindowKind::credits || w->kind == PlanWindowKind::spend)
+        reset = QStringLiteral("%1: monthly, no countdown").arg(windowName(*w));
+    else if (w->resetsAt && w->resetsAt->isValid())
+        reset = QStringLiteral("The %1 window resets in %2, at %3")
+                    .arg(windowName(*w), duration(std::max<qint64>(0, in.now.secsTo(*w->resetsAt))),
+                         clockTime(*w->resetsAt, in.now));
+    else
+        reset = QStringLiteral("The %1 window is idle: it starts with your next message, so no reset is due").arg(windowName(*w));
+    return joined({failureLine(in), reset, windowList(*in.planUsage, in.now),
+                   in.statusLineSendsNoPlan ? noPlanFigures : QString(), fetchingLine(in)});
 }
 
 QString smallTooltip(const PanelInputs &in)
@@ -218,8 +280,9 @@ QString smallTooltip(const PanelInputs &in)
     const QString unavailable = planUnavailable(in);
     if (!unavailable.isEmpty())
         return unavailable;
-    return joined({failureLine(in), windowUse(window(*in.planUsage, in.state.alternateView), in.now),
-                   reportAge(*in.planUsage, in.planSource, in.now), fetchingLine(in)});
+    return joined({failureLine(in), windowUse(shownPlanWindow(in), in.state.alternateView, in.now),
+                   windowList(*in.planUsage, in.now), in.statusLineSendsNoPlan ? noPlanFigures : QString(),
+                   fetchingLine(in)});
 }
 
 QString activeTooltip(const PanelInputs &in)
@@ -257,13 +320,16 @@ QString windowKeyTooltip(const PanelInputs &in, bool weekly)
         action = weekly ? QStringLiteral("7-DAY (key 7): show the session's total tokens; in plan mode, the 7-day window")
                         : QStringLiteral("5-HOUR (key 5): show the last call's context plus output; in plan mode, the 5-hour window");
     else
-        action = weekly ? QStringLiteral("7-DAY (key 7): show the 7-day window")
+        action = weekly ? QStringLiteral("7-DAY (key 7): show the binding weekly window; press again for the other "
+                                         "weekly windows, credits and the spend limit")
                         : QStringLiteral("5-HOUR (key 5): show the 5-hour window");
     const bool shownWindow = weekly == in.state.alternateView;
     const QString fetching = shownWindow ? fetchingLine(in) : QString();
     if (!in.planUsage || !in.planUsage->hasWindows())
         return joined({action, fetching});
-    return joined({action, windowUse(window(*in.planUsage, weekly), in.now), fetching});
+    PanelInputs key = in;
+    key.state = applyClick(PanelState{DisplayMode::plan, !weekly, 0}, weekly ? PanelClick::sevenDay : PanelClick::fiveHour);
+    return joined({action, windowUse(shownPlanWindow(key), weekly, in.now), windowList(*in.planUsage, in.now), fetching});
 }
 
 QString opTooltip(const PanelInputs &in)
@@ -331,9 +397,9 @@ QString panelTooltip(const PanelInputs &in, PanelArea area)
     const bool plan = in.state.mode == DisplayMode::plan;
     switch (area) {
     case PanelArea::main:
-        return plan ? mainPlanTooltip(in) : mainSessionTooltip(in);
+        return joined({plan ? mainPlanTooltip(in) : mainSessionTooltip(in), in.noStatusLineFromSession ? noStatusLine : QString()});
     case PanelArea::small:
-        return smallTooltip(in);
+        return joined({smallTooltip(in), in.noStatusLineFromSession ? noStatusLine : QString()});
     case PanelArea::quotas:
         return QStringLiteral("QUOTAS: plan mode, the 5-hour and 7-day quotas of your plan (K2)");
     case PanelArea::session:

@@ -146,6 +146,8 @@ std::optional<PlanFailure> PlanFetchTask::requestReport(QString token)
         } else if (*reply.status == 200) {
             if (std::optional<PlanUsage> usage = PlanUsageFetcher::parse(reply.body)) {
                 usage->fetchedAt = m_environment.now();
+                for (PlanWindow &window : usage->windows)
+                    window.asOf = usage->fetchedAt;
                 m_publish(PlanFetchUpdate::report(*usage));
                 return std::nullopt;
             }

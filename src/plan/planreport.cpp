@@ -1,4 +1,5 @@
 // The plan usage report: its JSON body and the service's ISO 8601 timestamps.
+#include "planreport.h"
 #include "planusagefetcher.h"
 
 #include <QDate>
@@ -6,6 +7,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTime>
+
+#include <cmath>
 
 namespace {
 
@@ -16,49 +19,87 @@ std::optional<QDateTime> resetInstant(const QJsonObject &object)
     return PlanUsageFetcher::parseDate(reset.isString() ? std::optional(reset.toString()) : std::nullopt);
 }
 
-// One quota window of the report: utilisation and reset instant, each absent when unreadable.
-// A window that is null, missing or not an object leaves both as they are.
-void readWindow(const QJsonObject &report, const QString &name, std::optional<double> &utilization,
-                std::optional<QDateTime> &resetsAt)
+std::optional<double> finiteNumber(const QJsonValue &value)
 {
-    const QJsonValue window = report.value(name);
-    if (!window.isObject())
-        return;
-    const QJsonObject object = window.toObject();
-    const QJsonValue value = object.value(QLatin1String("utilization"));
-    if (value.isDouble())
-        utilization = value.toDouble();
-    resetsAt = resetInstant(object);
+    return value.isDouble() && std::isfinite(value.toDouble()) ? std::optional(value.toDouble()) : std::nullopt;
 }
 
-// The figures that bind: a "limits" entry whose "percent" is above the window's figure so far
-// takes its place, with its reset time. "session" entries are the 5-hour window;
-// "weekly_all" and "weekly_scoped" the weekly one, a scoped entry bringing its scope's name.
-void applyLimits(const QJsonObject &report, PlanUsage &usage)
+// Adds a window, or raises the one of the same key already read to the higher figure.
+void addWindow(QList<PlanWindow> &windows, const PlanWindow &window)
 {
-    const QJsonArray limits = report.value(QLatin1String("limits")).toArray();
-    for (const QJsonValue &entry : limits) {
+    for (PlanWindow &known : windows) {
+        if (known.key() != window.key())
+            continue;
+        const bool active = known.active || window.active;
+        if (window.utilization > known.utilization)
+            known = window;
+        known.active = active;
+        return;
+    }
+    windows.append(window);
+}
+
+// A flat window ("five_hour", "seven_day"): null, missing or without a figure leaves it out.
+void readFlatWindow(const QJsonObject &report, const char *name, PlanWindow window, QList<PlanWindow> &windows)
+{
+    const QJsonObject object = report.value(QLatin1String(name)).toObject();
+    const std::optional<double> utilization = finiteNumber(object.value(QLatin1String("utilization")));
+    if (!utilization)
+        return;
+    window.utilization = *utilization;
+    window.resetsAt = resetInstant(object);
+    addWindow(windows, window);
+}
+
+// The entries of "limits": "session" is the 5-hour window, "weekly_all" the weekly window of all
+// models, "weekly_scoped" the weekly window of the model its scope names.
+void readLimits(const QJsonObject &report, const PlanWindow &base, QList<PlanWindow> &windows)
+{
+    for (const QJsonValue &entry : report.value(QLatin1String("limits")).toArray()) {
         const QJsonObject limit = entry.toObject();
         const QString kind = limit.value(QLatin1String("kind")).toString();
-        const QJsonValue percent = limit.value(QLatin1String("percent"));
-        const bool session = kind == QLatin1String("session");
-        const bool scoped = kind == QLatin1String("weekly_scoped");
-        if ((!session && !scoped && kind != QLatin1String("weekly_all")) || !percent.isDouble())
+        const std::optional<double> percent = finiteNumber(limit.value(QLatin1String("percent")));
+        if (!percent)
             continue;
-        std::optional<double> &utilization = session ? usage.fiveHourUtilization : usage.weeklyUtilization;
-        if (utilization && percent.toDouble() <= *utilization)
+        PlanWindow window = base;
+        if (kind == QLatin1String("session")) {
+            window.kind = PlanWindowKind::fiveHour;
+        } else if (kind == QLatin1String("weekly_all") || kind == QLatin1String("weekly_scoped")) {
+            window.kind = PlanWindowKind::weekly;
+            if (kind == QLatin1String("weekly_scoped"))
+                window.scope = limit.value(QLatin1String("scope"))
+                                   .toObject()
+                                   .value(QLatin1String("model"))
+                                   .toObject()
+                                   .value(QLatin1String("display_name"))
+                                   .toString()
+                                   .trimmed();
+        } else {
             continue;
-        utilization = percent.toDouble();
-        (session ? usage.fiveHourResetsAt : usage.weeklyResetsAt) = resetInstant(limit);
-        if (session)
-            continue;
-        const QJsonValue scopeName = limit.value(QLatin1String("scope"))
-                                         .toObject()
-                                         .value(QLatin1String("model"))
-                                         .toObject()
-                                         .value(QLatin1String("display_name"));
-        usage.weeklyScope = scoped && scopeName.isString() ? std::optional(scopeName.toString()) : std::nullopt;
+        }
+        window.utilization = *percent;
+        window.resetsAt = resetInstant(limit);
+        window.active = limit.value(QLatin1String("is_active")).toBool();
+        addWindow(windows, window);
     }
+}
+
+// The month's usage credits, when turned on: their utilisation, else used of the monthly limit.
+void readCredits(const QJsonObject &report, PlanWindow window, QList<PlanWindow> &windows)
+{
+    const QJsonObject extra = report.value(QLatin1String("extra_usage")).toObject();
+    if (!extra.value(QLatin1String("is_enabled")).toBool())
+        return;
+    std::optional<double> utilization = finiteNumber(extra.value(QLatin1String("utilization")));
+    const std::optional<double> used = finiteNumber(extra.value(QLatin1String("used_credits")));
+    const std::optional<double> limit = finiteNumber(extra.value(QLatin1String("monthly_limit")));
+    if (!utilization && used && limit && *limit > 0)
+        utilization = *used / *limit * 100;
+    if (!utilization)
+        return;
+    window.kind = PlanWindowKind::credits;
+    window.utilization = *utilization;
+    windows.append(window);
 }
 
 // A strict reader over the timestamp text: fixed-width digit fields and literal separators.
@@ -127,13 +168,23 @@ std::optional<PlanUsage> PlanUsageFetcher::parse(const QByteArray &body)
     const QJsonDocument document = QJsonDocument::fromJson(body);
     if (!document.isObject())
         return std::nullopt;
-    const QJsonObject report = document.object();
     // An object without any window is a plan without these limits, not a bad reply.
-    PlanUsage usage;
-    readWindow(report, QStringLiteral("five_hour"), usage.fiveHourUtilization, usage.fiveHourResetsAt);
-    readWindow(report, QStringLiteral("seven_day"), usage.weeklyUtilization, usage.weeklyResetsAt);
-    applyLimits(report, usage);
-    return usage;
+    return PlanUsage::fromWindows(planWindowsFromReport(document.object(), PlanSource::usageService, {}), {});
+}
+
+QList<PlanWindow> planWindowsFromReport(const QJsonObject &report, PlanSource source, const QDateTime &asOf)
+{
+    PlanWindow base;
+    base.source = source;
+    base.asOf = asOf;
+    QList<PlanWindow> windows;
+    PlanWindow weekly = base;
+    weekly.kind = PlanWindowKind::weekly;
+    readFlatWindow(report, "five_hour", base, windows);
+    readFlatWindow(report, "seven_day", weekly, windows);
+    readLimits(report, base, windows);
+    readCredits(report, base, windows);
+    return windows;
 }
 
 // Accepts the service's forms: internet date-time with or without fractional seconds (any

@@ -1,5 +1,7 @@
 #include "planusage.h"
 
+#include "windowrule.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -34,7 +36,7 @@ std::optional<qint64> PlanUsage::weeklyPercent() const
 
 bool PlanUsage::hasWindows() const
 {
-    return fiveHourUtilization || fiveHourResetsAt || weeklyUtilization || weeklyResetsAt;
+    return fiveHourUtilization || fiveHourResetsAt || weeklyUtilization || weeklyResetsAt || !windows.isEmpty();
 }
 
 bool PlanUsage::isStale(const QDateTime &now) const
@@ -49,7 +51,11 @@ QString PlanUsage::resetTimerString(bool weekly) const
 
 QString PlanUsage::resetTimerString(bool weekly, const QDateTime &now) const
 {
-    const std::optional<QDateTime> &resetsAt = weekly ? weeklyResetsAt : fiveHourResetsAt;
+    return resetCountdown(weekly ? weeklyResetsAt : fiveHourResetsAt, now);
+}
+
+QString resetCountdown(const std::optional<QDateTime> &resetsAt, const QDateTime &now)
+{
     if (!resetsAt || !resetsAt->isValid() || !now.isValid())
         return QStringLiteral("00 00 00");
     // Whole seconds left, truncated; a reset in the past counts as now.
@@ -87,4 +93,119 @@ QString PlanFailure::code() const
         return detail;
     }
     return detail;
+}
+
+QString PlanWindow::key() const
+{
+    switch (kind) {
+    case PlanWindowKind::fiveHour: return QStringLiteral("five_hour");
+    case PlanWindowKind::weekly:
+        return scope.isEmpty() ? QStringLiteral("seven_day") : QStringLiteral("seven_day:") + scope;
+    case PlanWindowKind::credits: return QStringLiteral("credits");
+    case PlanWindowKind::spend: return QStringLiteral("spend");
+    }
+    return {};
+}
+
+QString PlanWindow::name() const
+{
+    switch (kind) {
+    case PlanWindowKind::fiveHour: return QStringLiteral("5-hour");
+    case PlanWindowKind::weekly:
+        return scope.isEmpty() ? QStringLiteral("7-day") : QStringLiteral("%1 weekly").arg(scope);
+    case PlanWindowKind::credits: return QStringLiteral("Credits");
+    case PlanWindowKind::spend: return QStringLiteral("Spend limit");
+    }
+    return {};
+}
+
+qint64 PlanWindow::percent() const
+{
+    if (kind == PlanWindowKind::credits || kind == PlanWindowKind::spend) {
+        if (std::isnan(utilization))
+            return 0;
+        return static_cast<qint64>(std::round(std::clamp(utilization, 0.0, 999.0)));
+    }
+    return *wholePercent(utilization);
+}
+
+bool PlanWindow::hasReset(const QDateTime &now) const
+{
+    return ::hasReset(resetsAt, now);
+}
+
+PlanUsage PlanUsage::fromWindows(QList<PlanWindow> windows, const QDateTime &now)
+{
+    // Panel order; windows of one kind keep the order they came in.
+    std::stable_sort(windows.begin(), windows.end(), [](const PlanWindow &a, const PlanWindow &b) {
+        return std::pair(int(a.kind), !a.scope.isEmpty()) < std::pair(int(b.kind), !b.scope.isEmpty());
+    });
+    const auto shownPercent = [&now](const PlanWindow &w) { return w.hasReset(now) ? 0.0 : w.utilization; };
+    PlanWindow *binding = nullptr;
+    for (PlanWindow &window : windows) {
+        window.binding = false;
+        if (window.kind != PlanWindowKind::weekly)
+            continue;
+        if (!binding || (window.active && !binding->active)
+            || (window.active == binding->active && shownPercent(window) > shownPercent(*binding)))
+            binding = &window;
+    }
+    if (binding)
+        binding->binding = true;
+
+    PlanUsage usage;
+    bool ahead = false;
+    for (const PlanWindow &window : windows) {
+        const QDateTime asOf = presentTime(window.asOf, now);
+        ahead = ahead || (window.asOf.isValid() && !asOf.isValid());
+        if (asOf.isValid() && (!usage.fetchedAt.isValid() || asOf > usage.fetchedAt))
+            usage.fetchedAt = asOf;
+        const bool reset = window.hasReset(now);
+        if (window.kind == PlanWindowKind::fiveHour) {
+            usage.fiveHourUtilization = shownPercent(window);
+            usage.fiveHourResetsAt = reset ? std::nullopt : window.resetsAt;
+        } else if (window.binding) {
+            usage.weeklyUtilization = shownPercent(window);
+            usage.weeklyResetsAt = reset ? std::nullopt : window.resetsAt;
+            usage.weeklyScope = window.scope.isEmpty() ? std::nullopt : std::optional(window.scope);
+        }
+    }
+    // Figures stamped only ahead of the clock are as old as can be.
+    if (!usage.fetchedAt.isValid() && ahead)
+        usage.fetchedAt = QDateTime::fromMSecsSinceEpoch(0, Qt::UTC);
+    usage.windows = std::move(windows);
+    return usage;
+}
+
+QList<PlanWindow> PlanUsage::shownWindows() const
+{
+    if (!windows.isEmpty())
+        return windows;
+    QList<PlanWindow> flat;
+    if (fiveHourUtilization)
+        flat.append({PlanWindowKind::fiveHour, {}, *fiveHourUtilization, fiveHourResetsAt, PlanSource::usageService,
+                     fetchedAt, false, false});
+    if (weeklyUtilization)
+        flat.append({PlanWindowKind::weekly, weeklyScope.value_or(QString()), *weeklyUtilization, weeklyResetsAt,
+                     PlanSource::usageService, fetchedAt, false, true});
+    return flat;
+}
+
+std::optional<PlanWindow> PlanUsage::window(const QString &key) const
+{
+    for (const PlanWindow &window : shownWindows())
+        if (window.key() == key)
+            return window;
+    return std::nullopt;
+}
+
+QList<PlanWindow> PlanUsage::weeklySteps() const
+{
+    QList<PlanWindow> steps;
+    for (const PlanWindow &window : shownWindows())
+        if (window.binding)
+            steps.prepend(window);
+        else if (window.kind != PlanWindowKind::fiveHour)
+            steps.append(window);
+    return steps;
 }

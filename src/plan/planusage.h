@@ -1,12 +1,45 @@
 #pragma once
 
 #include <QDateTime>
+#include <QList>
 #include <QString>
 
 #include <optional>
 
 // A report older than this is shown as stale.
 inline constexpr qint64 planReportStaleSeconds = 15 * 60;
+
+// Where plan figures come from, in the order they are looked at: the first two need no login.
+enum class PlanSource { statusLine, cachedReport, usageService };
+
+// The kinds of limit a plan has.
+enum class PlanWindowKind { fiveHour, weekly, credits, spend };
+
+// One limit of the plan with one figure: the 5-hour session, the weekly window of all models or
+// of one model (scope), the month's usage credits or the spend limit.
+struct PlanWindow
+{
+    PlanWindowKind kind = PlanWindowKind::fiveHour;
+    QString scope; // a weekly window's model ("Opus"); empty for all models
+    double utilization = 0; // per cent; credits and the spend limit may pass 100
+    std::optional<QDateTime> resetsAt; // absent for credits, and for a window not started
+    PlanSource source = PlanSource::usageService;
+    QDateTime asOf; // when the figure was received or fetched (UTC)
+    bool active = false;  // the report marks it as the limit in force
+    bool binding = false; // the weekly window shown first: the active one, else the highest
+
+    // Stable across sources and launches: "five_hour", "seven_day", "seven_day:Opus", "credits", "spend".
+    QString key() const;
+    // As the panel names it: "5-hour", "7-day", "Opus weekly", "Credits", "Spend limit"; the
+    // scope as the report sends it, to be sanitised where it is shown.
+    QString name() const;
+    // Whole per cent: 0..100 for time windows, 0..999 for credits and the spend limit.
+    qint64 percent() const;
+    // The reset has come: from then on the window shows as a new idle one.
+    bool hasReset(const QDateTime &now) const;
+
+    friend bool operator==(const PlanWindow &, const PlanWindow &) = default;
+};
 
 // One plan usage report: utilisation (per cent, as the service reports it) and reset instant
 // of the 5-hour and 7-day ("weekly") quota windows. A window the report leaves out or sends
@@ -23,6 +56,22 @@ struct PlanUsage
     std::optional<QString> weeklyScope;
     // When the report arrived (UTC); invalid for a report that was never fetched.
     QDateTime fetchedAt;
+    // Every window in panel order: 5-hour, 7-day, per-model weekly windows, credits, spend.
+    // The figures above are the 5-hour and the binding weekly window's.
+    QList<PlanWindow> windows;
+
+    // The report for these windows at `now`: ordered, the binding weekly window marked, and the
+    // flat figures taken from them, a window whose reset has passed showing as reset (0 %, no
+    // reset time). fetchedAt is the newest figure's time (as the present allows it). An
+    // invalid `now` leaves resets as they are.
+    static PlanUsage fromWindows(QList<PlanWindow> windows, const QDateTime &now);
+    // `windows`, or for a report made of the flat figures alone, windows made of those.
+    QList<PlanWindow> shownWindows() const;
+    // The window of that key, if the report has it.
+    std::optional<PlanWindow> window(const QString &key) const;
+    // What pressing 7-DAY in plan mode steps through: the binding weekly window, the other
+    // weekly windows, credits, the spend limit.
+    QList<PlanWindow> weeklySteps() const;
 
     // Rounded half away from zero and held to 0..100; absent when the window is absent.
     std::optional<qint64> fiveHourPercent() const;
@@ -40,6 +89,9 @@ struct PlanUsage
 
     friend bool operator==(const PlanUsage &, const PlanUsage &) = default;
 };
+
+// "DD HH MM" countdown to `resetsAt`; "00 00 00" when there is none, a passed one counting as now.
+QString resetCountdown(const std::optional<QDateTime> &resetsAt, const QDateTime &now);
 
 // Why the last fetch failed. The panel words each reason; the plan code only names it.
 enum class PlanFailureReason {

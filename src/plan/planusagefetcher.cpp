@@ -126,7 +126,7 @@ void PlanUsageFetcher::onTick()
 {
     const QDateTime now = m_environment.now();
     m_schedule.observeClocks(now, std::chrono::milliseconds(m_steadyClock.elapsed()));
-    if (m_schedule.isDue(now))
+    if (m_schedule.isDue(now) && !m_automaticFetchHeld)
         fetch(FetchTrigger::schedule);
     emit ticked();
 }

@@ -92,6 +92,10 @@ public:
     void setServiceEnabled(bool enabled);
     bool isServiceEnabled() const { return m_serviceEnabled; }
 
+    // Held while the sources that need no login (Claude Code's status line and cached report)
+    // have a figure newer than 15 minutes: then the schedule sends nothing. K2 and F5 still fetch.
+    void setAutomaticFetchHeld(bool held) { m_automaticFetchHeld = held; }
+
     // Report parsing, exposed for tests and fuzzing; both are pure. A body that is not a JSON
     // object is no report: absent. An object without any window is a report of a plan without
     // these limits (PlanUsage::hasWindows() is false).
@@ -135,6 +139,7 @@ private:
     QFuture<void> m_running;
     std::optional<QDateTime> m_lastFetchStartedAt;
     bool m_serviceEnabled = true;
+    bool m_automaticFetchHeld = false;
     // Fetches still running, each on its own thread (never one of the global pool's, which a
     // fetch would hold through its waits), with the source that stops it.
     QHash<QThread *, std::stop_source> m_fetches;
