@@ -335,11 +335,6 @@ int benchRender(int argc, char **argv)
         first = 4;
     }
     std::optional<int> traySize;
-    const bool describe = std::strcmp(argv[2], "--describe") == 0;
-    if (describe) {
-        out.clear();
-        first = 3;
-    }
     const QDateTime now = QDateTime::currentDateTimeUtc();
     PanelState state;
     qreal dpr = 2;

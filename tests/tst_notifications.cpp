@@ -164,7 +164,7 @@ private slots:
         }
         QTRY_COMPARE(server.calls.size(), 1);
         const QString plan = server.calls.takeFirst();
-        QCOMPARE(plan, u"Glimmerox|glimmerox|5-hour quota at 96 %|Resets in 1 h 58 min, at %1.|2|0"_s
+        QCOMPARE(plan, u"Glimmerox|glimmerox|5-hour limit at 96 %|Resets in 1 h 58 min, at %1.|2|0"_s
                            .arg(usage.fiveHourResetsAt->toLocalTime().toString(u"HH:mm"_s)));
 
         // The shown session stays low; another one fills up: 85 % and then, before the first

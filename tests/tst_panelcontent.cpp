@@ -116,7 +116,7 @@ DataDirectorySamples samples(const QString &dataDirectory, double fiveHour, qint
                              const QString &session = u"id-1"_s)
 {
     const QDateTime at = now.addSecs(-ageSeconds);
-    SessionSample s{session, dataDirectory, u"/home/ana/app"_s, u"claude-opus-4-6[1m]"_s, u"Opus 4.6"_s, 1000000, 12, at, {}};
+    SessionSample s{session, dataDirectory, u"/home/ana/app"_s, u"claude-opus-4-6[1m]"_s, u"Opus 4.6"_s, 1000000, 12, at, {}, {}};
     return {dataDirectory, {s}, PlanWindowSample{fiveHour, now.addSecs(3600), at}, PlanWindowSample{50, {}, at}, {}};
 }
 const QString claudeHome = u"/home/ana/.claude"_s;

@@ -36,12 +36,12 @@ void TestUsageAlerts::perWindow()
     const QList<UsageAlert> raised = alerts.observe(usage(82, 60, 130, reset.addSecs(40)), now);
     QStringList summaries;
     for (const UsageAlert &alert : raised)
-        summaries << alertText(alert).summary;
+        summaries << alertText(alert, now).summary;
     QCOMPARE(summaries, (QStringList{QStringLiteral("Opus weekly limit at 82 %"), QStringLiteral("Spend limit at 130 %")}));
     // The reset time passes while Claude Code is idle: the same figures, a later clock.
     const QList<UsageAlert> afterReset = alerts.observe(usage(82, 60, 130, reset), reset.addSecs(1));
     QCOMPARE(afterReset.size(), 1);
-    QCOMPARE(alertText(afterReset.at(0)).summary, QStringLiteral("Opus weekly limit reset"));
+    QCOMPARE(alertText(afterReset.at(0), now).summary, QStringLiteral("Opus weekly limit reset"));
     QVERIFY(alerts.observe(usage(2, 60, 130, reset.addDays(7)), reset.addSecs(60)).isEmpty());
 }
 
