@@ -152,11 +152,12 @@ std::optional<qint64> tailContextPercent(const QString &path, TranscriptReadCont
         tail = std::move(grown);
         start = from;
 
-        const char *begin = tail.constData() - start; // indexed by file offset
+        // The byte at a file offset, indexed from the array itself: no pointer before its start.
+        const auto byteAt = [&](qint64 offset) { return tail.constData()[offset - start]; };
         // The last line without its line feed is still being written; it never counts.
         if (scanned < 0) {
             qint64 end = size;
-            while (end > start && begin[end - 1] != '\n')
+            while (end > start && byteAt(end - 1) != '\n')
                 --end;
             if (end == start && start > 0)
                 continue; // no line feed among the bytes read so far
@@ -165,11 +166,12 @@ std::optional<qint64> tailContextPercent(const QString &path, TranscriptReadCont
         qint64 lineEnd = scanned;
         while (lineEnd > start) {
             qint64 lineStart = lineEnd - 1;
-            while (lineStart > start && begin[lineStart - 1] != '\n')
+            while (lineStart > start && byteAt(lineStart - 1) != '\n')
                 --lineStart;
             if (lineStart == start && start > 0)
                 break; // cut by the piece: looked at with the next one
-            const auto usage = context.parser().usage(begin + lineStart, size_t(lineEnd - 1 - lineStart));
+            const auto usage = context.parser().usage(tail.constData() + (lineStart - start),
+                                                    size_t(lineEnd - 1 - lineStart));
             if (usage && !usage->entry.sidechain && usage->entry.bearsContext()) {
                 SessionStats stats;
                 takeLastContext(stats, usage->entry);
