@@ -368,8 +368,8 @@ std::vector<QByteArray> shownSessionFiles(const StatsSnapshot &snapshot)
         TranscriptReadContext context;
         resolveSubagentFiles(session.sessionId, *files, cache, context);
         paths.push_back(QFile::encodeName(files->transcript));
-        for (const QString &path : std::as_const(files->subagentFiles))
-            paths.push_back(QFile::encodeName(path));
+        for (const SubagentFile &file : std::as_const(files->subagentFiles))
+            paths.push_back(QFile::encodeName(file.path));
         break;
     }
     return paths;

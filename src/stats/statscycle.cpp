@@ -356,7 +356,7 @@ SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles 
             && path.indexOf(u'/', nameAt) < 0;
     };
     for (qsizetype i = 0; i < files.subagentFiles.size(); ++i) {
-        const QString &path = files.subagentFiles.at(i);
+        const QString &path = files.subagentFiles.at(i).path;
         TranscriptProgress &subagent = progress[path];
         kept.push_back(&subagent);
         if (context.stopRequested())
@@ -364,8 +364,9 @@ SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles 
         const bool byName = inSubagentFolder(path);
         if (byName && !subagentFolder)
             subagentFolder.emplace(files.subagentFolder);
-        const TranscriptProgress::Result result =
-            byName ? subagent.update(*subagentFolder, path.mid(nameAt), context) : subagent.update(path, context);
+        const TranscriptProgress::Result result = byName
+            ? subagent.update(*subagentFolder, path.mid(nameAt), context, files.subagentFiles.at(i).listedRegular)
+            : subagent.update(path, context);
         if (result == TranscriptProgress::Result::read)
             counted.push_back({subagent.device(), subagent.inode(), i, subagent.ledger().totalTokens()});
     }
@@ -395,15 +396,17 @@ void resolveSubagentFiles(const QString &sessionId, SessionFiles &files, StatsCa
                           TranscriptReadContext &context)
 {
     files.subagentFiles.clear();
-    if (const std::optional<QStringList> names = listDirectory(files.subagentFolder)) {
-        for (const QString &name : *names) {
-            if (name.endsWith(QLatin1String(".jsonl")))
-                files.subagentFiles.append(files.subagentFolder + u'/' + name);
+    if (const std::optional<QList<DirectoryEntry>> entries = listDirectoryEntries(files.subagentFolder)) {
+        files.subagentFiles.reserve(entries->size());
+        for (const DirectoryEntry &entry : *entries) {
+            if (entry.name.endsWith(QLatin1String(".jsonl")))
+                files.subagentFiles.append({files.subagentFolder + u'/' + entry.name, entry.regular});
         }
     }
     std::set<QString> seenAgentFiles;
     std::unordered_map<QString, StatsCache::AgentOwner> &owners = cache.shown(files.transcript).agentOwners;
-    files.subagentFiles += agentFilesOf(sessionId, files.projectFolder, owners, context, seenAgentFiles);
+    for (QString &path : agentFilesOf(sessionId, files.projectFolder, owners, context, seenAgentFiles))
+        files.subagentFiles.append({std::move(path), false});
     std::erase_if(owners, [&](const auto &item) { return !seenAgentFiles.count(item.first); });
 }
 

@@ -544,13 +544,13 @@ TranscriptProgress::Result TranscriptProgress::update(const QString &path, Trans
 }
 
 TranscriptProgress::Result TranscriptProgress::update(const Directory &folder, const QString &name,
-                                                      TranscriptReadContext &context)
+                                                      TranscriptReadContext &context, bool listedRegular)
 {
-    return updateAt(&folder, name, context);
+    return updateAt(&folder, name, context, listedRegular);
 }
 
 TranscriptProgress::Result TranscriptProgress::updateAt(const Directory *folder, const QString &name,
-                                                        TranscriptReadContext &context)
+                                                        TranscriptReadContext &context, bool listedRegular)
 {
     if (fullReadDue(context)) {
         qCDebug(lcStats) << "reading a kept transcript whole again, as every ten minutes";
@@ -564,7 +564,7 @@ TranscriptProgress::Result TranscriptProgress::updateAt(const Directory *folder,
     }
     std::optional<RegularFile> opened;
     if (folder)
-        opened.emplace(*folder, name);
+        opened.emplace(*folder, name, listedRegular);
     else
         opened.emplace(name);
     RegularFile &file = *opened;

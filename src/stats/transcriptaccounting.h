@@ -172,8 +172,9 @@ public:
     // not even opened.
     Result update(const QString &path, TranscriptReadContext &context);
     // The same for the file `name` (no "/") in `folder`: thousands of files of one folder are
-    // reached without walking its path each time.
-    Result update(const Directory &folder, const QString &name, TranscriptReadContext &context);
+    // reached without walking its path each time. `listedRegular` as for RegularFile.
+    Result update(const Directory &folder, const QString &name, TranscriptReadContext &context,
+                  bool listedRegular = false);
     Result update(RegularFile &file, TranscriptReadContext &context);
 
     const UsageLedger &ledger() const { return m_ledger; }
@@ -190,7 +191,8 @@ private:
 
     void reset();
     // update() of `name` in `folder`, or of the path `name` without one.
-    Result updateAt(const Directory *folder, const QString &name, TranscriptReadContext &context);
+    Result updateAt(const Directory *folder, const QString &name, TranscriptReadContext &context,
+                    bool listedRegular = false);
     bool unchangedBeforeOffset(RegularFile &file, TranscriptReadContext &context) const;
     // `justRead` holds the file's bytes from m_offset on, as far as they are still in memory.
     std::optional<Samples> samples(RegularFile &file, qint64 offset, TranscriptReadContext &context,
