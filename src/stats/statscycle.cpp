@@ -193,7 +193,7 @@ std::optional<SessionFiles> sessionFilesAt(const QString &transcript)
                         *status, {}};
 }
 
-size_t PathTailHash::operator()(const QString &path) const noexcept
+size_t PathTailHash::operator()(const QString &path) const
 {
     constexpr qsizetype hashedUnits = 32;
     const QStringView tail = QStringView(path).right(hashedUnits);

@@ -66,10 +66,11 @@ private:
 };
 
 // Hashes a path by its last characters only: the files of one session share their folders and
-// differ in their names, and a session can have thousands of them.
+// differ in their names, and a session can have thousands of them. Not noexcept on purpose: the
+// standard library then keeps each node's hash instead of hashing its path again at every probe.
 struct PathTailHash
 {
-    size_t operator()(const QString &path) const noexcept;
+    size_t operator()(const QString &path) const;
 };
 
 // What the reader keeps from one cycle to the next so that a cycle reads only what changed.
