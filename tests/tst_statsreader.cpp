@@ -34,6 +34,8 @@ private slots:
     void knownDataDirectories();
     void sessionsOfSeveralDataDirectories();
     void sessionsShownInTurnCostTheirAppends();
+    void keptStateFollowsChanges_data();
+    void keptStateFollowsChanges();
     void noLiveSession();
     void publishesInOrderOnTheMainThread();
     void followsAGrowingTranscript();
@@ -242,6 +244,66 @@ void TestStatsReader::sessionsShownInTurnCostTheirAppends()
         QCOMPARE(snapshot.sessionStats.lastOutputTokens, turn);
         if (turn >= 2) // each has been shown once since it was first read whole
             QVERIFY2(snapshot.bytesRead < appended.size() + (64 << 10), qPrintable(QString::number(snapshot.bytesRead)));
+    }
+}
+
+// What a kept cache carries from cycle to cycle (where a transcript lies, another session's last
+// context, a shown session's read progress) gives what a fresh read gives after each change,
+// with the clock standing still so that no periodic search or full read hides a fault.
+void TestStatsReader::keptStateFollowsChanges_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addRow("other session's transcript moved to another project folder") << QStringLiteral("moved");
+    QTest::addRow("other session's last call rewritten, same size") << QStringLiteral("last call");
+    QTest::addRow("kept session rewritten in the middle, same size, shown again") << QStringLiteral("middle");
+}
+
+void TestStatsReader::keptStateFollowsChanges()
+{
+    QFETCH(QString, change);
+    StatsHome home;
+    const qint64 live = QCoreApplication::applicationPid();
+    const ActiveSession a = session(live, QStringLiteral("a"), QStringLiteral("/home/ana/one"));
+    const ActiveSession b = session(live, QStringLiteral("b"), QStringLiteral("/home/ana/two"));
+    home.writeSession(QStringLiteral("a"), a);
+    home.writeSession(QStringLiteral("b"), b);
+    // A session without a transcript keeps a search of projects/ on record: only a lost one redoes it.
+    home.writeSession(QStringLiteral("c"), session(live, QStringLiteral("c"), QStringLiteral("/home/ana/three")));
+    const QDateTime time = QDateTime::currentDateTimeUtc();
+    home.writeTranscript(a, usageLine("x", 100, 10), time);
+    // b lies in folders only a search finds, as when Claude Code shortened the name.
+    const QString projects = home.claudeDir() + QLatin1String("/projects/");
+    const QString bPath = projects + QLatin1String("-home-ana-t-1a2b/b.jsonl");
+    QVERIFY(QDir().mkpath(projects + QLatin1String("-home-ana-t-9f9f")));
+    QByteArray lines;
+    for (int i = 0; i < 400; ++i)
+        lines += usageLine("m" + QByteArray::number(i), 10000 + i, 10);
+    QVERIFY(writeFile(bPath, lines + usageLine("last", 30000, 10000)));
+    QVERIFY(setModificationTime(bPath, time.addSecs(1)));
+
+    StatsCache cache;
+    cache.clockMs = [] { return qint64(0); };
+    QCOMPARE(collectStats({home.claudeDir()}, cache).sessionStats.sessionId, b.sessionId); // b read and kept
+    QVERIFY(setModificationTime(home.transcriptPath(a), time.addSecs(2)));
+    QCOMPARE(collectStats({home.claudeDir()}, cache).sessionStats.sessionId, a.sessionId); // b's tail read
+
+    if (change == QLatin1String("moved")) {
+        QVERIFY(QFile::rename(bPath, projects + QLatin1String("-home-ana-t-9f9f/b.jsonl")));
+    } else if (change == QLatin1String("last call")) {
+        QVERIFY(writeFile(bPath, lines + usageLine("last", 90000, 10000)));
+        QVERIFY(setModificationTime(bPath, time.addSecs(1).addMSecs(500)));
+    } else {
+        QVERIFY(writeFile(bPath, QByteArray(lines).replace("\"input_tokens\":10200,", "\"input_tokens\":90200,")
+                                     + usageLine("last", 30000, 10000)));
+        QVERIFY(setModificationTime(bPath, time.addSecs(3)));
+    }
+    const StatsSnapshot kept = collectStats({home.claudeDir()}, cache);
+    const StatsSnapshot fresh = collectStats({home.claudeDir()});
+    QCOMPARE(kept.sessionStats, fresh.sessionStats);
+    QCOMPARE(kept.activeSessions.size(), 3);
+    for (qsizetype i = 0; i < 3; ++i) {
+        QCOMPARE(kept.activeSessions.at(i).contextPercent, fresh.activeSessions.at(i).contextPercent);
+        QCOMPARE(fresh.activeSessions.at(i).contextPercent.has_value(), fresh.activeSessions.at(i).sessionId != u'c');
     }
 }
 
