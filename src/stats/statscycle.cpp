@@ -6,12 +6,15 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <limits>
 #include <map>
 #include <set>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <vector>
 #include <utility>
 
@@ -24,6 +27,37 @@ constexpr qint64 firstTailPiece = qint64(64) << 10;
 constexpr qint64 maxTailBytes = qint64(4) << 20;
 // A transcript not found anywhere is looked for again when projects/ changed or this long after.
 constexpr qint64 searchAgainMs = 60000;
+// From this many subagent files on, a helper thread reads them too: thousands of small files
+// cost their system calls and parsing, and the two take turns well on two cores.
+constexpr qsizetype filesForHelperThread = 64;
+
+// A thread that, once started, is joined at the latest when this goes out of scope, also when
+// the work beside it throws. A thread that cannot be started leaves the work to the caller.
+class HelperThread
+{
+public:
+    HelperThread() = default;
+    ~HelperThread() { join(); }
+    Q_DISABLE_COPY_MOVE(HelperThread)
+
+    template<typename Work>
+    void start(Work &&work)
+    {
+        try {
+            m_thread = std::thread(std::forward<Work>(work));
+        } catch (const std::system_error &error) {
+            qCDebug(lcStats) << "no helper thread:" << error.what();
+        }
+    }
+    void join()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    std::thread m_thread;
+};
 
 // The context figures, model and window of a session whose last main-conversation call is `last`.
 void takeLastContext(SessionStats &stats, const UsageEntry &last)
@@ -349,26 +383,57 @@ SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles 
     counted.reserve(size_t(files.subagentFiles.size()) + 1);
     kept.reserve(size_t(files.subagentFiles.size()) + 1);
     // The subagents folder is opened once, when it holds files, and its files by name.
+    const qsizetype count = files.subagentFiles.size();
     std::optional<Directory> subagentFolder;
     const qsizetype nameAt = files.subagentFolder.size() + 1;
     const auto inSubagentFolder = [&](const QString &path) {
         return path.size() > nameAt && path.startsWith(files.subagentFolder) && path.at(nameAt - 1) == u'/'
             && path.indexOf(u'/', nameAt) < 0;
     };
-    for (qsizetype i = 0; i < files.subagentFiles.size(); ++i) {
-        const QString &path = files.subagentFiles.at(i).path;
-        TranscriptProgress &subagent = progress[path];
+    std::vector<TranscriptProgress *> subagents;
+    subagents.reserve(size_t(count));
+    for (const SubagentFile &file : files.subagentFiles) {
+        TranscriptProgress &subagent = progress[file.path];
         kept.push_back(&subagent);
-        if (context.stopRequested())
-            continue;
-        const bool byName = inSubagentFolder(path);
-        if (byName && !subagentFolder)
+        subagents.push_back(&subagent);
+        if (!subagentFolder && inSubagentFolder(file.path))
             subagentFolder.emplace(files.subagentFolder);
-        const TranscriptProgress::Result result = byName
-            ? subagent.update(*subagentFolder, path.mid(nameAt), context, files.subagentFiles.at(i).listedRegular)
-            : subagent.update(path, context);
-        if (result == TranscriptProgress::Result::read)
-            counted.push_back({subagent.device(), subagent.inode(), i, subagent.ledger().totalTokens()});
+    }
+    // Each file has a progress of its own, so the files are shared out one at a time between
+    // this thread and, when there are many, a helper: only the time they take changes.
+    std::vector<std::optional<qint64>> tokens(static_cast<size_t>(count)); // of each file read
+    std::atomic<qsizetype> next = 0;
+    const auto readFiles = [&](TranscriptReadContext &reading) {
+        for (qsizetype i = next++; i < count; i = next++) {
+            if (reading.stopRequested())
+                continue;
+            const SubagentFile &file = files.subagentFiles.at(i);
+            TranscriptProgress &subagent = *subagents[size_t(i)];
+            const TranscriptProgress::Result result = inSubagentFolder(file.path)
+                ? subagent.update(*subagentFolder, file.path.mid(nameAt), reading, file.listedRegular)
+                : subagent.update(file.path, reading);
+            if (result == TranscriptProgress::Result::read)
+                tokens[size_t(i)] = subagent.ledger().totalTokens();
+        }
+    };
+    {
+        // A file listed twice would be read by both threads at once: then one thread reads all.
+        std::vector<const TranscriptProgress *> distinct(subagents.cbegin(), subagents.cend());
+        std::sort(distinct.begin(), distinct.end());
+        const bool shared = count >= filesForHelperThread
+            && std::adjacent_find(distinct.cbegin(), distinct.cend()) == distinct.cend();
+        const std::unique_ptr<TranscriptReadContext> helperContext = shared ? context.sibling() : nullptr;
+        HelperThread helper;
+        if (helperContext)
+            helper.start([&] { readFiles(*helperContext); });
+        readFiles(context);
+        helper.join();
+        if (helperContext)
+            context.bytesRead += helperContext->bytesRead;
+    }
+    for (qsizetype i = 0; i < count; ++i) {
+        if (const std::optional<qint64> fileTokens = tokens[size_t(i)])
+            counted.push_back({subagents[size_t(i)]->device(), subagents[size_t(i)]->inode(), i, *fileTokens});
     }
     std::sort(counted.begin(), counted.end());
     for (size_t i = 1; i < counted.size(); ++i) {

@@ -445,8 +445,16 @@ std::optional<UsageEntry> UsageLedger::lastMainContext() const
 
 TranscriptReadContext::TranscriptReadContext(const std::atomic<bool> *stop, LineFilter filter)
     : m_stop(stop)
+    , m_filter(filter)
     , m_parser(filter)
 {
+}
+
+std::unique_ptr<TranscriptReadContext> TranscriptReadContext::sibling() const
+{
+    auto helper = std::make_unique<TranscriptReadContext>(m_stop, m_filter);
+    helper->clockMs = clockMs;
+    return helper;
 }
 
 TranscriptReadContext::~TranscriptReadContext() = default;

@@ -141,6 +141,9 @@ public:
     Q_DISABLE_COPY_MOVE(TranscriptReadContext)
 
     bool stopRequested() const { return m_stop && m_stop->load(std::memory_order_relaxed); }
+    // A context for a helper thread of the same cycle: the same stop flag, line filter and clock,
+    // its own parser, buffers and count.
+    std::unique_ptr<TranscriptReadContext> sibling() const;
     TranscriptLineParser &parser() { return m_parser; }
     const ChunkBuffers &buffers();
     qint64 bytesRead = 0;
@@ -150,6 +153,7 @@ public:
 
 private:
     const std::atomic<bool> *m_stop;
+    LineFilter m_filter;
     TranscriptLineParser m_parser;
     std::unique_ptr<ChunkBuffers> m_buffers;
 };
