@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string_view>
 #include <system_error>
@@ -41,12 +42,14 @@ public:
     Q_DISABLE_COPY_MOVE(HelperThread)
 
     template<typename Work>
-    void start(Work &&work)
+    bool start(Work &&work)
     {
         try {
             m_thread = std::thread(std::forward<Work>(work));
+            return true;
         } catch (const std::system_error &error) {
             qCDebug(lcStats) << "no helper thread:" << error.what();
+            return false;
         }
     }
     void join()
@@ -399,21 +402,34 @@ SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles 
         if (!subagentFolder && inSubagentFolder(file.path))
             subagentFolder.emplace(files.subagentFolder);
     }
-    // Each file has a progress of its own, so the files are shared out one at a time between
-    // this thread and, when there are many, a helper: only the time they take changes.
+    // Each file has a progress of its own, so the files are shared out between this thread,
+    // taking them from the front, and, when there are many, a helper taking them from the back,
+    // the last one from the start: each reads as many as it gets to, and only the time changes.
     std::vector<std::optional<qint64>> tokens(static_cast<size_t>(count)); // of each file read
-    std::atomic<qsizetype> next = 0;
-    const auto readFiles = [&](TranscriptReadContext &reading) {
-        for (qsizetype i = next++; i < count; i = next++) {
-            if (reading.stopRequested())
-                continue;
-            const SubagentFile &file = files.subagentFiles.at(i);
-            TranscriptProgress &subagent = *subagents[size_t(i)];
-            const TranscriptProgress::Result result = inSubagentFolder(file.path)
-                ? subagent.update(*subagentFolder, file.path.mid(nameAt), reading, file.listedRegular)
-                : subagent.update(file.path, reading);
-            if (result == TranscriptProgress::Result::read)
-                tokens[size_t(i)] = subagent.ledger().totalTokens();
+    std::mutex claiming;
+    qsizetype front = 0;
+    qsizetype back = count; // [front, back) is not taken yet
+    const auto read = [&](qsizetype i, TranscriptReadContext &reading) {
+        if (reading.stopRequested())
+            return;
+        const SubagentFile &file = files.subagentFiles.at(i);
+        TranscriptProgress &subagent = *subagents[size_t(i)];
+        const TranscriptProgress::Result result = inSubagentFolder(file.path)
+            ? subagent.update(*subagentFolder, file.path.mid(nameAt), reading, file.listedRegular)
+            : subagent.update(file.path, reading);
+        if (result == TranscriptProgress::Result::read)
+            tokens[size_t(i)] = subagent.ledger().totalTokens();
+    };
+    const auto readTaken = [&](bool fromBack, TranscriptReadContext &reading) {
+        for (;;) {
+            qsizetype i = 0;
+            {
+                const std::lock_guard lock(claiming);
+                if (front == back)
+                    return;
+                i = fromBack ? --back : front++;
+            }
+            read(i, reading);
         }
     };
     {
@@ -424,9 +440,15 @@ SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles 
             && std::adjacent_find(distinct.cbegin(), distinct.cend()) == distinct.cend();
         const std::unique_ptr<TranscriptReadContext> helperContext = shared ? context.sibling() : nullptr;
         HelperThread helper;
-        if (helperContext)
-            helper.start([&] { readFiles(*helperContext); });
-        readFiles(context);
+        if (helperContext) {
+            const qsizetype last = --back;
+            if (!helper.start([&, last] {
+                    read(last, *helperContext);
+                    readTaken(true, *helperContext);
+                }))
+                ++back; // no helper: this thread reads them all
+        }
+        readTaken(false, context);
         helper.join();
         if (helperContext)
             context.bytesRead += helperContext->bytesRead;
