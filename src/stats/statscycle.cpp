@@ -11,7 +11,6 @@
 #include <cstring>
 #include <limits>
 #include <map>
-#include <mutex>
 #include <set>
 #include <string_view>
 #include <system_error>
@@ -406,9 +405,8 @@ SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles 
     // taking them from the front, and, when there are many, a helper taking them from the back,
     // the last one from the start: each reads as many as it gets to, and only the time changes.
     std::vector<std::optional<qint64>> tokens(static_cast<size_t>(count)); // of each file read
-    std::mutex claiming;
-    qsizetype front = 0;
-    qsizetype back = count; // [front, back) is not taken yet
+    // The files not taken yet, [front, back), as front << 32 | back: one compare-and-swap a file.
+    std::atomic<quint64> untaken = quint64(count);
     const auto read = [&](qsizetype i, TranscriptReadContext &reading) {
         if (reading.stopRequested())
             return;
@@ -421,32 +419,33 @@ SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles 
             tokens[size_t(i)] = subagent.ledger().totalTokens();
     };
     const auto readTaken = [&](bool fromBack, TranscriptReadContext &reading) {
+        quint64 seen = untaken.load();
         for (;;) {
-            qsizetype i = 0;
-            {
-                const std::lock_guard lock(claiming);
-                if (front == back)
-                    return;
-                i = fromBack ? --back : front++;
-            }
-            read(i, reading);
+            const quint64 front = seen >> 32;
+            const quint64 back = seen & 0xffffffffu;
+            if (front == back)
+                return;
+            const quint64 left = fromBack ? (front << 32 | (back - 1)) : ((front + 1) << 32 | back);
+            if (untaken.compare_exchange_weak(seen, left))
+                read(qsizetype(fromBack ? back - 1 : front), reading);
         }
     };
     {
         // A file listed twice would be read by both threads at once: then one thread reads all.
         std::vector<const TranscriptProgress *> distinct(subagents.cbegin(), subagents.cend());
         std::sort(distinct.begin(), distinct.end());
-        const bool shared = count >= filesForHelperThread
+        const bool shared = count >= filesForHelperThread && count < (qsizetype(1) << 31)
             && std::adjacent_find(distinct.cbegin(), distinct.cend()) == distinct.cend();
         const std::unique_ptr<TranscriptReadContext> helperContext = shared ? context.sibling() : nullptr;
         HelperThread helper;
         if (helperContext) {
-            const qsizetype last = --back;
+            const qsizetype last = count - 1;
+            untaken = quint64(last);
             if (!helper.start([&, last] {
                     read(last, *helperContext);
                     readTaken(true, *helperContext);
                 }))
-                ++back; // no helper: this thread reads them all
+                untaken = quint64(count); // no helper: this thread reads them all
         }
         readTaken(false, context);
         helper.join();
