@@ -19,6 +19,22 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <utility>
+
+namespace {
+
+// Two live sessions with their records: "a" in /home/ana/one and "b" in /home/ana/two.
+std::pair<ActiveSession, ActiveSession> writeTwoLiveSessions(StatsHome &home)
+{
+    const qint64 live = QCoreApplication::applicationPid();
+    const ActiveSession a = session(live, QStringLiteral("a"), QStringLiteral("/home/ana/one"));
+    const ActiveSession b = session(live, QStringLiteral("b"), QStringLiteral("/home/ana/two"));
+    home.writeSession(QStringLiteral("a"), a);
+    home.writeSession(QStringLiteral("b"), b);
+    return {a, b};
+}
+
+} // namespace
 
 class TestStatsReader : public QObject
 {
@@ -220,11 +236,7 @@ void TestStatsReader::sessionsOfSeveralDataDirectories()
 void TestStatsReader::sessionsShownInTurnCostTheirAppends()
 {
     StatsHome home;
-    const qint64 live = QCoreApplication::applicationPid();
-    const ActiveSession a = session(live, QStringLiteral("a"), QStringLiteral("/home/ana/one"));
-    const ActiveSession b = session(live, QStringLiteral("b"), QStringLiteral("/home/ana/two"));
-    home.writeSession(QStringLiteral("a"), a);
-    home.writeSession(QStringLiteral("b"), b);
+    const auto [a, b] = writeTwoLiveSessions(home);
     QByteArray lines;
     for (int i = 0; i < 2000; ++i)
         lines += usageLine("m" + QByteArray::number(i), 100, 10);
@@ -265,13 +277,10 @@ void TestStatsReader::keptStateFollowsChanges()
 {
     QFETCH(QString, change);
     StatsHome home;
-    const qint64 live = QCoreApplication::applicationPid();
-    const ActiveSession a = session(live, QStringLiteral("a"), QStringLiteral("/home/ana/one"));
-    const ActiveSession b = session(live, QStringLiteral("b"), QStringLiteral("/home/ana/two"));
-    home.writeSession(QStringLiteral("a"), a);
-    home.writeSession(QStringLiteral("b"), b);
+    const auto [a, b] = writeTwoLiveSessions(home);
     // A session without a transcript keeps a search of projects/ on record: only a lost one redoes it.
-    home.writeSession(QStringLiteral("c"), session(live, QStringLiteral("c"), QStringLiteral("/home/ana/three")));
+    home.writeSession(QStringLiteral("c"),
+                      session(QCoreApplication::applicationPid(), QStringLiteral("c"), QStringLiteral("/home/ana/three")));
     const QDateTime time = QDateTime::currentDateTimeUtc();
     home.writeTranscript(a, usageLine("x", 100, 10), time);
     // b lies in folders only a search finds, as when Claude Code shortened the name.
