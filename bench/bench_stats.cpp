@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <map>
 #include <memory>
 #include <optional>
@@ -202,6 +203,35 @@ public:
 
     long long bytesWritten() const { return m_bytes; }
 
+    // A short subagent transcript as a quick search leaves it: 12 assistant lines, about 2.8 KB,
+    // streamed in pairs under 6 message ids. Returns its total.
+    long long writeSmall(const QString &path, const std::string &sessionId)
+    {
+        std::string out;
+        long long total = 0;
+        for (int call = 0; call < 6; ++call) {
+            const std::string id = "msg_01" + token(22);
+            const long long input = 1 + pick(9);
+            const long long cacheRead = 1000 + pick(20000);
+            for (int line = 0; line < 2; ++line) {
+                const long long output = 1 + pick(300);
+                out += "{\"isSidechain\":true,\"sessionId\":\"" + sessionId
+                    + "\",\"message\":{\"id\":\"" + id
+                    + "\",\"model\":\"claude-haiku-4-5-20251001\",\"usage\":{\"input_tokens\":" + std::to_string(input)
+                    + ",\"cache_read_input_tokens\":" + std::to_string(cacheRead)
+                    + ",\"output_tokens\":" + std::to_string(output) + "}}}\n";
+                if (line == 1)
+                    total += input + cacheRead + output;
+            }
+        }
+        FILE *file = std::fopen(QFile::encodeName(path).constData(), "wb");
+        if (!file)
+            return 0;
+        m_bytes += flush(out, file);
+        std::fclose(file);
+        return total;
+    }
+
     // One complete assistant line with a fresh message id.
     std::string assistant(const std::string &sessionId, long long input, long long output, long long cacheRead)
     {
@@ -316,31 +346,119 @@ QStringList dataDirectoriesOf(const char *home)
 
 } // namespace
 
+namespace {
+
+// The files a cycle reads whole: the shown session's transcript and its subagent transcripts,
+// in the order the reader takes them.
+std::vector<QByteArray> shownSessionFiles(const StatsSnapshot &snapshot)
+{
+    std::vector<QByteArray> paths;
+    for (const ActiveSession &session : snapshot.activeSessions) {
+        if (session.sessionId != snapshot.sessionStats.sessionId || session.claudeDir != snapshot.sessionStats.claudeDir)
+            continue;
+        const TranscriptLocator locator(session.claudeDir);
+        std::optional<SessionFiles> files = locator.locate(session);
+        if (!files) {
+            auto found = locator.search({session.sessionId});
+            if (found.empty())
+                break;
+            files = std::move(found.begin()->second);
+        }
+        StatsCache cache;
+        TranscriptReadContext context;
+        resolveSubagentFiles(session.sessionId, *files, cache, context);
+        paths.push_back(QFile::encodeName(files->transcript));
+        for (const SubagentFile &file : std::as_const(files->subagentFiles))
+            paths.push_back(QFile::encodeName(file.path));
+        break;
+    }
+    return paths;
+}
+
+struct PlainRead
+{
+    long long bytes = 0;
+    long long lineFeeds = 0;
+};
+
+// The floor for many files: open each, read it into a 1 MiB buffer, count its line feeds with
+// memchr and close it. A read that leaves the buffer short ends the file, so a small file costs
+// one open, one read and one close.
+PlainRead readPlainly(const std::vector<QByteArray> &paths, std::vector<char> &buffer)
+{
+    PlainRead result;
+    for (const QByteArray &path : paths) {
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        ssize_t got;
+        while ((got = ::read(fd, buffer.data(), buffer.size())) > 0) {
+            result.bytes += got;
+            for (const char *at = buffer.data(), *end = at + got;
+                 (at = static_cast<const char *>(std::memchr(at, '\n', size_t(end - at)))); ++at)
+                ++result.lineFeeds;
+            if (size_t(got) < buffer.size())
+                break;
+        }
+        ::close(fd);
+    }
+    return result;
+}
+
+} // namespace
+
 int benchStats(int argc, char **argv)
 {
     const std::unique_ptr<QCoreApplication> application = ensureApplication(argc, argv);
     bool ok = true;
     const long long repeat = optionValue(argc, argv, "--repeat", 5, &ok);
+    const bool baseline = hasFlag(argc, argv, "--baseline");
     if (argc < 2 || argv[1][0] == '-' || !ok || repeat < 1) {
-        std::fprintf(stderr, "usage: glimmerox-bench stats HOME [--repeat N]\n");
+        std::fprintf(stderr, "usage: glimmerox-bench stats HOME [--repeat N] [--baseline]\n");
         return 2;
     }
     const QStringList claudeDirs = dataDirectoriesOf(argv[1]);
 
+    // With --baseline, each cycle is followed by a plain read of the same files (at least 5 of
+    // them), so that both see the same load on a shared machine.
     StatsSnapshot snapshot;
     std::vector<double> seconds;
-    for (long long cycle = 0; cycle < repeat; ++cycle) {
+    std::vector<double> plainSeconds;
+    std::vector<QByteArray> plainPaths;
+    std::vector<char> buffer(baseline ? size_t(1) << 20 : 0);
+    PlainRead plain;
+    for (long long round = 0; round < (baseline ? std::max(repeat, 5LL) : repeat); ++round) {
         QElapsedTimer timer;
+        if (round < repeat) {
+            timer.start();
+            snapshot = collectStats(claudeDirs);
+            seconds.push_back(double(timer.nsecsElapsed()) / 1e9);
+        }
+        if (!baseline)
+            continue;
+        if (round == 0)
+            plainPaths = shownSessionFiles(snapshot);
         timer.start();
-        snapshot = collectStats(claudeDirs);
-        seconds.push_back(double(timer.nsecsElapsed()) / 1e9);
+        plain = readPlainly(plainPaths, buffer);
+        plainSeconds.push_back(double(timer.nsecsElapsed()) / 1e9);
     }
     const Timing timing = summarize(seconds);
+    std::string baselineJson;
+    if (baseline) {
+        const Timing plainTiming = summarize(plainSeconds);
+        char text[256];
+        std::snprintf(text, sizeof text,
+                      ",\"baseline\":{\"files\":%zu,\"bytes\":%lld,\"lineFeeds\":%lld,\"passes\":%zu,"
+                      "\"secondsPerPass\":{\"min\":%.6f,\"median\":%.6f}},\"ratio\":%.2f",
+                      plainPaths.size(), plain.bytes, plain.lineFeeds, plainSeconds.size(), plainTiming.min,
+                      plainTiming.median, timing.min / std::max(1e-9, plainTiming.min));
+        baselineJson = text;
+    }
 
     std::printf("{\"activeSessions\":%s,\"sessionStats\":%s,\"cycles\":%lld,\"bytesRead\":%lld,"
-                "\"secondsPerCycle\":{\"min\":%.6f,\"median\":%.6f}}\n",
+                "\"secondsPerCycle\":{\"min\":%.6f,\"median\":%.6f}%s}\n",
                 sessionsJson(snapshot.activeSessions).c_str(), statsJson(snapshot.sessionStats).c_str(), repeat,
-                static_cast<long long>(snapshot.bytesRead), timing.min, timing.median);
+                static_cast<long long>(snapshot.bytesRead), timing.min, timing.median, baselineJson.c_str());
     return 0;
 }
 
@@ -384,10 +502,12 @@ int benchGenerate(int argc, char **argv)
     const long long seed = optionValue(argc, argv, "--seed", 1, &ok);
     const long long idleSessions = optionValue(argc, argv, "--idle-sessions", 0, &ok);
     const long long projectFolders = optionValue(argc, argv, "--project-folders", 0, &ok);
+    const long long smallSubagents = optionValue(argc, argv, "--small-subagents", 0, &ok);
     const bool shortened = hasFlag(argc, argv, "--shortened");
-    if (argc < 2 || argv[1][0] == '-' || !ok || sizeMb < 0 || subagents < 0 || idleSessions < 0 || projectFolders < 0) {
-        std::fprintf(stderr, "usage: glimmerox-bench generate DIR --size-mb M [--subagents K] [--seed S] "
-                             "[--idle-sessions N [--shortened]] [--project-folders F]\n");
+    if (argc < 2 || argv[1][0] == '-' || !ok || sizeMb < 0 || subagents < 0 || idleSessions < 0 || projectFolders < 0
+        || smallSubagents < 0) {
+        std::fprintf(stderr, "usage: glimmerox-bench generate DIR --size-mb M [--subagents K] [--small-subagents K] "
+                             "[--seed S] [--idle-sessions N [--shortened]] [--project-folders F]\n");
         return 2;
     }
     const QString claudeDir = QFile::decodeName(argv[1]) + QLatin1String("/.claude");
@@ -423,6 +543,10 @@ int benchGenerate(int argc, char **argv)
     for (long long i = 0; i < subagents; ++i) {
         const QString path = subagentDir + QLatin1String("/agent-") + QString::number(i) + QLatin1String(".jsonl");
         total += writer.write(path, mainBytes / 5 / std::max(1LL, subagents), shown.sessionId.toStdString()).total;
+    }
+    for (long long i = 0; i < smallSubagents; ++i) {
+        const QString path = subagentDir + QLatin1String("/agent-s") + QString::number(i) + QLatin1String(".jsonl");
+        total += writer.writeSmall(path, shown.sessionId.toStdString());
     }
     writeText(subagentDir + QLatin1String("/notes.txt"), "{\"message\":{\"usage\":{\"output_tokens\":1}}}\n");
 

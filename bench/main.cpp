@@ -13,11 +13,11 @@ struct Command
 };
 
 constexpr Command commands[] = {
-    {"stats", benchStats, "stats HOME [--repeat N]"},
+    {"stats", benchStats, "stats HOME [--repeat N] [--baseline]"},
     {"cycles", benchCycles, "cycles HOME [--repeat N]"},
     {"tail", benchTail, "tail HOME [--size-mb M] [--repeat N] [--subagent-files K] [--sessions K]"},
-    {"generate", benchGenerate, "generate DIR --size-mb M [--subagents K] [--seed S] [--idle-sessions N [--shortened]] "
-                                "[--project-folders F]"},
+    {"generate", benchGenerate, "generate DIR --size-mb M [--subagents K] [--small-subagents K] [--seed S] "
+                                "[--idle-sessions N [--shortened]] [--project-folders F]"},
     {"scan", benchScan, "scan FILE... [--repeat N] [--filter portable|sse2|avx2|avx512]"},
     {"segments", benchSegments, "segments"},
     {"plan", benchPlan, "plan HOME --usage-url URL [--wait-scale F]"},

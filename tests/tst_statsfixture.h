@@ -106,6 +106,8 @@ class StatsHome
 {
 public:
     QString claudeDir() const { return m_dir.path() + QLatin1String("/.claude"); }
+    // A path beside the data directory.
+    QString dataPath(const QString &name) const { return m_dir.path() + u'/' + name; }
     QString sessionsDir() const { return claudeDir() + QLatin1String("/sessions"); }
 
     void writeRecord(const QString &name, const QByteArray &json)

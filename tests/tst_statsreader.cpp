@@ -11,12 +11,30 @@
 #include <QThread>
 #include <QThreadPool>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <limits>
 #include <memory>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <utility>
+
+namespace {
+
+// Two live sessions with their records: "a" in /home/ana/one and "b" in /home/ana/two.
+std::pair<ActiveSession, ActiveSession> writeTwoLiveSessions(StatsHome &home)
+{
+    const qint64 live = QCoreApplication::applicationPid();
+    const ActiveSession a = session(live, QStringLiteral("a"), QStringLiteral("/home/ana/one"));
+    const ActiveSession b = session(live, QStringLiteral("b"), QStringLiteral("/home/ana/two"));
+    home.writeSession(QStringLiteral("a"), a);
+    home.writeSession(QStringLiteral("b"), b);
+    return {a, b};
+}
+
+} // namespace
 
 class TestStatsReader : public QObject
 {
@@ -34,10 +52,13 @@ private slots:
     void knownDataDirectories();
     void sessionsOfSeveralDataDirectories();
     void sessionsShownInTurnCostTheirAppends();
+    void keptStateFollowsChanges_data();
+    void keptStateFollowsChanges();
     void noLiveSession();
     void publishesInOrderOnTheMainThread();
     void followsAGrowingTranscript();
     void showsADataDirectoryCreatedLater();
+    void destroyedReaderIsNeverTouched_data();
     void destroyedReaderIsNeverTouched();
     void oneCycleAtATime();
 };
@@ -215,11 +236,7 @@ void TestStatsReader::sessionsOfSeveralDataDirectories()
 void TestStatsReader::sessionsShownInTurnCostTheirAppends()
 {
     StatsHome home;
-    const qint64 live = QCoreApplication::applicationPid();
-    const ActiveSession a = session(live, QStringLiteral("a"), QStringLiteral("/home/ana/one"));
-    const ActiveSession b = session(live, QStringLiteral("b"), QStringLiteral("/home/ana/two"));
-    home.writeSession(QStringLiteral("a"), a);
-    home.writeSession(QStringLiteral("b"), b);
+    const auto [a, b] = writeTwoLiveSessions(home);
     QByteArray lines;
     for (int i = 0; i < 2000; ++i)
         lines += usageLine("m" + QByteArray::number(i), 100, 10);
@@ -242,6 +259,63 @@ void TestStatsReader::sessionsShownInTurnCostTheirAppends()
         QCOMPARE(snapshot.sessionStats.lastOutputTokens, turn);
         if (turn >= 2) // each has been shown once since it was first read whole
             QVERIFY2(snapshot.bytesRead < appended.size() + (64 << 10), qPrintable(QString::number(snapshot.bytesRead)));
+    }
+}
+
+// What a kept cache carries from cycle to cycle (where a transcript lies, another session's last
+// context, a shown session's read progress) gives what a fresh read gives after each change,
+// with the clock standing still so that no periodic search or full read hides a fault.
+void TestStatsReader::keptStateFollowsChanges_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addRow("other session's transcript moved to another project folder") << QStringLiteral("moved");
+    QTest::addRow("other session's last call rewritten, same size") << QStringLiteral("last call");
+    QTest::addRow("kept session rewritten in the middle, same size, shown again") << QStringLiteral("middle");
+}
+
+void TestStatsReader::keptStateFollowsChanges()
+{
+    QFETCH(QString, change);
+    StatsHome home;
+    const auto [a, b] = writeTwoLiveSessions(home);
+    // A session without a transcript keeps a search of projects/ on record: only a lost one redoes it.
+    home.writeSession(QStringLiteral("c"),
+                      session(QCoreApplication::applicationPid(), QStringLiteral("c"), QStringLiteral("/home/ana/three")));
+    const QDateTime time = QDateTime::currentDateTimeUtc();
+    home.writeTranscript(a, usageLine("x", 100, 10), time);
+    // b lies in folders only a search finds, as when Claude Code shortened the name.
+    const QString projects = home.claudeDir() + QLatin1String("/projects/");
+    const QString bPath = projects + QLatin1String("-home-ana-t-1a2b/b.jsonl");
+    QVERIFY(QDir().mkpath(projects + QLatin1String("-home-ana-t-9f9f")));
+    QByteArray lines;
+    for (int i = 0; i < 400; ++i)
+        lines += usageLine("m" + QByteArray::number(i), 10000 + i, 10);
+    QVERIFY(writeFile(bPath, lines + usageLine("last", 30000, 10000)));
+    QVERIFY(setModificationTime(bPath, time.addSecs(1)));
+
+    StatsCache cache;
+    cache.clockMs = [] { return qint64(0); };
+    QCOMPARE(collectStats({home.claudeDir()}, cache).sessionStats.sessionId, b.sessionId); // b read and kept
+    QVERIFY(setModificationTime(home.transcriptPath(a), time.addSecs(2)));
+    QCOMPARE(collectStats({home.claudeDir()}, cache).sessionStats.sessionId, a.sessionId); // b's tail read
+
+    if (change == QLatin1String("moved")) {
+        QVERIFY(QFile::rename(bPath, projects + QLatin1String("-home-ana-t-9f9f/b.jsonl")));
+    } else if (change == QLatin1String("last call")) {
+        QVERIFY(writeFile(bPath, lines + usageLine("last", 90000, 10000)));
+        QVERIFY(setModificationTime(bPath, time.addSecs(1).addMSecs(500)));
+    } else {
+        QVERIFY(writeFile(bPath, QByteArray(lines).replace("\"input_tokens\":10200,", "\"input_tokens\":90200,")
+                                     + usageLine("last", 30000, 10000)));
+        QVERIFY(setModificationTime(bPath, time.addSecs(3)));
+    }
+    const StatsSnapshot kept = collectStats({home.claudeDir()}, cache);
+    const StatsSnapshot fresh = collectStats({home.claudeDir()});
+    QCOMPARE(kept.sessionStats, fresh.sessionStats);
+    QCOMPARE(kept.activeSessions.size(), 3);
+    for (qsizetype i = 0; i < 3; ++i) {
+        QCOMPARE(kept.activeSessions.at(i).contextPercent, fresh.activeSessions.at(i).contextPercent);
+        QCOMPARE(fresh.activeSessions.at(i).contextPercent.has_value(), fresh.activeSessions.at(i).sessionId != u'c');
     }
 }
 
@@ -324,21 +398,40 @@ void TestStatsReader::showsADataDirectoryCreatedLater()
     QTRY_COMPARE_WITH_TIMEOUT(reader.sessionStats().totalTokens, 120, 3000);
 }
 
-// A reader destroyed while its cycles run is never called back (the sanitizer build would catch
-// a use after free), and the cycle stops without reading on.
+// A reader destroyed while its cycle runs, or with the cycle's result still queued, is never
+// called back, and the cycle stops without reading on. The reader lives in storage the test
+// keeps and fills with a pattern once the reader is destroyed, so a result handed back through a
+// raw `this` without a context object writes into it or crashes on it in every build; the
+// sanitizer job (scripts/test.sh --sanitize) runs this test too and reports such a use after
+// destruction where it happens.
+void TestStatsReader::destroyedReaderIsNeverTouched_data()
+{
+    QTest::addColumn<bool>("cycleDone");
+    QTest::addRow("while the cycle runs") << false;
+    QTest::addRow("with the result queued") << true;
+}
+
 void TestStatsReader::destroyedReaderIsNeverTouched()
 {
+    QFETCH(bool, cycleDone);
     StatsHome home;
     const ActiveSession live = session(QCoreApplication::applicationPid(), QStringLiteral("s"));
     home.writeSession(QStringLiteral("s"), live);
-    home.writeTranscript(live, usageLine("a", 1, 1).repeated(20000));
+    home.writeTranscript(live, usageLine("a", 1, 1).repeated(cycleDone ? 1 : 20000));
 
-    auto reader = std::make_unique<ClaudeStatsReader>(home.claudeDir());
-    QSignalSpy spy(reader.get(), &ClaudeStatsReader::sessionStatsChanged);
-    reader.reset();
+    constexpr unsigned char pattern = 0xa5;
+    alignas(ClaudeStatsReader) std::array<unsigned char, sizeof(ClaudeStatsReader)> storage;
+    auto *reader = new (storage.data()) ClaudeStatsReader(home.claudeDir());
+    QSignalSpy spy(reader, &ClaudeStatsReader::sessionStatsChanged);
+    if (cycleDone)
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(30000));
+    reader->~ClaudeStatsReader();
+    storage.fill(pattern);
     QVERIFY(QThreadPool::globalInstance()->waitForDone(30000));
+    QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
     QCOMPARE(spy.size(), 0);
+    QVERIFY(std::all_of(storage.cbegin(), storage.cend(), [](unsigned char byte) { return byte == pattern; }));
 }
 
 // refresh() while a cycle runs never starts a second one beside it (they share one cache): it

@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include <limits>
+#include <unistd.h>
 
 char *toString(const UsageEntry &e)
 {
@@ -43,6 +44,8 @@ private slots:
     void findsTheTranscriptFolder_data();
     void findsTheTranscriptFolder();
     void nonRegularFilesAreNeverOpened();
+    void manySubagentFiles_data();
+    void manySubagentFiles();
 };
 
 void TestTranscript::deduplicate_data()
@@ -398,6 +401,49 @@ void TestTranscript::nonRegularFilesAreNeverOpened()
     // A NUL in a session id would cut the path short at "s1" and read that session's transcript.
     const ActiveSession cut = session(1, QStringLiteral("s1") + QChar(u'\0') + QStringLiteral("x"));
     QCOMPARE(::readSessionTokens(home.claudeDir(), cut), SessionStats());
+}
+
+// Many subagent files are read by two threads; every file counts once whoever reads it, a second
+// name of one (a hard link) or of the main transcript does not count, links are followed but a
+// link to a FIFO is never opened, and a cycle over unchanged files gives the same figures.
+void TestTranscript::manySubagentFiles_data()
+{
+    QTest::addColumn<int>("files");
+    QTest::addRow("few: one thread") << 10;
+    QTest::addRow("many: shared with a helper") << 300;
+}
+
+void TestTranscript::manySubagentFiles()
+{
+    QFETCH(int, files);
+    StatsHome home;
+    const ActiveSession chosen = session(1, QStringLiteral("s1"));
+    home.writeTranscript(chosen, usageLine("m", 1, 1));
+    qint64 expected = 2;
+    for (int i = 0; i < files; ++i) {
+        QVERIFY(writeFile(home.subagentPath(chosen, QStringLiteral("a%1.jsonl").arg(i)),
+                          usageLine("x", i, 1) + usageLine("x", i, 2) + usageLine("y", 1, 0)));
+        expected += i + 2 + 1;
+    }
+    const QString first = home.subagentPath(chosen, QStringLiteral("a0.jsonl"));
+    QCOMPARE(::link(QFile::encodeName(first).constData(),
+                    QFile::encodeName(home.subagentPath(chosen, QStringLiteral("hard.jsonl"))).constData()), 0);
+    QVERIFY(QFile::link(home.transcriptPath(chosen), home.subagentPath(chosen, QStringLiteral("main.jsonl"))));
+    QVERIFY(QFile::link(first, home.subagentPath(chosen, QStringLiteral("soft.jsonl")))); // a second name too
+    QVERIFY(makeFifo(home.dataPath(QStringLiteral("fifo"))));
+    QVERIFY(QFile::link(home.dataPath(QStringLiteral("fifo")), home.subagentPath(chosen, QStringLiteral("pipe.jsonl"))));
+
+    const std::optional<SessionFiles> found = TranscriptLocator(home.claudeDir()).locate(chosen);
+    QVERIFY(found);
+    StatsCache cache;
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        SessionFiles sessionFiles = *found;
+        TranscriptReadContext context;
+        resolveSubagentFiles(chosen.sessionId, sessionFiles, cache, context);
+        QCOMPARE(sessionFiles.subagentFiles.size(), files + 4);
+        QCOMPARE(::readSessionTokens(chosen, sessionFiles, cache, context).totalTokens, expected);
+        QCOMPARE(context.bytesRead > 0, cycle == 0);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestTranscript)

@@ -63,7 +63,9 @@ class RegularFile
 public:
     explicit RegularFile(const QString &path);
     // The file `name` (no "/") in `folder`, or at `folder.path() + "/" + name` when the folder is not open.
-    RegularFile(const Directory &folder, const QString &name);
+    // `listedRegular`: the folder's listing said the name is a regular file itself (not a link), which
+    // stands in for the check before opening.
+    RegularFile(const Directory &folder, const QString &name, bool listedRegular = false);
     ~RegularFile();
     Q_DISABLE_COPY_MOVE(RegularFile)
 
@@ -90,7 +92,7 @@ public:
 
 private:
     // Opens `path`, relative to `folder` unless that is invalid.
-    void open(FileHandle folder, const QString &path);
+    void open(FileHandle folder, const QString &path, bool listedRegular = false);
 
     FileHandle m_handle = FileHandle::invalid;
     qint64 m_position = 0; // -1 after a read error: unknown
@@ -123,6 +125,16 @@ std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxSize);
 // The names in a directory in the order the file system lists them, hidden ones included;
 // absent when the directory cannot be listed.
 std::optional<QStringList> listDirectory(const QString &path);
+
+// A name of a directory listing; `regular` when the listing itself says the name is a regular
+// file (not a link, FIFO, socket or device), which saves a stat before opening it.
+struct DirectoryEntry
+{
+    QString name;
+    bool regular = false;
+};
+// The same listing with each name's type as far as the file system tells it in the listing.
+std::optional<QList<DirectoryEntry>> listDirectoryEntries(const QString &path);
 
 // Absent when the path cannot be reached.
 std::optional<FileStatus> fileStatus(const QString &path);

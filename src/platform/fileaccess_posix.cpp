@@ -63,16 +63,16 @@ RegularFile::RegularFile(const QString &path)
     open(FileHandle::invalid, path);
 }
 
-RegularFile::RegularFile(const Directory &folder, const QString &name)
+RegularFile::RegularFile(const Directory &folder, const QString &name, bool listedRegular)
 {
     Q_ASSERT(!name.contains(u'/'));
     if (folder.isOpen())
-        open(folder.handle(), name);
+        open(folder.handle(), name, listedRegular);
     else
         open(FileHandle::invalid, folder.path() + u'/' + name);
 }
 
-void RegularFile::open(FileHandle folder, const QString &path)
+void RegularFile::open(FileHandle folder, const QString &path, bool listedRegular)
 {
     const std::optional<QByteArray> name = encodedPath(path);
     if (!name) {
@@ -81,13 +81,14 @@ void RegularFile::open(FileHandle folder, const QString &path)
     }
     const int at = folderDescriptor(folder);
     struct stat info;
-    // Checked before opening so that a FIFO or device is never opened at all.
-    if (::fstatat(at, name->constData(), &info, 0) != 0) {
+    // Checked before opening so that a FIFO or device is never opened at all; a listing that
+    // said "regular file" checked it already, with the same window closed below.
+    if (!listedRegular && ::fstatat(at, name->constData(), &info, 0) != 0) {
         m_missing = errno == ENOENT;
         m_error = systemErrorText(errno);
         return;
     }
-    if (!S_ISREG(info.st_mode)) {
+    if (!listedRegular && !S_ISREG(info.st_mode)) {
         m_error = QStringLiteral("Not a regular file");
         return;
     }
@@ -173,21 +174,43 @@ std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxSize)
     return result.ok() ? std::optional(std::move(result.data)) : std::nullopt;
 }
 
-std::optional<QStringList> listDirectory(const QString &path)
+namespace {
+
+// Calls onEntry(name, listedRegular) for each name in the directory but "." and "..";
+// false when it cannot be listed.
+template<typename OnEntry>
+bool forEachEntry(const QString &path, OnEntry &&onEntry)
 {
     const std::optional<QByteArray> name = encodedPath(path);
     DIR *dir = name ? ::opendir(name->constData()) : nullptr;
     if (!dir)
-        return std::nullopt;
-    QStringList names;
+        return false;
     while (const dirent *entry = ::readdir(dir)) {
         const char *name = entry->d_name;
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
-        names.append(QFile::decodeName(name));
+        onEntry(QFile::decodeName(name), entry->d_type == DT_REG);
     }
     ::closedir(dir);
+    return true;
+}
+
+} // namespace
+
+std::optional<QStringList> listDirectory(const QString &path)
+{
+    QStringList names;
+    if (!forEachEntry(path, [&names](QString name, bool) { names.append(std::move(name)); }))
+        return std::nullopt;
     return names;
+}
+
+std::optional<QList<DirectoryEntry>> listDirectoryEntries(const QString &path)
+{
+    QList<DirectoryEntry> entries;
+    if (!forEachEntry(path, [&entries](QString name, bool regular) { entries.append({std::move(name), regular}); }))
+        return std::nullopt;
+    return entries;
 }
 
 std::optional<FileStatus> fileStatus(const QString &path)

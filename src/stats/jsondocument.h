@@ -37,9 +37,14 @@ std::array<std::optional<simdjson::dom::element>, N> members(simdjson::dom::obje
 {
     std::array<std::optional<simdjson::dom::element>, N> found;
     for (const simdjson::dom::key_value_pair field : object) {
+        // Length and first byte first: most fields are none of the keys, and a call to compare
+        // the rest costs more than the lookup itself.
         for (std::size_t k = 0; k < N; ++k) {
-            if (field.key == keys[k])
+            if (field.key.size() == keys[k].size() && (field.key.empty() || field.key[0] == keys[k][0])
+                && field.key == keys[k]) {
                 found[k] = field.value;
+                break; // the keys differ from one another
+            }
         }
     }
     return found;

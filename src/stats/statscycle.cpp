@@ -6,12 +6,15 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <limits>
 #include <map>
 #include <set>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <vector>
 #include <utility>
 
@@ -24,6 +27,39 @@ constexpr qint64 firstTailPiece = qint64(64) << 10;
 constexpr qint64 maxTailBytes = qint64(4) << 20;
 // A transcript not found anywhere is looked for again when projects/ changed or this long after.
 constexpr qint64 searchAgainMs = 60000;
+// From this many subagent files on, a helper thread reads them too: thousands of small files
+// cost their system calls and parsing, and the two take turns well on two cores.
+constexpr qsizetype filesForHelperThread = 64;
+
+// A thread that, once started, is joined at the latest when this goes out of scope, also when
+// the work beside it throws. A thread that cannot be started leaves the work to the caller.
+class HelperThread
+{
+public:
+    HelperThread() = default;
+    ~HelperThread() { join(); }
+    Q_DISABLE_COPY_MOVE(HelperThread)
+
+    template<typename Work>
+    bool start(Work &&work)
+    {
+        try {
+            m_thread = std::thread(std::forward<Work>(work));
+            return true;
+        } catch (const std::system_error &error) {
+            qCDebug(lcStats) << "no helper thread:" << error.what();
+            return false;
+        }
+    }
+    void join()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    std::thread m_thread;
+};
 
 // The context figures, model and window of a session whose last main-conversation call is `last`.
 void takeLastContext(SessionStats &stats, const UsageEntry &last)
@@ -152,11 +188,12 @@ std::optional<qint64> tailContextPercent(const QString &path, TranscriptReadCont
         tail = std::move(grown);
         start = from;
 
-        const char *begin = tail.constData() - start; // indexed by file offset
+        // The byte at a file offset, indexed from the array itself: no pointer before its start.
+        const auto byteAt = [&](qint64 offset) { return tail.constData()[offset - start]; };
         // The last line without its line feed is still being written; it never counts.
         if (scanned < 0) {
             qint64 end = size;
-            while (end > start && begin[end - 1] != '\n')
+            while (end > start && byteAt(end - 1) != '\n')
                 --end;
             if (end == start && start > 0)
                 continue; // no line feed among the bytes read so far
@@ -165,11 +202,12 @@ std::optional<qint64> tailContextPercent(const QString &path, TranscriptReadCont
         qint64 lineEnd = scanned;
         while (lineEnd > start) {
             qint64 lineStart = lineEnd - 1;
-            while (lineStart > start && begin[lineStart - 1] != '\n')
+            while (lineStart > start && byteAt(lineStart - 1) != '\n')
                 --lineStart;
             if (lineStart == start && start > 0)
                 break; // cut by the piece: looked at with the next one
-            const auto usage = context.parser().usage(begin + lineStart, size_t(lineEnd - 1 - lineStart));
+            const auto usage = context.parser().usage(tail.constData() + (lineStart - start),
+                                                    size_t(lineEnd - 1 - lineStart));
             if (usage && !usage->entry.sidechain && usage->entry.bearsContext()) {
                 SessionStats stats;
                 takeLastContext(stats, usage->entry);
@@ -191,7 +229,7 @@ std::optional<SessionFiles> sessionFilesAt(const QString &transcript)
                         *status, {}};
 }
 
-size_t PathTailHash::operator()(const QString &path) const noexcept
+size_t PathTailHash::operator()(const QString &path) const
 {
     constexpr qsizetype hashedUnits = 32;
     const QStringView tail = QStringView(path).right(hashedUnits);
@@ -347,25 +385,76 @@ SessionStats readSessionTokens(const ActiveSession &session, const SessionFiles 
     counted.reserve(size_t(files.subagentFiles.size()) + 1);
     kept.reserve(size_t(files.subagentFiles.size()) + 1);
     // The subagents folder is opened once, when it holds files, and its files by name.
+    const qsizetype count = files.subagentFiles.size();
     std::optional<Directory> subagentFolder;
     const qsizetype nameAt = files.subagentFolder.size() + 1;
     const auto inSubagentFolder = [&](const QString &path) {
         return path.size() > nameAt && path.startsWith(files.subagentFolder) && path.at(nameAt - 1) == u'/'
             && path.indexOf(u'/', nameAt) < 0;
     };
-    for (qsizetype i = 0; i < files.subagentFiles.size(); ++i) {
-        const QString &path = files.subagentFiles.at(i);
-        TranscriptProgress &subagent = progress[path];
+    std::vector<TranscriptProgress *> subagents;
+    subagents.reserve(size_t(count));
+    for (const SubagentFile &file : files.subagentFiles) {
+        TranscriptProgress &subagent = progress[file.path];
         kept.push_back(&subagent);
-        if (context.stopRequested())
-            continue;
-        const bool byName = inSubagentFolder(path);
-        if (byName && !subagentFolder)
+        subagents.push_back(&subagent);
+        if (!subagentFolder && inSubagentFolder(file.path))
             subagentFolder.emplace(files.subagentFolder);
-        const TranscriptProgress::Result result =
-            byName ? subagent.update(*subagentFolder, path.mid(nameAt), context) : subagent.update(path, context);
+    }
+    // Each file has a progress of its own, so the files are shared out between this thread,
+    // taking them from the front, and, when there are many, a helper taking them from the back,
+    // the last one from the start: each reads as many as it gets to, and only the time changes.
+    std::vector<std::optional<qint64>> tokens(static_cast<size_t>(count)); // of each file read
+    // The files not taken yet, [front, back), as front << 32 | back: one compare-and-swap a file.
+    std::atomic<quint64> untaken = quint64(count);
+    const auto read = [&](qsizetype i, TranscriptReadContext &reading) {
+        if (reading.stopRequested())
+            return;
+        const SubagentFile &file = files.subagentFiles.at(i);
+        TranscriptProgress &subagent = *subagents[size_t(i)];
+        const TranscriptProgress::Result result = inSubagentFolder(file.path)
+            ? subagent.update(*subagentFolder, file.path.mid(nameAt), reading, file.listedRegular)
+            : subagent.update(file.path, reading);
         if (result == TranscriptProgress::Result::read)
-            counted.push_back({subagent.device(), subagent.inode(), i, subagent.ledger().totalTokens()});
+            tokens[size_t(i)] = subagent.ledger().totalTokens();
+    };
+    const auto readTaken = [&](bool fromBack, TranscriptReadContext &reading) {
+        quint64 seen = untaken.load();
+        for (;;) {
+            const quint64 front = seen >> 32;
+            const quint64 back = seen & 0xffffffffu;
+            if (front == back)
+                return;
+            const quint64 left = fromBack ? (front << 32 | (back - 1)) : ((front + 1) << 32 | back);
+            if (untaken.compare_exchange_weak(seen, left))
+                read(qsizetype(fromBack ? back - 1 : front), reading);
+        }
+    };
+    {
+        // A file listed twice would be read by both threads at once: then one thread reads all.
+        std::vector<const TranscriptProgress *> distinct(subagents.cbegin(), subagents.cend());
+        std::sort(distinct.begin(), distinct.end());
+        const bool shared = count >= filesForHelperThread && count < (qsizetype(1) << 31)
+            && std::adjacent_find(distinct.cbegin(), distinct.cend()) == distinct.cend();
+        const std::unique_ptr<TranscriptReadContext> helperContext = shared ? context.sibling() : nullptr;
+        HelperThread helper;
+        if (helperContext) {
+            const qsizetype last = count - 1;
+            untaken = quint64(last);
+            if (!helper.start([&, last] {
+                    read(last, *helperContext);
+                    readTaken(true, *helperContext);
+                }))
+                untaken = quint64(count); // no helper: this thread reads them all
+        }
+        readTaken(false, context);
+        helper.join();
+        if (helperContext)
+            context.bytesRead += helperContext->bytesRead;
+    }
+    for (qsizetype i = 0; i < count; ++i) {
+        if (const std::optional<qint64> fileTokens = tokens[size_t(i)])
+            counted.push_back({subagents[size_t(i)]->device(), subagents[size_t(i)]->inode(), i, *fileTokens});
     }
     std::sort(counted.begin(), counted.end());
     for (size_t i = 1; i < counted.size(); ++i) {
@@ -393,15 +482,17 @@ void resolveSubagentFiles(const QString &sessionId, SessionFiles &files, StatsCa
                           TranscriptReadContext &context)
 {
     files.subagentFiles.clear();
-    if (const std::optional<QStringList> names = listDirectory(files.subagentFolder)) {
-        for (const QString &name : *names) {
-            if (name.endsWith(QLatin1String(".jsonl")))
-                files.subagentFiles.append(files.subagentFolder + u'/' + name);
+    if (const std::optional<QList<DirectoryEntry>> entries = listDirectoryEntries(files.subagentFolder)) {
+        files.subagentFiles.reserve(entries->size());
+        for (const DirectoryEntry &entry : *entries) {
+            if (entry.name.endsWith(QLatin1String(".jsonl")))
+                files.subagentFiles.append({files.subagentFolder + u'/' + entry.name, entry.regular});
         }
     }
     std::set<QString> seenAgentFiles;
     std::unordered_map<QString, StatsCache::AgentOwner> &owners = cache.shown(files.transcript).agentOwners;
-    files.subagentFiles += agentFilesOf(sessionId, files.projectFolder, owners, context, seenAgentFiles);
+    for (QString &path : agentFilesOf(sessionId, files.projectFolder, owners, context, seenAgentFiles))
+        files.subagentFiles.append({std::move(path), false});
     std::erase_if(owners, [&](const auto &item) { return !seenAgentFiles.count(item.first); });
 }
 

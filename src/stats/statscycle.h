@@ -29,6 +29,13 @@ QString transcriptPath(const QString &claudeDir, const ActiveSession &session);
 // without "/", "\" or NUL.
 bool isPlainFileName(const QString &sessionId);
 
+// A subagent transcript; `listedRegular` when its folder's listing said it is a regular file.
+struct SubagentFile
+{
+    QString path;
+    bool listedRegular = false;
+};
+
 // Where a session's transcript was found, resolved once per cycle.
 struct SessionFiles
 {
@@ -36,7 +43,7 @@ struct SessionFiles
     QString projectFolder; // also holds the 2.0.x subagent files agent-*.jsonl
     QString subagentFolder; // <projectFolder>/<sessionId>/subagents
     FileStatus status;     // the transcript's, when it was found
-    QStringList subagentFiles; // filled by resolveSubagentFiles()
+    QList<SubagentFile> subagentFiles; // filled by resolveSubagentFiles()
 };
 
 // The session files around a transcript path; absent when it names no regular file.
@@ -59,10 +66,11 @@ private:
 };
 
 // Hashes a path by its last characters only: the files of one session share their folders and
-// differ in their names, and a session can have thousands of them.
+// differ in their names, and a session can have thousands of them. Not noexcept on purpose: the
+// standard library then keeps each node's hash instead of hashing its path again at every probe.
 struct PathTailHash
 {
-    size_t operator()(const QString &path) const noexcept;
+    size_t operator()(const QString &path) const;
 };
 
 // What the reader keeps from one cycle to the next so that a cycle reads only what changed.

@@ -445,8 +445,16 @@ std::optional<UsageEntry> UsageLedger::lastMainContext() const
 
 TranscriptReadContext::TranscriptReadContext(const std::atomic<bool> *stop, LineFilter filter)
     : m_stop(stop)
+    , m_filter(filter)
     , m_parser(filter)
 {
+}
+
+std::unique_ptr<TranscriptReadContext> TranscriptReadContext::sibling() const
+{
+    auto helper = std::make_unique<TranscriptReadContext>(m_stop, m_filter);
+    helper->clockMs = clockMs;
+    return helper;
 }
 
 TranscriptReadContext::~TranscriptReadContext() = default;
@@ -544,13 +552,13 @@ TranscriptProgress::Result TranscriptProgress::update(const QString &path, Trans
 }
 
 TranscriptProgress::Result TranscriptProgress::update(const Directory &folder, const QString &name,
-                                                      TranscriptReadContext &context)
+                                                      TranscriptReadContext &context, bool listedRegular)
 {
-    return updateAt(&folder, name, context);
+    return updateAt(&folder, name, context, listedRegular);
 }
 
 TranscriptProgress::Result TranscriptProgress::updateAt(const Directory *folder, const QString &name,
-                                                        TranscriptReadContext &context)
+                                                        TranscriptReadContext &context, bool listedRegular)
 {
     if (fullReadDue(context)) {
         qCDebug(lcStats) << "reading a kept transcript whole again, as every ten minutes";
@@ -564,7 +572,7 @@ TranscriptProgress::Result TranscriptProgress::updateAt(const Directory *folder,
     }
     std::optional<RegularFile> opened;
     if (folder)
-        opened.emplace(*folder, name);
+        opened.emplace(*folder, name, listedRegular);
     else
         opened.emplace(name);
     RegularFile &file = *opened;

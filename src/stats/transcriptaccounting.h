@@ -141,6 +141,9 @@ public:
     Q_DISABLE_COPY_MOVE(TranscriptReadContext)
 
     bool stopRequested() const { return m_stop && m_stop->load(std::memory_order_relaxed); }
+    // A context for a helper thread of the same cycle: the same stop flag, line filter and clock,
+    // its own parser, buffers and count.
+    std::unique_ptr<TranscriptReadContext> sibling() const;
     TranscriptLineParser &parser() { return m_parser; }
     const ChunkBuffers &buffers();
     qint64 bytesRead = 0;
@@ -150,6 +153,7 @@ public:
 
 private:
     const std::atomic<bool> *m_stop;
+    LineFilter m_filter;
     TranscriptLineParser m_parser;
     std::unique_ptr<ChunkBuffers> m_buffers;
 };
@@ -172,8 +176,9 @@ public:
     // not even opened.
     Result update(const QString &path, TranscriptReadContext &context);
     // The same for the file `name` (no "/") in `folder`: thousands of files of one folder are
-    // reached without walking its path each time.
-    Result update(const Directory &folder, const QString &name, TranscriptReadContext &context);
+    // reached without walking its path each time. `listedRegular` as for RegularFile.
+    Result update(const Directory &folder, const QString &name, TranscriptReadContext &context,
+                  bool listedRegular = false);
     Result update(RegularFile &file, TranscriptReadContext &context);
 
     const UsageLedger &ledger() const { return m_ledger; }
@@ -190,7 +195,8 @@ private:
 
     void reset();
     // update() of `name` in `folder`, or of the path `name` without one.
-    Result updateAt(const Directory *folder, const QString &name, TranscriptReadContext &context);
+    Result updateAt(const Directory *folder, const QString &name, TranscriptReadContext &context,
+                    bool listedRegular = false);
     bool unchangedBeforeOffset(RegularFile &file, TranscriptReadContext &context) const;
     // `justRead` holds the file's bytes from m_offset on, as far as they are still in memory.
     std::optional<Samples> samples(RegularFile &file, qint64 offset, TranscriptReadContext &context,
