@@ -1,6 +1,9 @@
 #include "benchcommands.h"
 #include "claudedatadir.h"
 #include "claudestatsreader.h"
+#include "historychart.h"
+#include "historychartpainter.h"
+#include "historystore.h"
 #include "panelcontent.h"
 #include "panellayout.h"
 #include "panelpainter.h"
@@ -33,7 +36,8 @@
 // idle SECONDS: the real window with both sources live on an empty home, CPU and memory used.
 // render HOME OUT.png [...]: one picture of the panel for a data directory and a plan report,
 // and the status-line samples of a runtime folder (--samples; --status-line-only as with the
-// bridge installed).
+// bridge installed). render HOME --history OUT.png [...]: the history chart of the shown
+// session's data directory, from the history in a state folder (--state).
 
 namespace {
 
@@ -84,9 +88,9 @@ void waitForFirstCycle(ClaudeStatsReader &reader)
 
 int renderUsage(const char *message)
 {
-    std::fprintf(stderr, "render: %s\nusage: render HOME OUT.png|--tooltip AREA [--mode session|plan] [--weekly] "
+    std::fprintf(stderr, "render: %s\nusage: render HOME OUT.png|--tooltip AREA|--history OUT.png [--mode session|plan] [--weekly] "
                          "[--dpr N] [--report FILE] [--report-age MINUTES] [--failure REASON[:DETAIL]] [--fetching]\n"
-                         "       [--samples FOLDER] [--status-line-only]\n"
+                         "       [--samples FOLDER] [--status-line-only] [--state FOLDER] [--size WIDTHxHEIGHT]\n"
                          "areas: main small quotas session active error fivehour sevenday k1 k2 op\n"
                          "reasons: no-token expired unreadable:TEXT keychain-denied:TEXT rate-limited bad-reply http:STATUS "
                          "timed-out transport:TEXT (rate-limited:MINUTES until the next try)\n",
@@ -244,6 +248,15 @@ int benchRender(int argc, char **argv)
         out.clear();
         first = 4;
     }
+    const bool history = std::strcmp(argv[2], "--history") == 0;
+    if (history) {
+        if (argc < 4)
+            return renderUsage("--history needs OUT.png");
+        out = QString::fromLocal8Bit(argv[3]);
+        first = 4;
+    }
+    QString stateFolder = HistoryStore::defaultFolder();
+    QSizeF historySize = HistoryChartLayout::defaultSize;
     const QDateTime now = QDateTime::currentDateTimeUtc();
     PanelState state;
     qreal dpr = 2;
@@ -267,6 +280,13 @@ int benchRender(int argc, char **argv)
             pinned = true;
         } else if (std::strcmp(argv[i], "--samples") == 0 && hasValue) {
             samplesFolder = QString::fromLocal8Bit(argv[++i]);
+        } else if (std::strcmp(argv[i], "--state") == 0 && hasValue) {
+            stateFolder = QString::fromLocal8Bit(argv[++i]);
+        } else if (std::strcmp(argv[i], "--size") == 0 && hasValue) {
+            const QList<QByteArray> sides = QByteArray(argv[++i]).split('x');
+            historySize = sides.size() == 2 ? QSizeF(sides[0].toDouble(), sides[1].toDouble()) : QSizeF();
+            if (!(historySize.width() > 0 && historySize.height() > 0 && historySize.width() <= 8000 && historySize.height() <= 8000))
+                return renderUsage("--size is WIDTHxHEIGHT");
         } else if (std::strcmp(argv[i], "--status-line-only") == 0) {
             statusLineOnly = true;
         } else if (std::strcmp(argv[i], "--mode") == 0 && hasValue) {
@@ -335,6 +355,19 @@ int benchRender(int argc, char **argv)
     }
     if (tooltip) {
         std::printf("%s\n", qPrintable(panelTooltip(inputs, *tooltip)));
+        return 0;
+    }
+    if (history) {
+        const HistorySeries series = loadHistorySeries(stateFolder, inputs.sessionStats,
+                                                       claudeDataDirectory(home, configDirVariable), now);
+        const HistoryChartLayout layout = HistoryChartLayout::compute(historySize);
+        const QImage image = renderHistoryChart(layout, series, dpr);
+        if (!image.save(out, "PNG"))
+            return renderUsage("cannot write the picture");
+        std::printf("{\"command\":\"render\",\"history\":\"%s\",\"width\":%d,\"height\":%d,\"windows\":%lld,"
+                    "\"contextPoints\":%lld,\"dataDirectory\":\"%s\"}\n",
+                    qPrintable(out), image.width(), image.height(), qlonglong(series.quotas.size()),
+                    qlonglong(series.context.points.size()), qPrintable(series.dataDirectory));
         return 0;
     }
 

@@ -9,8 +9,8 @@ QList<HistoryRecord> sampleHistoryRecords(const StatusLineSample &sample)
         if (figure)
             records.append({window, figure->usedPercent, figure->resetsAt, figure->receivedAt, HistorySource::statusLine});
     };
-    add(HistoryWindow::fiveHour, sample.fiveHour);
-    add(HistoryWindow::sevenDay, sample.sevenDay);
+    add(HistoryKey::fiveHour, sample.fiveHour);
+    add(HistoryKey::sevenDay, sample.sevenDay);
     return records;
 }
 

@@ -8,7 +8,7 @@
 
 // The keys plan windows are kept under. A model's own weekly window is "seven_day:<Model>"
 // ("seven_day:Opus"), named as the service names the model.
-namespace HistoryWindow {
+namespace HistoryKey {
 inline const QString fiveHour = QStringLiteral("five_hour");
 inline const QString sevenDay = QStringLiteral("seven_day");
 inline const QString credits = QStringLiteral("credits");
@@ -16,7 +16,7 @@ inline const QString spend = QStringLiteral("spend");
 inline QString sevenDayOf(const QString &model) { return sevenDay + u':' + model; }
 // The weekly windows: "seven_day" and every model's own.
 inline bool isWeekly(const QString &window) { return window == sevenDay || window.startsWith(sevenDay + u':'); }
-} // namespace HistoryWindow
+} // namespace HistoryKey
 
 // Who saw a figure: the status-line bridge, the cached report, or the service itself.
 namespace HistorySource {

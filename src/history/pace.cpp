@@ -42,7 +42,7 @@ QString clockText(const QDateTime &when, const QDateTime &now, const QTimeZone &
 
 qint64 paceSpanSeconds(const QString &window)
 {
-    return window == HistoryWindow::fiveHour ? 30 * 60 : 24 * 3600;
+    return window == HistoryKey::fiveHour ? 30 * 60 : 24 * 3600;
 }
 
 std::optional<Pace> windowPace(const QList<HistoryRecord> &records, const QString &window, const QDateTime &now)
