@@ -1,3 +1,4 @@
 glimmerox_add_test(tst_panelcontent SOURCES tst_panelcontent.cpp LIBS glimmerox_panel)
 glimmerox_add_test(tst_panelrender SOURCES tst_panelrender.cpp LIBS glimmerox_panel)
 glimmerox_add_test(tst_contentview SOURCES tst_contentview.cpp LIBS glimmerox_panel Qt6::Network)
+glimmerox_add_test(tst_historychart SOURCES tst_historychart.cpp LIBS glimmerox_panel)

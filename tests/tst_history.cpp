@@ -63,20 +63,20 @@ private slots:
     {
         QTemporaryDir dir;
         const HistoryStore store(dir.path() + u"/state"_s);
-        QVERIFY(store.appendChanged(dataDir, {figure(HistoryWindow::fiveHour, 10, 20, 60),
-                                              figure(HistoryWindow::sevenDay, 40, 20, 3000)}).isEmpty());
-        QVERIFY(store.appendChanged(dataDir, {figure(HistoryWindow::fiveHour, 10, 10, 60),
-                                              figure(HistoryWindow::sevenDay, 41, 10, 3000)}).isEmpty());
+        QVERIFY(store.appendChanged(dataDir, {figure(HistoryKey::fiveHour, 10, 20, 60),
+                                              figure(HistoryKey::sevenDay, 40, 20, 3000)}).isEmpty());
+        QVERIFY(store.appendChanged(dataDir, {figure(HistoryKey::fiveHour, 10, 10, 60),
+                                              figure(HistoryKey::sevenDay, 41, 10, 3000)}).isEmpty());
         QCOMPARE(store.read(dataDir).size(), 3);
-        QVERIFY(store.appendChanged(dataDir, {figure(HistoryWindow::fiveHour, 10, 5, 65)}).isEmpty());
+        QVERIFY(store.appendChanged(dataDir, {figure(HistoryKey::fiveHour, 10, 5, 65)}).isEmpty());
         QCOMPARE(store.read(dataDir).size(), 4); // the reset moved
 
         QFile file(store.fileFor(dataDir));
         QVERIFY(file.open(QIODevice::Append));
-        file.write(historyLine(figure(HistoryWindow::fiveHour, 11, 4)).left(30));
+        file.write(historyLine(figure(HistoryKey::fiveHour, 11, 4)).left(30));
         file.close();
         QCOMPARE(store.read(dataDir).size(), 4);
-        const HistoryRecord next = figure(HistoryWindow::fiveHour, 12, 1, 65);
+        const HistoryRecord next = figure(HistoryKey::fiveHour, 12, 1, 65);
         QVERIFY(store.appendChanged(dataDir, {next}).isEmpty());
         QCOMPARE(store.read(dataDir).constLast(), next);
     }
@@ -94,7 +94,7 @@ private slots:
         for (int w = 0; w < writers; ++w) {
             threads.emplace_back([&, w] {
                 for (int i = 0; i < appends; ++i) {
-                    const HistoryRecord record = figure(HistoryWindow::sevenDayOf(QString::number(w)), i, appends - i);
+                    const HistoryRecord record = figure(HistoryKey::sevenDayOf(QString::number(w)), i, appends - i);
                     if (store.appendChanged(dataDir, {record}).isEmpty())
                         ++succeeded;
                 }
@@ -115,17 +115,17 @@ private slots:
     {
         QTest::addColumn<QList<HistoryRecord>>("records");
         QTest::addColumn<int>("keptFrom"); // the records kept are the last ones from this index
-        const QList<HistoryRecord> ages{figure(HistoryWindow::fiveHour, 1, 36 * 1440),
-                                        figure(HistoryWindow::fiveHour, 2, 34 * 1440),
-                                        figure(HistoryWindow::fiveHour, 3, 0)};
+        const QList<HistoryRecord> ages{figure(HistoryKey::fiveHour, 1, 36 * 1440),
+                                        figure(HistoryKey::fiveHour, 2, 34 * 1440),
+                                        figure(HistoryKey::fiveHour, 3, 0)};
         QTest::addRow("older than 35 days dropped") << ages << 1;
         QTest::addRow("clock ran ahead: two days in the future dropped, an hour kept")
-            << QList<HistoryRecord>{figure(HistoryWindow::fiveHour, 9, -2 * 1440), figure(HistoryWindow::fiveHour, 3, 30),
-                                    figure(HistoryWindow::fiveHour, 4, -60)}
+            << QList<HistoryRecord>{figure(HistoryKey::fiveHour, 9, -2 * 1440), figure(HistoryKey::fiveHour, 3, 30),
+                                    figure(HistoryKey::fiveHour, 4, -60)}
             << 1;
         QList<HistoryRecord> many;
         for (int i = 0; i < 12000; ++i)
-            many.append(figure(HistoryWindow::sevenDay, i % 100, 12000 - i));
+            many.append(figure(HistoryKey::sevenDay, i % 100, 12000 - i));
         QTest::addRow("over 1 MiB: the oldest dropped") << many << -1;
     }
 
@@ -151,13 +151,13 @@ private slots:
     {
         QTemporaryDir dir;
         const HistoryStore store(dir.path());
-        QByteArray full = lines({figure(HistoryWindow::fiveHour, 1, 10)});
+        QByteArray full = lines({figure(HistoryKey::fiveHour, 1, 10)});
         while (full.size() < maxHistoryFile)
             full += full;
         writeFile(store.fileFor(dataDir), full);
-        QVERIFY(!store.appendChanged(dataDir, {figure(HistoryWindow::fiveHour, 2, 1)}).isEmpty());
+        QVERIFY(!store.appendChanged(dataDir, {figure(HistoryKey::fiveHour, 2, 1)}).isEmpty());
         QVERIFY(store.compact(dataDir, now).isEmpty());
-        QVERIFY(store.appendChanged(dataDir, {figure(HistoryWindow::fiveHour, 2, 1)}).isEmpty());
+        QVERIFY(store.appendChanged(dataDir, {figure(HistoryKey::fiveHour, 2, 1)}).isEmpty());
         QCOMPARE(store.read(dataDir).constLast().percent, 2.0);
     }
 
@@ -167,8 +167,8 @@ private slots:
         QTest::addColumn<QString>("window");
         QTest::addColumn<QString>("sentence"); // empty: no pace
         QTest::addColumn<QString>("caption");
-        const QString five = HistoryWindow::fiveHour;
-        const QString week = HistoryWindow::sevenDay;
+        const QString five = HistoryKey::fiveHour;
+        const QString week = HistoryKey::sevenDay;
         // Reset at 17:00; 10 % -> 40 % over the last 30 min: 60 %/h, 100 % at 16:00.
         QTest::addRow("rising 5-hour, runs out before the reset")
             << QList<HistoryRecord>{figure(five, 5, 90, 120), figure(five, 10, 45, 120), figure(five, 25, 15, 120),

@@ -5,8 +5,12 @@
 #include "claudestatsreader.h"
 #include "contentview.h"
 #include "desktopnotifier.h"
+#include "historychart.h"
+#include "historystore.h"
+#include "historywindow.h"
 #include "panelwindow.h"
 #include "paneltray.h"
+#include "planhistory.h"
 #include "planusagefetcher.h"
 #include "samplestore.h"
 #include "singleinstance.h"
@@ -18,6 +22,7 @@
 #include "usagenotifications.h"
 #include "windowbehaviour.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
@@ -98,6 +103,23 @@ int main(int argc, char **argv)
     }
     const QString bridgePath = QCoreApplication::applicationDirPath() + QStringLiteral("/glimmerox-statusline");
     panel.addMenuAction(createStatusLineAction(StatusLineSettings::forCurrentUser(bridgePath), planFetcher, &panel));
+
+    // History: the plan figures fetched here join the bridge's in the state folder; "History…"
+    // (H) shows them with the shown session's context.
+    const QString historyFolder = HistoryStore::defaultFolder();
+    PlanHistoryRecorder planHistory(historyFolder, claudeDir);
+    planHistory.follow(planFetcher);
+    HistoryWindow historyWindow([&panel, historyFolder, claudeDir] {
+        const SessionStats shown = panel.contentView()->inputs().sessionStats;
+        return [historyFolder, claudeDir, shown] {
+            return loadHistorySeries(historyFolder, shown, claudeDir, QDateTime::currentDateTimeUtc());
+        };
+    });
+    auto *showHistory = new QAction(QObject::tr("History…"), &panel);
+    showHistory->setShortcut(QKeySequence(Qt::Key_H));
+    QObject::connect(showHistory, &QAction::triggered, &historyWindow, &HistoryWindow::open);
+    panel.addMenuAction(showHistory);
+    panel.addAction(showHistory);
 
     auto *tray = new PanelTray(panel);
     // The tray shows what the panel shows: the plan figures of whichever source is newer.

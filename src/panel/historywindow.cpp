@@ -52,7 +52,7 @@ void HistoryWindow::reload()
     if (m_loading || !m_loader)
         return;
     m_loading = true;
-    QtConcurrent::run(m_loader).then(this, [this](HistorySeries series) {
+    QtConcurrent::run(m_loader()).then(this, [this](HistorySeries series) {
         m_loading = false;
         m_series = std::move(series);
         update();

@@ -12,15 +12,16 @@
 
 class QAction;
 
-// "History": the chart recorder in a window of its own, resizable, filled from `loader` on Qt's
-// thread pool when it opens and each minute while it shows. Escape and Ctrl+W (⌘W) close it
+// "History": the chart recorder in a window of its own, resizable, filled when it opens and each
+// minute while it shows: `loader` is asked on the main thread for the work, which then runs on
+// Qt's thread pool. Escape and Ctrl+W (⌘W) close it
 // alone; it opens again where it was. Its closing never keeps the program running.
 class HistoryWindow : public QWidget
 {
     Q_OBJECT
 
 public:
-    using Loader = std::function<HistorySeries()>;
+    using Loader = std::function<std::function<HistorySeries()>()>;
 
     explicit HistoryWindow(Loader loader, QWidget *parent = nullptr);
 

@@ -1,0 +1,146 @@
+#include "historychart.h"
+#include "historychartpainter.h"
+#include "historywindow.h"
+
+#include <QImage>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QDateTime now = QDateTime(QDate(2026, 3, 3), QTime(15, 0), Qt::UTC); // a Tuesday
+
+HistoryRecord record(const QString &window, double percent, const QDateTime &at, const QDateTime &resetsAt)
+{
+    return {window, percent, resetsAt, at, HistorySource::statusLine};
+}
+
+bool near(const QColor &actual, const QColor &expected, int tolerance)
+{
+    return qAbs(actual.red() - expected.red()) <= tolerance && qAbs(actual.green() - expected.green()) <= tolerance
+        && qAbs(actual.blue() - expected.blue()) <= tolerance;
+}
+
+QColor pixel(const QImage &image, const QPointF &at)
+{
+    return image.pixelColor((at * image.devicePixelRatio()).toPoint());
+}
+
+// A pen's line is antialiased: some device pixel within a unit of `at` carries its ink.
+bool inkNear(const QImage &image, const QPointF &at, const QColor &ink)
+{
+    const qreal dpr = image.devicePixelRatio();
+    for (qreal dy = -1; dy <= 1; dy += 1 / dpr)
+        if (near(pixel(image, at + QPointF(0, dy)), ink, 24))
+            return true;
+    return false;
+}
+
+} // namespace
+
+class TestHistoryChart : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The 5-hour saw-tooth: a figure holds until the next record, drops to 0 at its reset, and
+    // the reset is marked; the readout names the time and the figure.
+    void series()
+    {
+        const QDateTime t0 = now.addSecs(-4 * 3600);
+        const QList<HistoryRecord> records{
+            record(HistoryKey::fiveHour, 10, t0, t0.addSecs(3600)),
+            record(HistoryKey::fiveHour, 62.4, t0.addSecs(50 * 60), t0.addSecs(3600)),
+            record(HistoryKey::sevenDayOf(u"Opus"_s), 20, t0, now.addDays(2)),
+            record(HistoryKey::fiveHour, 5, t0.addSecs(2 * 3600), t0.addSecs(6 * 3600)),
+            record(HistoryKey::fiveHour, 99, now.addSecs(600), t0.addSecs(6 * 3600)), // from a clock ahead: not yet
+            record(HistoryKey::sevenDay, 41, now.addDays(-9), now.addDays(2)),
+        };
+        const HistorySeries series = historySeries(records, {}, 200000, now);
+        QCOMPARE(series.quotas.size(), 3);
+        const HistoryTrace &five = series.quotas.at(0);
+        QCOMPARE(five.label, u"5-hour"_s);
+        QCOMPARE(series.quotas.at(1).label, u"7-day"_s);
+        QCOMPARE(series.quotas.at(2).label, u"7-day Opus"_s);
+        QCOMPARE(five.valueAt(t0.addSecs(55 * 60)), 62.4);
+        QCOMPARE(five.valueAt(t0.addSecs(90 * 60)), 0.0);
+        QCOMPARE(five.valueAt(now), 5.0);
+        QCOMPARE(five.resets, QList<QDateTime>{t0.addSecs(3600)});
+        // A record from before the chart's 7 days still gives the figure at its start.
+        QCOMPARE(series.quotas.at(1).valueAt(series.from), 41.0);
+        QCOMPARE(historyReadout(series.quotas, t0.addSecs(55 * 60), QTimeZone::utc()),
+                 u"Tue 11:55 · 5-hour 62 % · 7-day 41 % · 7-day Opus 20 %"_s);
+    }
+
+    void context()
+    {
+        const QList<ContextPoint> points{{now.addSecs(-3000), 50000, {}}, {now.addSecs(-600), 150000, {}}};
+        const HistorySeries series = historySeries({}, points, 200000, now);
+        QCOMPARE(series.contextFrom, now.addSecs(-3000));
+        QCOMPARE(series.contextTo, now); // a session in use runs up to now
+        QCOMPARE(series.context.valueAt(now.addSecs(-700)), 25.0);
+        QCOMPARE(series.context.valueAt(now), 75.0);
+    }
+
+    void picture_data()
+    {
+        QTest::addColumn<QSizeF>("size");
+        QTest::addColumn<qreal>("dpr");
+        QTest::addRow("default size at 1x") << HistoryChartLayout::defaultSize << 1.0;
+        QTest::addRow("smallest size at 2x") << HistoryChartLayout::minimumSize << 2.0;
+    }
+
+    // The pens lie where their figures are, on paper that is clean elsewhere.
+    void picture()
+    {
+        QFETCH(QSizeF, size);
+        QFETCH(qreal, dpr);
+        HistorySeries series;
+        series.now = now;
+        series.from = now.addDays(-historyChartDays);
+        series.zone = QTimeZone::utc();
+        series.quotas = {{HistoryKey::fiveHour, u"5-hour"_s, {{series.from, 60}, {now, 60}}, {}},
+                         {HistoryKey::sevenDay, u"7-day"_s, {{series.from, 85}, {now, 85}}, {}}};
+        const HistoryChartLayout layout = HistoryChartLayout::compute(size);
+        const QImage image = renderHistoryChart(layout, series, dpr);
+        QCOMPARE(image.size(), (size * dpr).toSize());
+        // 03:00 lies between the six-hour lines; 35 % and 65 % between the 10 % ones.
+        const qreal x = historyX(layout.quotaPaper, series.from, now, QDateTime(QDate(2026, 3, 1), QTime(3, 0), Qt::UTC));
+        QVERIFY(inkNear(image, {x, historyY(layout.quotaPaper, 60)}, HistoryInk::fiveHourPen));
+        QVERIFY(inkNear(image, {x, historyY(layout.quotaPaper, 85)}, HistoryInk::weeklyPen));
+        QVERIFY(near(pixel(image, {x, historyY(layout.quotaPaper, 35)}), HistoryInk::paper, 10));
+        QVERIFY(near(pixel(image, {x, historyY(layout.quotaPaper, 65)}), HistoryInk::paper, 10));
+        const QRectF context = layout.contextPaper;
+        QVERIFY(near(pixel(image, {context.left() + context.width() / 8, historyY(context, 35)}), HistoryInk::paper, 10));
+        QCOMPARE(historyChartReadout(layout, series, QPointF(x, layout.quotaPaper.center().y())),
+                 u"Sun 03:00 · 5-hour 60 % · 7-day 85 %"_s);
+    }
+
+    // Escape closes the History window alone, which opens again where it was, with fresh figures.
+    void window()
+    {
+        int loads = 0;
+        HistoryWindow window([&loads] {
+            ++loads;
+            return [] { return historySeries({}, {}, 200000, now); };
+        });
+        QVERIFY(!window.testAttribute(Qt::WA_QuitOnClose));
+        QSignalSpy loaded(&window, &HistoryWindow::seriesChanged);
+        window.open();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_COMPARE(loaded.size(), 1);
+        window.move(120, 90);
+        const QPoint where = window.pos();
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QVERIFY(!window.isVisible());
+        window.open();
+        QTRY_COMPARE(loaded.size(), 2);
+        QCOMPARE(window.pos(), where);
+        QCOMPARE(loads, 2);
+    }
+};
+
+QTEST_MAIN(TestHistoryChart)
+#include "tst_historychart.moc"
