@@ -6,6 +6,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <cmath>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -36,6 +38,17 @@ bool inkNear(const QImage &image, const QPointF &at, const QColor &ink)
         if (near(pixel(image, at + QPointF(0, dy)), ink, 24))
             return true;
     return false;
+}
+
+// WCAG 2 contrast of two opaque colours.
+double contrast(const QColor &a, const QColor &b)
+{
+    const auto luminance = [](const QColor &c) {
+        const auto channel = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 } // namespace
@@ -82,6 +95,13 @@ private slots:
         QCOMPARE(series.contextTo, now); // a session in use runs up to now
         QCOMPARE(series.context.valueAt(now.addSecs(-700)), 25.0);
         QCOMPARE(series.context.valueAt(now), 75.0);
+    }
+
+    // What is printed on the paper, pen labels included, reads at 4.5 : 1 or better.
+    void paperContrast()
+    {
+        for (const QColor &ink : {HistoryInk::print, HistoryInk::fiveHourPen, HistoryInk::weeklyPen})
+            QVERIFY2(contrast(ink, HistoryInk::paper) >= 4.5, qPrintable(ink.name()));
     }
 
     void picture_data()

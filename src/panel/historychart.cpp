@@ -3,6 +3,7 @@
 #include "historystore.h"
 #include "statscycle.h"
 
+#include <QDir>
 #include <QLocale>
 
 #include <algorithm>
@@ -164,7 +165,9 @@ HistorySeries loadHistorySeries(const QString &stateFolder, const SessionStats &
     }
     HistorySeries series = historySeries(HistoryStore(stateFolder).read(dataDirectory), context,
                                          shown.contextWindowSize, now);
-    series.dataDirectory = dataDirectory;
+    // As the tooltips name it: "~/.claude".
+    const QString home = QDir::homePath();
+    series.dataDirectory = dataDirectory.startsWith(home + u'/') ? u'~' + dataDirectory.mid(home.size()) : dataDirectory;
     series.project = projectName(shown.cwd);
     return series;
 }

@@ -45,7 +45,7 @@ struct HistorySeries
     QDateTime now;
     QDateTime from; // now - 7 days
     QTimeZone zone = QTimeZone::systemTimeZone(); // the clock the chart is labelled in
-    QString dataDirectory;
+    QString dataDirectory;      // as shown: "~/.claude"
     QList<HistoryTrace> quotas; // the 5-hour window first, then the weekly ones
     QString project;            // the shown session's
     HistoryTrace context;       // the shown session's context fill over its life
