@@ -1,5 +1,6 @@
 #include "historychartpainter.h"
 
+#include "instrumentparts.h"
 #include "palette.h"
 #include "roundedshape.h"
 
@@ -15,13 +16,6 @@
 using namespace Palette;
 
 namespace {
-
-// Device pixels per unit of the painter, so hairlines land on whole device pixels.
-qreal deviceRatio(const QPainter &painter)
-{
-    const qreal scale = std::hypot(painter.worldTransform().m11(), painter.worldTransform().m12());
-    return painter.device()->devicePixelRatio() * (scale > 0 ? scale : 1);
-}
 
 // The middle of the device pixel nearest to `v`: a one-pixel line drawn there stays sharp.
 qreal snap(qreal v, qreal dpr)
@@ -65,18 +59,6 @@ void paintScrew(QPainter &painter, const QPointF &centre)
     painter.setPen(QPen(grey(0.12f), 1.2));
     painter.drawLine(centre + QPointF(-radius * 0.7, radius * 0.35), centre + QPointF(radius * 0.7, -radius * 0.35));
     painter.setBrush(Qt::NoBrush);
-}
-
-// A dark plate let into the metal, as on the panel.
-void paintPlate(QPainter &painter, const QRectF &rect)
-{
-    const QPainterPath outline = continuousRoundedRect(rect, 2.5);
-    painter.fillPath(outline, plate);
-    QLinearGradient edge(rect.topLeft(), rect.bottomLeft());
-    edge.setColorAt(0.0, withOpacity(Qt::black, 0.6f));
-    edge.setColorAt(0.5, withOpacity(Qt::black, 0.0f));
-    edge.setColorAt(1.0, withOpacity(Qt::white, 0.18f));
-    painter.strokePath(outline, QPen(QBrush(edge), 0.8));
 }
 
 void paintKey(QPainter &painter, const QRectF &rect, const QFont &font, const QString &legend)

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QRectF>
+
+class QPainter;
+
+// Parts the panel and the history chart draw alike.
+
+// The effective device pixels per unit of the painter.
+qreal deviceRatio(const QPainter &painter);
+
+// A dark plate let into the metal for lettering: a faint shadow along its top edge and a
+// faint highlight along its bottom one make it read as inset.
+void paintPlate(QPainter &painter, const QRectF &rect);
