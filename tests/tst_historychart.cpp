@@ -1,6 +1,8 @@
 #include "historychart.h"
 #include "historychartpainter.h"
 #include "historywindow.h"
+#include "panelcontent.h"
+#include "paneltooltip.h"
 
 #include <QImage>
 #include <QSignalSpy>
@@ -136,6 +138,35 @@ private slots:
         QVERIFY(near(pixel(image, {context.left() + context.width() / 8, historyY(context, 35)}), HistoryInk::paper, 10));
         QCOMPARE(historyChartReadout(layout, series, QPointF(x, layout.quotaPaper.center().y())),
                  u"Sun 03:00 · 5-hour 60 % · 7-day 85 %"_s);
+    }
+
+    // A shown window that runs out before its reset: the caption line says when, its LED blinks
+    // every 2 s of the clock unless a fetch blinks it faster, and its tooltip gives the basis.
+    void paceOnThePanel()
+    {
+        PanelInputs in;
+        in.state = {DisplayMode::plan, false};
+        in.now = now;
+        in.planUsage = PlanUsage{40, now.addSecs(7200), 10, now.addDays(3), {}, now};
+        Pace pace{60, now.addSecs(3600), 1800, true, 60, now.addSecs(7200)};
+        in.fiveHourPace = pace;
+        const QString at = pace.runOutAt->toLocalTime().toString(u"HH:mm"_s);
+        QCOMPARE(computePanelContent(in).mainLabels, QStringList{u"100 % AT "_s + at});
+        QVERIFY(computePanelContent(in).ledLit(Led::fiveHour));
+        in.now = now.addSecs(1);
+        QVERIFY(!computePanelContent(in).ledLit(Led::fiveHour));
+        in.isFetching = true;
+        QVERIFY(computePanelContent(in).ledLit(Led::fiveHour));
+        QVERIFY(panelTooltip(in, PanelArea::fiveHour)
+                    .contains(u"at the pace of the last 30 min, 100 % at "_s + at + u", 1 h before the reset"_s));
+        // The weekly window does not run out: its view keeps the countdown captions.
+        in.state.alternateView = true;
+        QCOMPARE(computePanelContent(in).mainLabels.size(), 3);
+        // Nor does a pace that reaches 100 % only after the reset.
+        in.state.alternateView = false;
+        pace.beforeReset = false;
+        in.fiveHourPace = pace;
+        QCOMPARE(computePanelContent(in).mainLabels.size(), 3);
     }
 
     // Escape closes the History window alone, which opens again where it was, with fresh figures.

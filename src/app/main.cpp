@@ -27,6 +27,7 @@
 #include <QDir>
 #include <QIcon>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -115,6 +116,20 @@ int main(int argc, char **argv)
             return loadHistorySeries(historyFolder, shown, claudeDir, QDateTime::currentDateTimeUtc());
         };
     });
+    // The recent pace of the shown windows, read again whenever figures arrive and each minute.
+    PlanPaceWatch paces(historyFolder);
+    const auto refreshPaces = [&panel, &paces, claudeDir] {
+        const std::optional<PlanUsage> shown = panel.contentView()->inputs().planUsage;
+        paces.refresh(claudeDir, shown ? shown->weeklyScope : std::nullopt);
+    };
+    QObject::connect(&paces, &PlanPaceWatch::pacesChanged, &panel,
+                     [&panel, &paces] { panel.contentView()->setPlanPaces(paces.fiveHour(), paces.weekly()); });
+    QObject::connect(&planFetcher, &PlanUsageFetcher::planUsageChanged, &paces, refreshPaces);
+    QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, &paces, refreshPaces);
+    QTimer paceTimer;
+    paceTimer.callOnTimeout(&paces, refreshPaces);
+    paceTimer.start(60 * 1000);
+    refreshPaces();
     auto *showHistory = new QAction(QObject::tr("History…"), &panel);
     showHistory->setShortcut(QKeySequence(Qt::Key_H));
     QObject::connect(showHistory, &QAction::triggered, &historyWindow, &HistoryWindow::open);

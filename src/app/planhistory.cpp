@@ -5,6 +5,7 @@
 #include "planusagefetcher.h"
 
 #include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 
 QList<HistoryRecord> planUsageHistoryRecords(const PlanUsage &usage, const QString &source)
 {
@@ -49,4 +50,37 @@ void PlanHistoryRecorder::record(const PlanUsage &usage, const QString &source)
         if (const QString failure = store.appendChanged(dataDirectory, records); !failure.isEmpty())
             qCWarning(lcApp).noquote() << "history not kept:" << failure;
     });
+}
+
+PlanPaceWatch::PlanPaceWatch(QString stateFolder, QObject *parent)
+    : QObject(parent), m_stateFolder(std::move(stateFolder))
+{
+}
+
+void PlanPaceWatch::refresh(const QString &dataDirectory, const std::optional<QString> &weeklyScope)
+{
+    if (m_running) {
+        m_pending = std::pair(dataDirectory, weeklyScope);
+        return;
+    }
+    m_running = true;
+    const HistoryStore store(m_stateFolder);
+    const QString weekly = weeklyScope && !weeklyScope->isEmpty() ? HistoryKey::sevenDayOf(*weeklyScope) : HistoryKey::sevenDay;
+    QtConcurrent::run([store, dataDirectory, weekly] {
+        const QList<HistoryRecord> records = store.read(dataDirectory);
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        return Paces{windowPace(records, HistoryKey::fiveHour, now), windowPace(records, weekly, now)};
+    }).then(this, [this](const Paces &paces) {
+        m_running = false;
+        setPaces(paces);
+        if (const auto pending = std::exchange(m_pending, std::nullopt))
+            refresh(pending->first, pending->second);
+    });
+}
+
+void PlanPaceWatch::setPaces(const Paces &paces)
+{
+    m_fiveHour = paces.fiveHour;
+    m_weekly = paces.weekly;
+    emit pacesChanged();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "historyrecord.h"
+#include "pace.h"
 #include "planusage.h"
 
 #include <QDateTime>
@@ -30,4 +31,38 @@ private:
     QString m_stateFolder;
     QString m_dataDirectory;
     QDateTime m_compactedAt;
+};
+
+// The pace of the 5-hour window and of the weekly one the panel shows ("seven_day", or a model's
+// own), read from the history of one data directory on Qt's thread pool.
+class PlanPaceWatch : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit PlanPaceWatch(QString stateFolder, QObject *parent = nullptr);
+
+    // Reads the history again and publishes the paces at the current time; a refresh asked for
+    // while one runs follows it.
+    void refresh(const QString &dataDirectory, const std::optional<QString> &weeklyScope);
+
+    std::optional<Pace> fiveHour() const { return m_fiveHour; }
+    std::optional<Pace> weekly() const { return m_weekly; }
+
+signals:
+    void pacesChanged();
+
+private:
+    struct Paces
+    {
+        std::optional<Pace> fiveHour;
+        std::optional<Pace> weekly;
+    };
+    void setPaces(const Paces &paces);
+
+    QString m_stateFolder;
+    bool m_running = false;
+    std::optional<std::pair<QString, std::optional<QString>>> m_pending;
+    std::optional<Pace> m_fiveHour;
+    std::optional<Pace> m_weekly;
 };

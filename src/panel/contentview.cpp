@@ -159,6 +159,8 @@ PanelInputs ContentView::inputs() const
     inputs.now = m_clock();
     inputs.pinnedSessionId = m_stats.pinnedSession();
     inputs.blinkOn = m_blinkOn;
+    inputs.fiveHourPace = m_fiveHourPace;
+    inputs.weeklyPace = m_weeklyPace;
     if (m_samples)
         return withStatusLine(inputs, m_samples->samples(), m_dataDirectory, m_fetcher.isServiceEnabled());
     return inputs;
@@ -196,6 +198,13 @@ void ContentView::setStatusLineSamples(StatusLineSamples *samples, const QString
     m_dataDirectory = dataDirectory;
     if (m_samples)
         connect(m_samples, &StatusLineSamples::samplesChanged, this, &ContentView::refresh);
+    refresh();
+}
+
+void ContentView::setPlanPaces(std::optional<Pace> fiveHour, std::optional<Pace> weekly)
+{
+    m_fiveHourPace = std::move(fiveHour);
+    m_weeklyPace = std::move(weekly);
     refresh();
 }
 

@@ -60,6 +60,9 @@ public:
     // for sessions of `dataDirectory` unless a sample names another (see statuslineplan.h).
     void setStatusLineSamples(StatusLineSamples *samples, const QString &dataDirectory);
 
+    // The plan windows' pace over their recent history, for the captions, LEDs and tooltips.
+    void setPlanPaces(std::optional<Pace> fiveHour, std::optional<Pace> weekly);
+
     // The clock the countdowns are computed from; the system clock unless replaced.
     void setClock(std::function<QDateTime()> clock);
 
@@ -102,6 +105,8 @@ private:
     PlanUsageFetcher &m_fetcher;
     StatusLineSamples *m_samples = nullptr;
     QString m_dataDirectory;
+    std::optional<Pace> m_fiveHourPace;
+    std::optional<Pace> m_weeklyPace;
     PanelState m_state;
     PanelLayout m_layout;
     PanelPaintCache m_cache;

@@ -115,8 +115,16 @@ PanelContent computePanelContent(const PanelInputs &in)
     content.leds[int(Led::fiveHour)] = plan && !weekly;
     content.leds[int(Led::sevenDay)] = plan && weekly;
     // A fetch in progress: the LED of the window it will show blinks, in either mode.
+    // Otherwise, a shown window that runs out before its reset at the recent pace says when in
+    // the caption line, and its LED blinks slowly, once every 2 s of the clock.
+    const std::optional<Pace> &pace = weekly ? in.weeklyPace : in.fiveHourPace;
+    const bool runsOut = plan && pace && pace->beforeReset;
+    if (runsOut)
+        content.mainLabels = {paceCaption(*pace, in.now)};
     if (in.isFetching)
         content.leds[int(weekly ? Led::sevenDay : Led::fiveHour)] = in.blinkOn;
+    else if (runsOut)
+        content.leds[int(weekly ? Led::sevenDay : Led::fiveHour)] = in.now.toSecsSinceEpoch() % 2 == 0;
 
     content.keys[int(Key::k1)] = !plan;
     content.keys[int(Key::k2)] = plan;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "palette.h"
+#include "pace.h"
 #include "planusage.h"
 #include "sessionstats.h"
 
@@ -71,6 +72,9 @@ struct PanelInputs
     bool waitingForStatusLine = false;
     // Off while Claude Code's settings run the status line: then K2 and F5 fetch nothing.
     bool serviceEnabled = true;
+    // Each plan window's pace over its recent history (pace.h), when that history has enough.
+    std::optional<Pace> fiveHourPace;
+    std::optional<Pace> weeklyPace;
 
     bool hasError() const { return lastError.has_value(); }
 };

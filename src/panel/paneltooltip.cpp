@@ -131,12 +131,14 @@ QString fetchingLine(const PanelInputs &in)
 }
 
 // "42 % used; at this pace, 100 % in 1 h 10 min", or why there is no figure.
-QString windowUse(const Window &w, const QDateTime &now)
+// The pace of the window's recent history when it has enough, else of the whole window so far.
+QString windowUse(const Window &w, const QDateTime &now, const std::optional<Pace> &recent)
 {
     if (!w.percent)
         return QStringLiteral("The report has no %1").arg(w.name);
     QString text = QStringLiteral("%1: %2 % used").arg(w.name).arg(*w.percent);
-    const QString pace = w.resetsAt ? paceText(*w.utilization, *w.resetsAt, w.length, now) : QString();
+    const QString pace = recent ? paceSentence(*recent, now)
+                                : w.resetsAt ? paceText(*w.utilization, *w.resetsAt, w.length, now) : QString();
     if (!pace.isEmpty())
         text += QStringLiteral("; ") + pace;
     return text;
@@ -227,7 +229,8 @@ QString smallTooltip(const PanelInputs &in)
     const QString unavailable = planUnavailable(in);
     if (!unavailable.isEmpty())
         return unavailable;
-    return joined({failureLine(in), windowUse(window(*in.planUsage, in.state.alternateView), in.now),
+    return joined({failureLine(in), windowUse(window(*in.planUsage, in.state.alternateView), in.now,
+                                                  in.state.alternateView ? in.weeklyPace : in.fiveHourPace),
                    reportAge(*in.planUsage, in.planSource, in.now), fetchingLine(in)});
 }
 
@@ -272,7 +275,8 @@ QString windowKeyTooltip(const PanelInputs &in, bool weekly)
     const QString fetching = shownWindow ? fetchingLine(in) : QString();
     if (!in.planUsage || !in.planUsage->hasWindows())
         return joined({action, fetching});
-    return joined({action, windowUse(window(*in.planUsage, weekly), in.now), fetching});
+    return joined({action, windowUse(window(*in.planUsage, weekly), in.now, weekly ? in.weeklyPace : in.fiveHourPace),
+                   fetching});
 }
 
 QString opTooltip(const PanelInputs &in)
