@@ -37,7 +37,8 @@
 // render HOME OUT.png [...]: one picture of the panel for a data directory and a plan report,
 // and the status-line samples of a runtime folder (--samples; --status-line-only as with the
 // bridge installed). render HOME --history OUT.png [...]: the history chart of the shown
-// session's data directory, from the history in a state folder (--state).
+// session's data directory, from the history in a state folder (--state, which also gives the
+// panel and its tooltips the plan windows' pace).
 
 namespace {
 
@@ -255,7 +256,7 @@ int benchRender(int argc, char **argv)
         out = QString::fromLocal8Bit(argv[3]);
         first = 4;
     }
-    QString stateFolder = HistoryStore::defaultFolder();
+    QString stateFolder;
     QSizeF historySize = HistoryChartLayout::defaultSize;
     const QDateTime now = QDateTime::currentDateTimeUtc();
     PanelState state;
@@ -353,12 +354,20 @@ int benchRender(int argc, char **argv)
         inputs = withStatusLine(inputs, SampleStore(samplesFolder).readAll(),
                                 claudeDataDirectory(home, configDirVariable), !statusLineOnly);
     }
+    if (!stateFolder.isEmpty()) {
+        // The paces the app reads from the history of the login's data directory.
+        const QList<HistoryRecord> records = HistoryStore(stateFolder).read(claudeDataDirectory(home, configDirVariable));
+        const std::optional<QString> scope = inputs.planUsage ? inputs.planUsage->weeklyScope : std::nullopt;
+        inputs.fiveHourPace = windowPace(records, HistoryKey::fiveHour, now);
+        inputs.weeklyPace = windowPace(records, scope ? HistoryKey::sevenDayOf(*scope) : HistoryKey::sevenDay, now);
+    }
     if (tooltip) {
         std::printf("%s\n", qPrintable(panelTooltip(inputs, *tooltip)));
         return 0;
     }
     if (history) {
-        const HistorySeries series = loadHistorySeries(stateFolder, inputs.sessionStats,
+        const HistorySeries series = loadHistorySeries(stateFolder.isEmpty() ? HistoryStore::defaultFolder() : stateFolder,
+                                                       inputs.sessionStats,
                                                        claudeDataDirectory(home, configDirVariable), now);
         const HistoryChartLayout layout = HistoryChartLayout::compute(historySize);
         const QImage image = renderHistoryChart(layout, series, dpr);
