@@ -1,11 +1,14 @@
 #include "historychart.h"
 #include "historychartpainter.h"
+#include "historystore.h"
 #include "historywindow.h"
+#include "samplehistory.h"
 #include "panelcontent.h"
 #include "paneltooltip.h"
 
 #include <QImage>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
@@ -87,6 +90,25 @@ private slots:
         QCOMPARE(series.quotas.at(1).valueAt(series.from), 41.0);
         QCOMPARE(historyReadout(series.quotas, t0.addSecs(55 * 60), QTimeZone::utc()),
                  u"Tue 11:55 · 5-hour 62 % · 7-day 41 % · 7-day Opus 20 %"_s);
+    }
+
+    // The bridge's hook: a payload's two windows, appended only when they change.
+    void bridgeAppendsChanges()
+    {
+        QTemporaryDir dir;
+        StatusLineSample sample;
+        sample.session.dataDirectory = dir.filePath(u".claude"_s);
+        sample.fiveHour = PlanWindowSample{23, now.addSecs(3600), now};
+        sample.sevenDay = PlanWindowSample{41, std::nullopt, now};
+        const QString state = dir.filePath(u"state"_s);
+        QVERIFY(recordSampleHistory(sample, state).isEmpty());
+        QVERIFY(recordSampleHistory(sample, state).isEmpty());
+        sample.fiveHour->usedPercent = 24;
+        QVERIFY(recordSampleHistory(sample, state).isEmpty());
+        const QList<HistoryRecord> kept = HistoryStore(state).read(sample.session.dataDirectory);
+        QCOMPARE(kept.size(), 3);
+        QCOMPARE(kept.at(1), (HistoryRecord{HistoryKey::sevenDay, 41, std::nullopt, now, HistorySource::statusLine}));
+        QCOMPARE(kept.at(2).percent, 24.0);
     }
 
     void context()
