@@ -212,6 +212,9 @@ private slots:
         QTRY_COMPARE(loaded.size(), 2);
         QCOMPARE(window.pos(), where);
         QCOMPARE(loads, 2);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
+        QVERIFY(!window.isVisible());
     }
 };
 

@@ -110,6 +110,7 @@ int main(int argc, char **argv)
     const QString historyFolder = HistoryStore::defaultFolder();
     PlanHistoryRecorder planHistory(historyFolder, claudeDir);
     planHistory.follow(planFetcher);
+    planHistory.compact();
     HistoryWindow historyWindow([&panel, historyFolder, claudeDir] {
         const SessionStats shown = panel.contentView()->inputs().sessionStats;
         return [historyFolder, claudeDir, shown] {

@@ -22,6 +22,9 @@ QList<HistoryRecord> planUsageHistoryRecords(const PlanUsage &usage, const QStri
 PlanHistoryRecorder::PlanHistoryRecorder(QString stateFolder, QString dataDirectory, QObject *parent)
     : QObject(parent), m_stateFolder(std::move(stateFolder)), m_dataDirectory(std::move(dataDirectory))
 {
+    m_daily.setInterval(24 * 3600 * 1000);
+    connect(&m_daily, &QTimer::timeout, this, &PlanHistoryRecorder::compact);
+    m_daily.start();
 }
 
 void PlanHistoryRecorder::follow(const PlanUsageFetcher &fetcher)
@@ -32,23 +35,21 @@ void PlanHistoryRecorder::follow(const PlanUsageFetcher &fetcher)
     });
 }
 
+// Nothing to hand back from either: a failure is only worth a line in the log.
 void PlanHistoryRecorder::record(const PlanUsage &usage, const QString &source)
 {
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    const bool compact = !m_compactedAt.isValid() || m_compactedAt.secsTo(now) >= 24 * 3600 || m_compactedAt > now;
-    if (compact)
-        m_compactedAt = now;
-    const HistoryStore store(m_stateFolder);
-    const QString dataDirectory = m_dataDirectory;
-    const QList<HistoryRecord> records = planUsageHistoryRecords(usage, source);
-    // Nothing to hand back: a failure is only worth a line in the log.
-    QThreadPool::globalInstance()->start([store, dataDirectory, records, compact, now] {
-        if (compact) {
-            if (const QString failure = store.compact(dataDirectory, now); !failure.isEmpty())
-                qCWarning(lcApp).noquote() << "history not compacted:" << failure;
-        }
+    QThreadPool::globalInstance()->start([store = HistoryStore(m_stateFolder), dataDirectory = m_dataDirectory,
+                                          records = planUsageHistoryRecords(usage, source)] {
         if (const QString failure = store.appendChanged(dataDirectory, records); !failure.isEmpty())
             qCWarning(lcApp).noquote() << "history not kept:" << failure;
+    });
+}
+
+void PlanHistoryRecorder::compact()
+{
+    QThreadPool::globalInstance()->start([store = HistoryStore(m_stateFolder), dataDirectory = m_dataDirectory] {
+        if (const QString failure = store.compact(dataDirectory, QDateTime::currentDateTimeUtc()); !failure.isEmpty())
+            qCWarning(lcApp).noquote() << "history not compacted:" << failure;
     });
 }
 

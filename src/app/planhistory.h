@@ -8,6 +8,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 class PlanUsageFetcher;
 
@@ -15,8 +16,9 @@ class PlanUsageFetcher;
 // figure as "seven_day" or, when it comes from a model's own limit, "seven_day:<Model>".
 QList<HistoryRecord> planUsageHistoryRecords(const PlanUsage &usage, const QString &source);
 
-// Keeps the figures the panel fetches in the history of the login's data directory, on Qt's
-// thread pool, and compacts that history when the panel starts and once a day after.
+// Keeps the figures the panel fetches in the history of the login's data directory, and
+// compacts that history when the panel starts and once a day after (also while only the status
+// line brings figures); the files are written on Qt's thread pool.
 class PlanHistoryRecorder : public QObject
 {
     Q_OBJECT
@@ -26,11 +28,12 @@ public:
 
     void follow(const PlanUsageFetcher &fetcher);
     void record(const PlanUsage &usage, const QString &source);
+    void compact();
 
 private:
     QString m_stateFolder;
     QString m_dataDirectory;
-    QDateTime m_compactedAt;
+    QTimer m_daily;
 };
 
 // The pace of the 5-hour window and of the weekly one the panel shows ("seven_day", or a model's

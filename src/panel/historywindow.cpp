@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QtConcurrent/QtConcurrentRun>
 
 HistoryWindow::HistoryWindow(Loader loader, QWidget *parent)
@@ -25,7 +26,7 @@ HistoryWindow::HistoryWindow(Loader loader, QWidget *parent)
     resize(HistoryChartLayout::defaultSize.toSize());
 
     auto *close = new QAction(tr("Close History"), this);
-    close->setShortcuts({QKeySequence(Qt::Key_Escape), QKeySequence(QKeySequence::Close)});
+    close->setShortcuts({QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)});
     connect(close, &QAction::triggered, this, &QWidget::close);
     addAction(close);
     m_save->setShortcut(QKeySequence(QKeySequence::Save));
@@ -40,6 +41,8 @@ void HistoryWindow::open()
 {
     if (!isVisible() && !m_geometry.isEmpty())
         restoreGeometry(m_geometry);
+    else if (!isVisible() && screen())
+        move(screen()->availableGeometry().center() - rect().center());
     show();
     raise();
     activateWindow();
