@@ -30,6 +30,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -111,10 +112,12 @@ int main(int argc, char **argv)
     PlanHistoryRecorder planHistory(historyFolder, claudeDir);
     planHistory.follow(planFetcher);
     planHistory.compact();
-    HistoryWindow historyWindow([&panel, historyFolder, claudeDir] {
+    // One load runs at a time, so the cache passes from one to the next.
+    const auto contextCache = std::make_shared<ContextTimelineCache>();
+    HistoryWindow historyWindow([&panel, historyFolder, claudeDir, contextCache] {
         const SessionStats shown = panel.contentView()->inputs().sessionStats;
-        return [historyFolder, claudeDir, shown] {
-            return loadHistorySeries(historyFolder, shown, claudeDir, QDateTime::currentDateTimeUtc());
+        return [historyFolder, claudeDir, shown, contextCache] {
+            return loadHistorySeries(historyFolder, shown, claudeDir, QDateTime::currentDateTimeUtc(), contextCache.get());
         };
     });
     // The recent pace of the shown windows, read again whenever figures arrive and each minute.

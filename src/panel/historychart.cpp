@@ -153,7 +153,8 @@ QString historyReadout(const QList<HistoryTrace> &traces, const QDateTime &at, c
 }
 
 HistorySeries loadHistorySeries(const QString &stateFolder, const SessionStats &shown,
-                                const QString &fallbackDataDirectory, const QDateTime &now)
+                                const QString &fallbackDataDirectory, const QDateTime &now,
+                                ContextTimelineCache *cache)
 {
     const QString dataDirectory = shown.claudeDir.isEmpty() ? fallbackDataDirectory : shown.claudeDir;
     QList<ContextPoint> context;
@@ -161,7 +162,15 @@ HistorySeries loadHistorySeries(const QString &stateFolder, const SessionStats &
         ActiveSession session;
         session.sessionId = shown.sessionId;
         session.cwd = shown.cwd;
-        context = transcriptContextTimeline(transcriptPath(shown.claudeDir, session));
+        const QString path = transcriptPath(shown.claudeDir, session);
+        const std::optional<FileStatus> status = fileStatus(path);
+        if (cache && status && cache->path == path && cache->status == status) {
+            context = cache->points;
+        } else {
+            context = transcriptContextTimeline(path);
+            if (cache)
+                *cache = {path, status, context};
+        }
     }
     HistorySeries series = historySeries(HistoryStore(stateFolder).read(dataDirectory), context,
                                          shown.contextWindowSize, now);

@@ -68,8 +68,18 @@ QString historyTimeText(const QDateTime &at, const QTimeZone &zone);
 // "Tue 14:20 · 5-hour 62 % · 7-day 41 %": every trace that has a figure at `at`.
 QString historyReadout(const QList<HistoryTrace> &traces, const QDateTime &at, const QTimeZone &zone);
 
+// The context points of the transcript read last, kept while its file stays as it was: a long
+// session's transcript runs to tens of megabytes, and the chart is loaded again each minute.
+struct ContextTimelineCache
+{
+    QString path;
+    std::optional<FileStatus> status;
+    QList<ContextPoint> points;
+};
+
 // The chart as kept on disk at `now`: the history of the shown session's data directory (or of
 // `fallbackDataDirectory` when no session is shown) in `stateFolder`, and that session's
-// transcript. Reads files: meant for a worker thread.
+// transcript (through `cache` when given). Reads files: meant for a worker thread.
 HistorySeries loadHistorySeries(const QString &stateFolder, const SessionStats &shown,
-                                const QString &fallbackDataDirectory, const QDateTime &now);
+                                const QString &fallbackDataDirectory, const QDateTime &now,
+                                ContextTimelineCache *cache = nullptr);
