@@ -75,9 +75,10 @@ private slots:
             record(HistoryKey::fiveHour, 5, t0.addSecs(2 * 3600), t0.addSecs(6 * 3600)),
             record(HistoryKey::fiveHour, 99, now.addSecs(600), t0.addSecs(6 * 3600)), // from a clock ahead: not yet
             record(HistoryKey::sevenDay, 41, now.addDays(-9), now.addDays(2)),
+            record(HistoryKey::sevenDayOf(u"Sonnet"_s), 70, now.addDays(-12), now.addDays(-8)),
         };
         const HistorySeries series = historySeries(records, {}, 200000, now);
-        QCOMPARE(series.quotas.size(), 3);
+        QCOMPARE(series.quotas.size(), 4);
         const HistoryTrace &five = series.quotas.at(0);
         QCOMPARE(five.label, u"5-hour"_s);
         QCOMPARE(series.quotas.at(1).label, u"7-day"_s);
@@ -88,8 +89,10 @@ private slots:
         QCOMPARE(five.resets, QList<QDateTime>{t0.addSecs(3600)});
         // A record from before the chart's 7 days still gives the figure at its start.
         QCOMPARE(series.quotas.at(1).valueAt(series.from), 41.0);
+        // One whose reset came before the chart's start stands at 0 from its left edge.
+        QCOMPARE(series.quotas.at(3).points, (QList<HistoryPoint>{{series.from, 0}, {now, 0}}));
         QCOMPARE(historyReadout(series.quotas, t0.addSecs(55 * 60), QTimeZone::utc()),
-                 u"Tue 11:55 · 5-hour 62 % · 7-day 41 % · 7-day Opus 20 %"_s);
+                 u"Tue 11:55 · 5-hour 62 % · 7-day 41 % · 7-day Opus 20 % · 7-day Sonnet 0 %"_s);
     }
 
     // The bridge's hook: a payload's two windows, appended only when they change.

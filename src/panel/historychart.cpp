@@ -47,6 +47,12 @@ HistoryTrace quotaTrace(const QString &window, QList<HistoryRecord> records, con
         const QDateTime end = i + 1 < records.size() ? records.at(i + 1).at : now;
         if (end < from)
             continue;
+        if (record.resetsAt && *record.resetsAt <= from && *record.resetsAt > record.at) {
+            // Reset before the chart begins: the window stands at 0 from its left edge.
+            add(from, 0);
+            add(end, 0);
+            continue;
+        }
         add(record.at, record.percent);
         if (record.resetsAt && *record.resetsAt > record.at && *record.resetsAt < end) {
             add(*record.resetsAt, record.percent);
