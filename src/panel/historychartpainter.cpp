@@ -31,21 +31,6 @@ void drawEngraved(QPainter &painter, const QRectF &box, int flags, const QString
     painter.drawText(box, flags, text);
 }
 
-void paintBody(QPainter &painter, const QRectF &body)
-{
-    QLinearGradient metal(body.topLeft(), body.bottomRight());
-    metal.setColorAt(0.0, bodyLight);
-    metal.setColorAt(0.3, bodyMid);
-    metal.setColorAt(0.55, bodyDark);
-    metal.setColorAt(0.8, bodyMid);
-    metal.setColorAt(1.0, bodyLight);
-    painter.fillRect(body, metal);
-    QLinearGradient sheen(body.topLeft(), body.bottomLeft());
-    sheen.setColorAt(0.0, withOpacity(Qt::white, sheenTop));
-    sheen.setColorAt(0.4, withOpacity(Qt::white, 0.0f));
-    painter.fillRect(body, sheen);
-}
-
 // A slotted screw head holding the case together.
 void paintScrew(QPainter &painter, const QPointF &centre)
 {
@@ -388,7 +373,7 @@ void paintHistoryChart(QPainter &painter, const HistoryChartLayout &layout, cons
     painter.save();
     painter.setRenderHint(QPainter::TextAntialiasing);
     const qreal dpr = deviceRatio(painter);
-    paintBody(painter, QRectF(QPointF(), layout.size));
+    paintMetal(painter, QRectF(QPointF(), layout.size));
 
     painter.setRenderHint(QPainter::Antialiasing);
     for (const QPointF &corner : {QPointF(7, 7), QPointF(layout.size.width() - 7, 7), QPointF(7, layout.size.height() - 7),

@@ -28,3 +28,20 @@ void paintPlate(QPainter &painter, const QRectF &rect)
     edge.setColorAt(1.0, withOpacity(Qt::white, 0.18f));
     painter.strokePath(outline, QPen(QBrush(edge), 0.8));
 }
+
+void paintMetal(QPainter &painter, const QRectF &rect)
+{
+    QLinearGradient metal(rect.topLeft(), rect.bottomRight());
+    metal.setColorAt(0.0, bodyLight);
+    metal.setColorAt(0.25, bodyMid);
+    metal.setColorAt(0.5, bodyDark);
+    metal.setColorAt(0.75, bodyMid);
+    metal.setColorAt(1.0, bodyLight);
+    painter.fillRect(rect, metal);
+
+    QLinearGradient sheen(rect.topLeft(), rect.bottomLeft());
+    sheen.setColorAt(0.0, withOpacity(Qt::white, sheenTop));
+    sheen.setColorAt(0.5, withOpacity(Qt::white, 0.0f));
+    sheen.setColorAt(1.0, withOpacity(Qt::white, 0.02f));
+    painter.fillRect(rect, sheen);
+}

@@ -118,19 +118,7 @@ void paintStaticBody(QPainter &painter, const PanelLayout &layout, qreal dpr)
     painter.save();
     painter.setClipPath(outline);
 
-    QLinearGradient metal(panel.topLeft(), panel.bottomRight());
-    metal.setColorAt(0.0, bodyLight);
-    metal.setColorAt(0.25, bodyMid);
-    metal.setColorAt(0.5, bodyDark);
-    metal.setColorAt(0.75, bodyMid);
-    metal.setColorAt(1.0, bodyLight);
-    painter.fillRect(panel, metal);
-
-    QLinearGradient sheen(panel.topLeft(), panel.bottomLeft());
-    sheen.setColorAt(0.0, withOpacity(Qt::white, sheenTop));
-    sheen.setColorAt(0.5, withOpacity(Qt::white, 0.0f));
-    sheen.setColorAt(1.0, withOpacity(Qt::white, 0.02f));
-    painter.fillRect(panel, sheen);
+    paintMetal(painter, panel);
 
     QLinearGradient groove(layout.divider.topLeft(), layout.divider.bottomLeft());
     groove.setColorAt(0.0, grey(0.15f));
