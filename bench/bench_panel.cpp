@@ -2,6 +2,9 @@
 #include "cachedusagereport.h"
 #include "claudedatadir.h"
 #include "claudestatsreader.h"
+#include "historychart.h"
+#include "historychartpainter.h"
+#include "historystore.h"
 #include "panelcontent.h"
 #include "panellayout.h"
 #include "panelpainter.h"
@@ -39,7 +42,9 @@
 // idle SECONDS: the real window with both sources live on an empty home, CPU and memory used.
 // render HOME OUT.png [...]: one picture of the panel for a data directory and a plan report,
 // and the status-line samples of a runtime folder (--samples; --status-line-only as with the
-// bridge installed).
+// bridge installed). render HOME --history OUT.png [...]: the history chart of the shown
+// session's data directory, from the history in a state folder (--state, which also gives the
+// panel and its tooltips the plan windows' pace).
 
 namespace {
 
@@ -90,9 +95,9 @@ void waitForFirstCycle(ClaudeStatsReader &reader)
 
 int renderUsage(const char *message)
 {
-    std::fprintf(stderr, "render: %s\nusage: render HOME OUT.png|--tooltip AREA|--describe [--mode session|plan] [--weekly] "
-                         "[--step N] [--dpr N] [--report FILE] [--report-age MINUTES] [--failure REASON[:DETAIL]] [--fetching]\n"
-                         "       [--samples FOLDER] [--status-line-only] [--tray SIZE]\n"
+    std::fprintf(stderr, "render: %s\nusage: render HOME OUT.png|--tooltip AREA|--describe|--history OUT.png [--mode session|plan] "
+                         "[--weekly] [--step N] [--dpr N] [--report FILE] [--report-age MINUTES] [--failure REASON[:DETAIL]] [--fetching]\n"
+                         "       [--samples FOLDER] [--status-line-only] [--state FOLDER] [--size WIDTHxHEIGHT] [--tray SIZE]\n"
                          "areas: main small quotas session active cache error fivehour sevenday k1 k2 op\n"
                          "reasons: no-token expired unreadable:TEXT keychain-denied:TEXT rate-limited bad-reply http:STATUS "
                          "timed-out transport:TEXT (rate-limited:MINUTES until the next try)\n",
@@ -140,11 +145,14 @@ QJsonObject describePanel(const PanelInputs &inputs)
     dark.blinkOn = false;
     const PanelContent content = computePanelContent(lit);
     const PanelContent blinkOff = computePanelContent(dark);
+    // A shown window that runs out before its reset blinks its LED slowly, on the clock's seconds.
+    const std::optional<Led> shownWindowLed =
+        shownRunOut(inputs) ? std::optional<Led>(inputs.state.alternateView ? Led::sevenDay : Led::fiveHour) : std::nullopt;
     QJsonObject leds;
     for (int i = 0; i < ledCount; ++i) {
         const bool on = content.leds[i];
         // The cache LED blinks on the clock's seconds in its last minute, not with a fetch.
-        const bool blinks = on != blinkOff.leds[i]
+        const bool blinks = on != blinkOff.leds[i] || (Led(i) == shownWindowLed && !inputs.isFetching)
             || (Led(i) == Led::cache
                 && promptCacheState(inputs.promptCache, inputs.promptCacheSentAt, inputs.now)
                     == PromptCacheState::lastMinute);
@@ -162,6 +170,7 @@ QJsonObject describePanel(const PanelInputs &inputs)
     const std::optional<PlanWindow> shown = shownPlanWindow(inputs);
     if (inputs.planUsage) {
         for (const PlanWindow &w : inputs.planUsage->shownWindows()) {
+            const std::optional<Pace> pace = recentPace(inputs, w);
             windows.append(QJsonObject{{QStringLiteral("key"), w.key()},
                                        {QStringLiteral("name"), w.name()},
                                        {QStringLiteral("percent"), w.hasReset(inputs.now) ? 0 : w.percent()},
@@ -171,6 +180,7 @@ QJsonObject describePanel(const PanelInputs &inputs)
                                        {QStringLiteral("source"), sourceName(w.source)},
                                        {QStringLiteral("asOf"), isoTime(w.asOf)},
                                        {QStringLiteral("binding"), w.binding},
+                                       {QStringLiteral("pace"), pace ? QJsonValue(paceSentence(*pace, inputs.now)) : QJsonValue()},
                                        {QStringLiteral("shown"), shown && shown->key() == w.key()}});
         }
     }
@@ -335,6 +345,15 @@ int benchRender(int argc, char **argv)
         first = 4;
     }
     std::optional<int> traySize;
+    const bool history = std::strcmp(argv[2], "--history") == 0;
+    if (history) {
+        if (argc < 4)
+            return renderUsage("--history needs OUT.png");
+        out = QString::fromLocal8Bit(argv[3]);
+        first = 4;
+    }
+    QString stateFolder;
+    QSizeF historySize = HistoryChartLayout::defaultSize;
     const QDateTime now = QDateTime::currentDateTimeUtc();
     PanelState state;
     qreal dpr = 2;
@@ -358,6 +377,13 @@ int benchRender(int argc, char **argv)
             pinned = true;
         } else if (std::strcmp(argv[i], "--samples") == 0 && hasValue) {
             samplesFolder = QString::fromLocal8Bit(argv[++i]);
+        } else if (std::strcmp(argv[i], "--state") == 0 && hasValue) {
+            stateFolder = QString::fromLocal8Bit(argv[++i]);
+        } else if (std::strcmp(argv[i], "--size") == 0 && hasValue) {
+            const QList<QByteArray> sides = QByteArray(argv[++i]).split('x');
+            historySize = sides.size() == 2 ? QSizeF(sides[0].toDouble(), sides[1].toDouble()) : QSizeF();
+            if (!(historySize.width() > 0 && historySize.height() > 0 && historySize.width() <= 8000 && historySize.height() <= 8000))
+                return renderUsage("--size is WIDTHxHEIGHT");
         } else if (std::strcmp(argv[i], "--status-line-only") == 0) {
             statusLineOnly = true;
         } else if (std::strcmp(argv[i], "--mode") == 0 && hasValue) {
@@ -443,12 +469,31 @@ int benchRender(int argc, char **argv)
         inputs = withStatusLine(inputs, samplesFolder.isEmpty() ? QList<DataDirectorySamples>() : SampleStore(samplesFolder).readAll(),
                                 claudeDataDirectory(home, configDirVariable), !statusLineOnly, cachedReports);
     }
+    if (!stateFolder.isEmpty()) {
+        // The paces the app reads from the history of the login's data directory.
+        const QList<HistoryRecord> records = HistoryStore(stateFolder).read(claudeDataDirectory(home, configDirVariable));
+        inputs.paces = windowPaces(records, now);
+    }
     if (describe) {
         std::printf("%s\n", QJsonDocument(describePanel(inputs)).toJson(QJsonDocument::Compact).constData());
         return 0;
     }
     if (tooltip) {
         std::printf("%s\n", qPrintable(panelTooltip(inputs, *tooltip)));
+        return 0;
+    }
+    if (history) {
+        const HistorySeries series = loadHistorySeries(stateFolder.isEmpty() ? HistoryStore::defaultFolder() : stateFolder,
+                                                       inputs.sessionStats,
+                                                       claudeDataDirectory(home, configDirVariable), now);
+        const HistoryChartLayout layout = HistoryChartLayout::compute(historySize);
+        const QImage image = renderHistoryChart(layout, series, dpr);
+        if (!image.save(out, "PNG"))
+            return renderUsage("cannot write the picture");
+        std::printf("{\"command\":\"render\",\"history\":\"%s\",\"width\":%d,\"height\":%d,\"windows\":%lld,"
+                    "\"contextPoints\":%lld,\"dataDirectory\":\"%s\"}\n",
+                    qPrintable(out), image.width(), image.height(), qlonglong(series.quotas.size()),
+                    qlonglong(series.context.points.size()), qPrintable(series.dataDirectory));
         return 0;
     }
 

@@ -108,10 +108,12 @@ int benchStatusLine(int argc, char **argv)
         return statusLineUsage("cannot write the payload");
     const int output = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
 
-    // The children's environment: this one with the runtime folder replaced.
-    std::vector<QByteArray> variables{"XDG_RUNTIME_DIR=" + QFile::encodeName(runtime)};
+    // The children's environment: this one with the runtime and state folders replaced, so the
+    // history the bridge appends to is a scratch one too.
+    std::vector<QByteArray> variables{"XDG_RUNTIME_DIR=" + QFile::encodeName(runtime),
+                                      "XDG_STATE_HOME=" + QFile::encodeName(scratch.filePath(QStringLiteral("state")))};
     for (char **variable = environ; *variable; ++variable)
-        if (std::strncmp(*variable, "XDG_RUNTIME_DIR=", 16) != 0)
+        if (std::strncmp(*variable, "XDG_RUNTIME_DIR=", 16) != 0 && std::strncmp(*variable, "XDG_STATE_HOME=", 15) != 0)
             variables.emplace_back(*variable);
     std::vector<char *> environment;
     for (QByteArray &variable : variables)

@@ -23,9 +23,9 @@ constexpr Command commands[] = {
     {"plan", benchPlan, "plan HOME --usage-url URL [--wait-scale F]"},
     {"panel", benchPanel, "panel"},
     {"idle", benchIdle, "idle SECONDS"},
-    {"render", benchRender, "render HOME OUT.png|--tooltip AREA|--describe [--mode session|plan] [--weekly] [--dpr N] "
-                          "[--report FILE] [--report-age MINUTES] [--failure REASON[:DETAIL]] [--fetching] [--pinned] [--samples FOLDER] "
-                          "[--status-line-only] [--tray SIZE]"},
+    {"render", benchRender, "render HOME OUT.png|--tooltip AREA|--describe|--history OUT.png [--mode session|plan] [--weekly] "
+                          "[--step N] [--dpr N] [--report FILE] [--report-age MINUTES] [--failure REASON[:DETAIL]] [--fetching] "
+                          "[--pinned] [--samples FOLDER] [--status-line-only] [--state FOLDER] [--size WIDTHxHEIGHT] [--tray SIZE]"},
     {"statusline", benchStatusLine, "statusline [--repeat N] [--bridge PATH]"},
 };
 

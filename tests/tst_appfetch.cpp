@@ -27,11 +27,12 @@ private slots:
         credentials.write(R"({"claudeAiOauth":{"accessToken":"launch-token","refreshToken":"r","expiresAt":9e15}})");
         credentials.close();
 
-        // Its own home, runtime and temporary folders: no running copy and no real login in the way.
+        // Its own home, runtime, state and temporary folders: no running copy and no real login in the way.
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove(u"CLAUDE_CONFIG_DIR"_s);
         environment.insert(u"HOME"_s, home.path());
         environment.insert(u"XDG_RUNTIME_DIR"_s, home.filePath(u"run"_s));
+        environment.insert(u"XDG_STATE_HOME"_s, home.filePath(u"state"_s));
         environment.insert(u"TMPDIR"_s, home.filePath(u"run"_s));
         environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
         environment.insert(u"GLIMMEROX_USAGE_URL"_s, service.url(u"/api/oauth/usage"_s).toString());

@@ -1,3 +1,4 @@
+#include "historystore.h"
 #include "samplestore.h"
 #include "statuslinesettings.h"
 
@@ -51,6 +52,7 @@ struct Rig
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(u"XDG_RUNTIME_DIR"_s, runtime);
         environment.insert(u"HOME"_s, dir.path());
+        environment.insert(u"XDG_STATE_HOME"_s, dir.filePath(u"state"_s));
         environment.remove(u"CLAUDE_CONFIG_DIR"_s);
         environment.remove(u"QT_LOGGING_RULES"_s);
         if (!logging.isEmpty())
@@ -152,6 +154,13 @@ private slots:
         const QString folder = rig.store.folder();
         QCOMPARE(QDir(folder).entryList({u"samples-*.json"_s}, QDir::Files).size(), 1);
         QVERIFY(QDir(folder).entryList({u"*.glimmerox-*"_s}, QDir::Files).isEmpty());
+        // The plan history took whole lines only, however the appends fell.
+        QFile history(HistoryStore(rig.dir.filePath(u"state/glimmerox"_s)).fileFor(u"/home/ana/.claude"_s));
+        QVERIFY(history.open(QIODevice::ReadOnly));
+        const QByteArray lines = history.readAll();
+        QVERIFY(lines.endsWith('\n'));
+        QCOMPARE(parseHistory(lines).size(), lines.count('\n'));
+        QVERIFY(parseHistory(lines).size() >= 2);
     }
 
     void endedBridgeLeavesNoCommand_data()

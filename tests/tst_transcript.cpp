@@ -33,6 +33,7 @@ class TestTranscript : public QObject
 private slots:
     void deduplicate_data();
     void deduplicate();
+    void contextTimeline();
     void usageKeyAtEveryOffset();
     void appendedPiecesMatchFullRead();
     void rewriteBehindTheOffset_data();
@@ -130,6 +131,24 @@ void TestTranscript::deduplicate()
     QFETCH(QList<UsageEntry>, expected);
     for (const LineFilter filter : supportedLineFilters())
         QCOMPARE(::deduplicate(data, filter), expected);
+}
+
+// Calls that carry context, with a timestamp, outside subagents; a broken time is left out.
+void TestTranscript::contextTimeline()
+{
+    const auto line = [](const char *time, const char *usage, const char *more = "") {
+        return QByteArray("{\"timestamp\":\"") + time + "\"" + more + ",\"message\":{\"model\":\"claude-opus-4-6\",\"usage\":"
+            + usage + "}}\n";
+    };
+    const QByteArray data = line("2026-03-01T10:00:00.000Z", R"({"input_tokens":100,"cache_read_input_tokens":900})")
+        + line("2026-03-01T10:01:00.000Z", R"({"input_tokens":5000})", R"(,"isSidechain":true)")
+        + line("not a time", R"({"input_tokens":7})") + line("2026-03-01T10:02:00Z", R"({"output_tokens":9})")
+        + "{\"timestamp\":\"2026-03-01T10:03:00Z\",\"type\":\"user\"}\n"
+        + line("2026-03-01T11:30:00.500+01:00", R"({"input_tokens":1,"cache_creation_input_tokens":1999})");
+    const QList<ContextPoint> expected{
+        {QDateTime(QDate(2026, 3, 1), QTime(10, 0), Qt::UTC), 1000, s("claude-opus-4-6")},
+        {QDateTime(QDate(2026, 3, 1), QTime(10, 30, 0, 500), Qt::UTC), 2000, s("claude-opus-4-6")}};
+    QCOMPARE(::contextTimeline(data), expected);
 }
 
 // The line filters work in blocks: the key must be found wherever a block boundary falls.

@@ -6,8 +6,12 @@
 #include "contentview.h"
 #include "desktopnotifier.h"
 #include "notificationsaction.h"
+#include "historychart.h"
+#include "historystore.h"
+#include "historywindow.h"
 #include "panelwindow.h"
 #include "paneltray.h"
+#include "planhistory.h"
 #include "planusagefetcher.h"
 #include "cachedusagereport.h"
 #include "claudedatadir.h"
@@ -21,12 +25,15 @@
 #include "usagenotifications.h"
 #include "windowbehaviour.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -120,6 +127,37 @@ int main(int argc, char **argv)
     const QString bridgePath = QCoreApplication::applicationDirPath() + QStringLiteral("/glimmerox-statusline");
     panel.addMenuAction(createStatusLineAction(StatusLineSettings::forCurrentUser(bridgePath), planFetcher, &panel));
 
+    // History: the plan figures fetched here join the bridge's in the state folder; "History…"
+    // (H) shows them with the shown session's context.
+    const QString historyFolder = HistoryStore::defaultFolder();
+    PlanHistoryRecorder planHistory(historyFolder, claudeDir);
+    planHistory.compact();
+    // One load runs at a time, so the cache passes from one to the next.
+    const auto contextCache = std::make_shared<ContextTimelineCache>();
+    HistoryWindow historyWindow([&panel, historyFolder, claudeDir, contextCache] {
+        const SessionStats shown = panel.contentView()->inputs().sessionStats;
+        return [historyFolder, claudeDir, shown, contextCache] {
+            return loadHistorySeries(historyFolder, shown, claudeDir, QDateTime::currentDateTimeUtc(), contextCache.get());
+        };
+    });
+    // The recent pace of the shown windows, read again whenever figures arrive and each minute.
+    PlanPaceWatch paces(historyFolder);
+    const auto refreshPaces = [&paces, claudeDir] { paces.refresh(claudeDir); };
+    QObject::connect(&paces, &PlanPaceWatch::pacesChanged, &panel,
+                     [&panel, &paces] { panel.contentView()->setPlanPaces(paces.paces()); });
+    QObject::connect(&planFetcher, &PlanUsageFetcher::planUsageChanged, &paces, refreshPaces);
+    QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, &paces, refreshPaces);
+    QObject::connect(&cachedReports, &CachedUsageReports::reportsChanged, &paces, refreshPaces);
+    QTimer paceTimer;
+    paceTimer.callOnTimeout(&paces, refreshPaces);
+    paceTimer.start(60 * 1000);
+    refreshPaces();
+    auto *showHistory = new QAction(QObject::tr("History…"), &panel);
+    showHistory->setShortcut(QKeySequence(Qt::Key_H));
+    QObject::connect(showHistory, &QAction::triggered, &historyWindow, &HistoryWindow::open);
+    panel.addMenuAction(showHistory);
+    panel.addAction(showHistory);
+
     auto *tray = new PanelTray(panel);
     // The tray shows what the panel shows: the plan figures of whichever source is newer.
     const auto updateTray = [&] { tray->setFigures(panel.contentView()->inputs()); };
@@ -137,11 +175,16 @@ int main(int argc, char **argv)
     panel.addMenuAction(createNotificationsAction(panel.settings(), notifications, &panel));
     // Every source's figures as the panel merges them, and once a second, so a reset that passes
     // while Claude Code is idle is noticed; the schedule waits while fresh figures need no login.
-    const auto observePlan = [&panel, &notifications, &planFetcher] {
+    const auto observePlan = [&panel, &notifications, &planFetcher, &planHistory, claudeDir] {
         const PanelInputs shown = panel.contentView()->inputs();
         planFetcher.setAutomaticFetchHeld(shown.noLoginFiguresFresh);
-        if (shown.planUsage)
-            notifications.observe(*shown.planUsage, shown.now);
+        if (!shown.planUsage)
+            return;
+        notifications.observe(*shown.planUsage, shown.now);
+        // The history kept here is the login's; another account's session brings its own figures.
+        const QString shownDirectory = shown.sessionStats.claudeDir.isEmpty() ? claudeDir : shown.sessionStats.claudeDir;
+        if (sampleDataDirectoryKey(shownDirectory) == sampleDataDirectoryKey(claudeDir))
+            planHistory.record(*shown.planUsage);
     };
     QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, &notifications, observePlan);
     QObject::connect(&cachedReports, &CachedUsageReports::reportsChanged, &notifications, observePlan);

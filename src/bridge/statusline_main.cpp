@@ -3,7 +3,9 @@
 // its own. Whatever fails on its side, the user's status line still appears.
 
 #include "bridgelog.h"
+#include "historystore.h"
 #include "ownprocess.h"
+#include "samplehistory.h"
 #include "samplestore.h"
 #include "shellcommand.h"
 #include "statuslinesample.h"
@@ -83,6 +85,8 @@ std::optional<StatusLineSample> recordSample(const QByteArray &input)
     }
     if (const QString failure = SampleStore(SampleStore::defaultFolder()).record(*sample, now); !failure.isEmpty())
         qCWarning(lcBridge).noquote() << "no sample:" << failure;
+    if (const QString failure = recordSampleHistory(*sample, HistoryStore::defaultFolder()); !failure.isEmpty())
+        qCWarning(lcBridge).noquote() << "no history:" << failure;
     return sample;
 }
 

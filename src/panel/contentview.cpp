@@ -163,6 +163,7 @@ PanelInputs ContentView::inputs() const
     inputs.now = m_clock();
     inputs.pinnedSessionId = m_stats.pinnedSession();
     inputs.blinkOn = m_blinkOn;
+    inputs.paces = m_paces;
     if (m_activity.sessionId == inputs.sessionStats.sessionId)
         inputs.shownSessionWroteAt = m_activity.wroteAt;
     if (m_samples || m_cachedReports)
@@ -214,6 +215,11 @@ void ContentView::setCachedReports(CachedUsageReports *reports)
     m_cachedReports = reports;
     if (m_cachedReports)
         connect(m_cachedReports, &CachedUsageReports::reportsChanged, this, &ContentView::refresh);
+}
+
+void ContentView::setPlanPaces(QHash<QString, Pace> paces)
+{
+    m_paces = std::move(paces);
     refresh();
 }
 

@@ -64,6 +64,10 @@ public:
     // Claude Code's cached usage reports as the source after the status line.
     void setCachedReports(CachedUsageReports *reports);
 
+    // Each plan window's pace over its recent history, by PlanWindow::key(), for the captions,
+    // LEDs and tooltips.
+    void setPlanPaces(QHash<QString, Pace> paces);
+
     // The clock the countdowns are computed from; the system clock unless replaced.
     void setClock(std::function<QDateTime()> clock);
 
@@ -107,6 +111,7 @@ private:
     StatusLineSamples *m_samples = nullptr;
     CachedUsageReports *m_cachedReports = nullptr;
     QString m_dataDirectory;
+    QHash<QString, Pace> m_paces;
     PanelState m_state;
     PanelLayout m_layout;
     PanelPaintCache m_cache;

@@ -68,6 +68,23 @@ std::optional<PlanWindow> shownPlanWindow(const PanelInputs &in)
     return steps.at(qsizetype(in.state.weeklyStep) % steps.size());
 }
 
+std::optional<Pace> recentPace(const PanelInputs &in, const PlanWindow &window)
+{
+    const auto found = in.paces.constFind(window.key());
+    if (found == in.paces.cend() || window.hasReset(in.now))
+        return std::nullopt;
+    return *found;
+}
+
+std::optional<Pace> shownRunOut(const PanelInputs &in)
+{
+    if (in.state.mode != DisplayMode::plan)
+        return std::nullopt;
+    const std::optional<PlanWindow> shown = shownPlanWindow(in);
+    const std::optional<Pace> pace = shown ? recentPace(in, *shown) : std::nullopt;
+    return pace && pace->beforeReset ? pace : std::nullopt;
+}
+
 PanelState applyClick(PanelState state, PanelClick click)
 {
     switch (click) {
@@ -151,8 +168,16 @@ PanelContent computePanelContent(const PanelInputs &in)
     content.leds[int(Led::fiveHour)] = plan && !weekly;
     content.leds[int(Led::sevenDay)] = plan && weekly;
     // A fetch in progress: the LED of the window it will show blinks, in either mode.
+    // Otherwise, a shown window that runs out before its reset at the recent pace says when in
+    // the caption line, and its LED blinks slowly, once every 2 s of the clock.
+    const std::optional<Pace> runOut = shownRunOut(in);
+    const bool runsOut = runOut.has_value();
+    if (runsOut)
+        content.mainLabels = {paceCaption(*runOut, in.now)};
     if (in.isFetching)
         content.leds[int(weekly ? Led::sevenDay : Led::fiveHour)] = in.blinkOn;
+    else if (runsOut)
+        content.leds[int(weekly ? Led::sevenDay : Led::fiveHour)] = in.now.toSecsSinceEpoch() % 2 == 0;
 
     content.keys[int(Key::k1)] = !plan;
     content.keys[int(Key::k2)] = plan;

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "palette.h"
+#include "pace.h"
 #include "planusage.h"
 #include "promptcache.h"
 #include "sessionstats.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QString>
 #include <QList>
 #include <QStringList>
@@ -84,6 +86,8 @@ struct PanelInputs
     std::optional<double> sessionCostUsd;
     // Off while Claude Code's settings run the status line: then K2 and F5 fetch nothing.
     bool serviceEnabled = true;
+    // Each plan window's pace over its recent history (pace.h), when that history has enough.
+    QHash<QString, Pace> paces; // by PlanWindow::key()
 
     bool hasError() const { return lastError.has_value(); }
 };
@@ -130,6 +134,12 @@ PanelContent computePanelContent(const PanelInputs &inputs);
 
 // The plan window the displays show: the 5-hour one, or in the alternate view the weekly step's.
 std::optional<PlanWindow> shownPlanWindow(const PanelInputs &inputs);
+
+// The window's pace over its recent history, while its period lasts and the history has enough.
+std::optional<Pace> recentPace(const PanelInputs &inputs, const PlanWindow &window);
+// In plan mode, the shown window's pace when it runs out before its reset: then the caption line
+// says when, and the window's LED blinks slowly.
+std::optional<Pace> shownRunOut(const PanelInputs &inputs);
 
 // The order in which the pin visits the live sessions: the oldest first.
 QList<ActiveSession> sessionsInPinOrder(QList<ActiveSession> sessions);

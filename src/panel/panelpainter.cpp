@@ -1,6 +1,7 @@
 #include "panelpainter.h"
 
 #include "blur.h"
+#include "instrumentparts.h"
 #include "panellog.h"
 #include "palette.h"
 #include "roundedshape.h"
@@ -97,13 +98,6 @@ QString rectKey(const QRectF &rect)
     return QStringLiteral("%1,%2,%3,%4").arg(rect.x()).arg(rect.y()).arg(rect.width()).arg(rect.height());
 }
 
-// The effective device pixels per design unit of the painter.
-qreal deviceRatio(const QPainter &painter)
-{
-    const qreal scale = std::hypot(painter.worldTransform().m11(), painter.worldTransform().m12());
-    return painter.device()->devicePixelRatio() * (scale > 0 ? scale : 1);
-}
-
 // A display window sunk into the body: a soft black drop shadow, dark glass and a thin edge.
 void paintWindow(QPainter &painter, const QRectF &rect, qreal radius, qreal shadowRadius, QPointF offset, qreal dpr)
 {
@@ -116,19 +110,6 @@ void paintWindow(QPainter &painter, const QRectF &rect, qreal radius, qreal shad
     painter.strokePath(outline, QPen(grey(0.12f), 1));
 }
 
-// A dark plate let into the metal for lettering: a faint shadow along its top edge and a
-// faint highlight along its bottom one make it read as inset.
-void paintPlate(QPainter &painter, const QRectF &rect)
-{
-    const QPainterPath outline = continuousRoundedRect(rect, 2.5);
-    painter.fillPath(outline, plate);
-    QLinearGradient edge(rect.topLeft(), rect.bottomLeft());
-    edge.setColorAt(0.0, withOpacity(Qt::black, 0.6f));
-    edge.setColorAt(0.5, withOpacity(Qt::black, 0.0f));
-    edge.setColorAt(1.0, withOpacity(Qt::white, 0.18f));
-    painter.strokePath(outline, QPen(QBrush(edge), 0.8));
-}
-
 // The parts that never change: metal body, divider groove, the two windows, nameplate and rim.
 void paintStaticBody(QPainter &painter, const PanelLayout &layout, qreal dpr)
 {
@@ -137,19 +118,7 @@ void paintStaticBody(QPainter &painter, const PanelLayout &layout, qreal dpr)
     painter.save();
     painter.setClipPath(outline);
 
-    QLinearGradient metal(panel.topLeft(), panel.bottomRight());
-    metal.setColorAt(0.0, bodyLight);
-    metal.setColorAt(0.25, bodyMid);
-    metal.setColorAt(0.5, bodyDark);
-    metal.setColorAt(0.75, bodyMid);
-    metal.setColorAt(1.0, bodyLight);
-    painter.fillRect(panel, metal);
-
-    QLinearGradient sheen(panel.topLeft(), panel.bottomLeft());
-    sheen.setColorAt(0.0, withOpacity(Qt::white, sheenTop));
-    sheen.setColorAt(0.5, withOpacity(Qt::white, 0.0f));
-    sheen.setColorAt(1.0, withOpacity(Qt::white, 0.02f));
-    painter.fillRect(panel, sheen);
+    paintMetal(painter, panel);
 
     QLinearGradient groove(layout.divider.topLeft(), layout.divider.bottomLeft());
     groove.setColorAt(0.0, grey(0.15f));

@@ -167,16 +167,21 @@ QString fetchingLine(const PanelInputs &in)
 }
 
 // "5-hour window: 42 % used; at this pace, 100 % in 1 h 10 min", or why there is no figure.
-QString windowUse(const std::optional<PlanWindow> &w, bool weekly, const QDateTime &now)
+// The pace of the window's recent history when it has enough, else of the whole window so far.
+QString windowUse(const PanelInputs &in, const std::optional<PlanWindow> &w, bool weekly)
 {
+    const QDateTime &now = in.now;
     if (!w)
         return QStringLiteral("The report has no %1 window").arg(weekly ? QStringLiteral("7-day") : QStringLiteral("5-hour"));
     if (w->hasReset(now))
         return QStringLiteral("%1: %2").arg(windowName(*w), passedReset(*w, now));
     if (w->kind == PlanWindowKind::credits || w->kind == PlanWindowKind::spend)
-        return QStringLiteral("%1: %2 % of the monthly limit used").arg(windowName(*w)).arg(w->percent());
-    QString text = QStringLiteral("%1 window: %2 % used").arg(windowName(*w)).arg(w->percent());
-    const QString pace = w->resetsAt ? paceText(w->utilization, *w->resetsAt, windowLength(*w), now) : QString();
+        return QStringLiteral("%1: %2 % of the monthly limit used").arg(windowName(*w), QString::number(w->percent()));
+    QString text = QStringLiteral("%1 window: %2 % used").arg(windowName(*w), QString::number(w->percent()));
+    const std::optional<Pace> recent = recentPace(in, *w);
+    const QString pace = recent ? paceSentence(*recent, now)
+        : w->resetsAt           ? paceText(w->utilization, *w->resetsAt, windowLength(*w), now)
+                                : QString();
     if (!pace.isEmpty())
         text += QStringLiteral("; ") + pace;
     return text;
@@ -280,7 +285,7 @@ QString smallTooltip(const PanelInputs &in)
     const QString unavailable = planUnavailable(in);
     if (!unavailable.isEmpty())
         return unavailable;
-    return joined({failureLine(in), windowUse(shownPlanWindow(in), in.state.alternateView, in.now),
+    return joined({failureLine(in), windowUse(in, shownPlanWindow(in), in.state.alternateView),
                    windowList(*in.planUsage, in.now), in.statusLineSendsNoPlan ? noPlanFigures : QString(),
                    fetchingLine(in)});
 }
@@ -329,7 +334,7 @@ QString windowKeyTooltip(const PanelInputs &in, bool weekly)
         return joined({action, fetching});
     PanelInputs key = in;
     key.state = applyClick(PanelState{DisplayMode::plan, !weekly, 0}, weekly ? PanelClick::sevenDay : PanelClick::fiveHour);
-    return joined({action, windowUse(shownPlanWindow(key), weekly, in.now), windowList(*in.planUsage, in.now), fetching});
+    return joined({action, windowUse(in, shownPlanWindow(key), weekly), windowList(*in.planUsage, in.now), fetching});
 }
 
 QString opTooltip(const PanelInputs &in)

@@ -272,14 +272,28 @@ std::optional<UsageLine> TranscriptLineParser::usage(const char *line, size_t si
 
 std::optional<QString> TranscriptLineParser::sessionId(const char *line, size_t size)
 {
+    return topLevelString(line, size, "sessionId");
+}
+
+std::optional<QDateTime> TranscriptLineParser::timestamp(const char *line, size_t size)
+{
+    const std::optional<QString> text = topLevelString(line, size, "timestamp");
+    if (!text)
+        return std::nullopt;
+    const QDateTime at = QDateTime::fromString(*text, Qt::ISODateWithMs);
+    return at.isValid() ? std::optional(at.toUTC()) : std::nullopt;
+}
+
+std::optional<QString> TranscriptLineParser::topLevelString(const char *line, size_t size, std::string_view key)
+{
     simdjson::dom::element document;
     simdjson::dom::object top;
     std::string_view text;
     if (size == 0 || jsondocument::parse(m_state->json, line, size, m_state->scratch).get(document)
         || document.get_object().get(top))
         return std::nullopt;
-    const auto id = jsondocument::member(top, "sessionId");
-    if (!id || id->get_string().get(text))
+    const auto value = jsondocument::member(top, key);
+    if (!value || value->get_string().get(text))
         return std::nullopt;
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
@@ -648,26 +662,61 @@ TranscriptProgress::Result TranscriptProgress::update(RegularFile &file, Transcr
     return Result::read;
 }
 
-QList<UsageEntry> deduplicate(QByteArrayView data, LineFilter filter)
+namespace {
+
+// Hands each line of a whole transcript held in memory to `onLine`, from a padded copy.
+template<typename OnLine>
+void forEachLine(QByteArrayView data, OnLine &&onLine)
 {
     const size_t size = size_t(data.size());
     const auto padded = std::make_unique_for_overwrite<char[]>(size + TranscriptLineParser::padding);
     if (size)
         std::memcpy(padded.get(), data.data(), size);
     std::memset(padded.get() + size, 0, TranscriptLineParser::padding);
-    TranscriptLineParser parser(filter);
-    UsageLedger ledger;
     const char *begin = padded.get();
     const char *end = begin + size;
     while (begin < end) {
         const char *lineEnd = static_cast<const char *>(std::memchr(begin, '\n', size_t(end - begin)));
         if (!lineEnd)
             lineEnd = end;
-        if (const std::optional<UsageLine> usage = parser.usage(begin, size_t(lineEnd - begin)))
-            ledger.add(*usage);
+        onLine(begin, size_t(lineEnd - begin));
         begin = lineEnd + 1;
     }
+}
+
+} // namespace
+
+QList<UsageEntry> deduplicate(QByteArrayView data, LineFilter filter)
+{
+    TranscriptLineParser parser(filter);
+    UsageLedger ledger;
+    forEachLine(data, [&](const char *line, size_t length) {
+        if (const std::optional<UsageLine> usage = parser.usage(line, length))
+            ledger.add(*usage);
+    });
     return ledger.entries();
+}
+
+QList<ContextPoint> contextTimeline(QByteArrayView data, LineFilter filter)
+{
+    TranscriptLineParser parser(filter);
+    QList<ContextPoint> points;
+    forEachLine(data, [&](const char *line, size_t length) {
+        const std::optional<UsageLine> usage = parser.usage(line, length);
+        if (!usage || !usage->entry.bearsContext() || usage->entry.sidechain)
+            return;
+        if (const std::optional<QDateTime> at = parser.timestamp(line, length))
+            points.append({*at, usage->entry.context(), usage->entry.model});
+    });
+    return points;
+}
+
+QList<ContextPoint> transcriptContextTimeline(const QString &path)
+{
+    // A transcript of a long session runs to tens of megabytes; one far beyond is not read.
+    constexpr qint64 maxTranscript = qint64(512) << 20;
+    const std::optional<QByteArray> bytes = readRegularFile(path, maxTranscript);
+    return bytes ? contextTimeline(*bytes) : QList<ContextPoint>();
 }
 
 std::optional<QString> firstSessionId(const QString &path, TranscriptReadContext &context)

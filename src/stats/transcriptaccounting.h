@@ -9,6 +9,7 @@
 #include "sessionstats.h"
 
 #include <QByteArrayView>
+#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -18,6 +19,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 class ChunkBuffers;
@@ -71,8 +73,12 @@ public:
     std::optional<UsageLine> usage(const char *line, size_t size);
     // The line's top-level string "sessionId", when it is a JSON object holding one.
     std::optional<QString> sessionId(const char *line, size_t size);
+    // The line's top-level "timestamp" (ISO 8601), when it is a JSON object holding a valid one.
+    std::optional<QDateTime> timestamp(const char *line, size_t size);
 
 private:
+    std::optional<QString> topLevelString(const char *line, size_t size, std::string_view key);
+
     struct State;
     std::unique_ptr<State> m_state;
 };
@@ -216,6 +222,22 @@ private:
 
 // The de-duplicated entries of a whole transcript held in memory.
 QList<UsageEntry> deduplicate(QByteArrayView data, LineFilter filter = fastestLineFilter());
+
+// One main-conversation call's context, at the time its transcript line carries.
+struct ContextPoint
+{
+    QDateTime at; // UTC
+    qint64 tokens = 0;
+    QString model;
+
+    friend bool operator==(const ContextPoint &, const ContextPoint &) = default;
+};
+
+// The context of each main-conversation call of a whole transcript held in memory, in file
+// order: lines that bear context, are not a subagent's and carry a timestamp.
+QList<ContextPoint> contextTimeline(QByteArrayView data, LineFilter filter = fastestLineFilter());
+// The same for a transcript file; empty when it cannot be read.
+QList<ContextPoint> transcriptContextTimeline(const QString &path);
 
 // The string "sessionId" of the first line of a file that has one; absent when none does or the
 // file cannot be read.

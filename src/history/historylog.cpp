@@ -1,0 +1,3 @@
+#include "historylog.h"
+
+Q_LOGGING_CATEGORY(lcHistory, "glimmerox.history", QtCriticalMsg)

@@ -1,0 +1,1 @@
+glimmerox_add_test(tst_history SOURCES tst_history.cpp LIBS glimmerox_history)
