@@ -146,13 +146,13 @@ QJsonObject describePanel(const PanelInputs &inputs)
     const PanelContent content = computePanelContent(lit);
     const PanelContent blinkOff = computePanelContent(dark);
     // A shown window that runs out before its reset blinks its LED slowly, on the clock's seconds.
-    const std::optional<Led> shownWindowLed =
-        shownRunOut(inputs) ? std::optional<Led>(inputs.state.alternateView ? Led::sevenDay : Led::fiveHour) : std::nullopt;
+    const bool runsOut = shownRunOut(inputs).has_value() && !inputs.isFetching;
+    const Led shownWindowLed = inputs.state.alternateView ? Led::sevenDay : Led::fiveHour;
     QJsonObject leds;
     for (int i = 0; i < ledCount; ++i) {
         const bool on = content.leds[i];
         // The cache LED blinks on the clock's seconds in its last minute, not with a fetch.
-        const bool blinks = on != blinkOff.leds[i] || (Led(i) == shownWindowLed && !inputs.isFetching)
+        const bool blinks = on != blinkOff.leds[i] || (runsOut && Led(i) == shownWindowLed)
             || (Led(i) == Led::cache
                 && promptCacheState(inputs.promptCache, inputs.promptCacheSentAt, inputs.now)
                     == PromptCacheState::lastMinute);

@@ -172,7 +172,7 @@ private slots:
         PanelInputs in;
         in.state = {DisplayMode::plan, false};
         in.now = now;
-        in.planUsage = PlanUsage{40, now.addSecs(7200), 10, now.addDays(3), {}, now};
+        in.planUsage = PlanUsage{40, now.addSecs(7200), 10, now.addDays(3), {}, now, {}};
         Pace pace{60, now.addSecs(3600), 1800, true, 60, now.addSecs(7200)};
         in.paces.insert(u"five_hour"_s, pace);
         const QString at = pace.runOutAt->toLocalTime().toString(u"HH:mm"_s);
