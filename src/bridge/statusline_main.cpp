@@ -4,6 +4,7 @@
 
 #include "bridgelog.h"
 #include "ownprocess.h"
+#include "payloadinput.h"
 #include "samplestore.h"
 #include "shellcommand.h"
 #include "statuslinesample.h"
@@ -11,10 +12,10 @@
 
 #include <QDir>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <utility>
 #include <unistd.h>
 
 namespace {
@@ -48,20 +49,6 @@ Arguments parseArguments(int argc, char **argv)
             arguments.action = Arguments::Action::help;
     }
     return arguments;
-}
-
-QByteArray readStandardInput()
-{
-    QByteArray input;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return input;
-        input.append(buffer, n);
-    }
 }
 
 // Claude Code shows what this process writes; only our own category may ever reach standard
@@ -116,15 +103,30 @@ int main(int argc, char **argv)
         break;
     }
 
-    const QByteArray input = readStandardInput();
+    PayloadInput reader(STDIN_FILENO);
+    const QByteArray input = reader.next();
+    const auto record = [&reader, &input] {
+        if (reader.isWhole())
+            return recordSample(input);
+        qCWarning(lcBridge) << "no sample: the payload is larger than" << PayloadInput::Limits().maxKept << "bytes";
+        return std::optional<StatusLineSample>();
+    };
     if (arguments.then) {
-        // The chained command starts first; the sample is written while it runs.
-        const ShellCommandResult result = runShellCommand(*arguments.then, input, [&input] { recordSample(input); });
+        // The chained command starts first and gets the input exactly as it came; the sample is
+        // written while it runs.
+        bool first = true;
+        const auto nextInput = [&] {
+            if (!std::exchange(first, false))
+                return reader.next();
+            return input;
+        };
+        const ShellCommandResult result = runShellCommand(*arguments.then, nextInput, [&record] { record(); });
         if (!result.error.isEmpty())
             qCWarning(lcBridge).noquote() << result.error;
         return result.exitStatus;
     }
-    const std::optional<StatusLineSample> sample = recordSample(input);
+    while (!reader.next().isEmpty()) { } // the rest of an oversized input, kept from no one
+    const std::optional<StatusLineSample> sample = record();
     const QByteArray line = sample ? statusLineText(*sample, QDateTime::currentDateTimeUtc()).toUtf8() : QByteArray();
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
     std::fputc('\n', stdout);
