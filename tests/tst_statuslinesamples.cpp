@@ -177,10 +177,15 @@ private slots:
     void recentDataDirectories()
     {
         QTemporaryDir runtime;
-        const SampleStore store(runtime.path());
-        store.record(parsed(payload("a", {}, "/srv/recent/projects/p/"), now.addDays(-6)), now.addDays(-6));
-        store.record(parsed(payload("b", {}, "/srv/old/projects/p/"), now.addDays(-8)), now.addDays(-8));
-        QCOMPARE(sampleDataDirectories(runtime.path(), now), QStringList{u"/srv/recent"_s});
+        const SampleStore store(runtime.filePath(u"samples"_s));
+        // Only data directories that are there count, whatever a sample file names.
+        for (const char *name : {"recent", "old"})
+            QVERIFY(QDir(runtime.path()).mkpath(QLatin1String(name) + u"/projects/p"_s));
+        const auto at = [&runtime](const char *name) { return QFile::encodeName(runtime.filePath(QLatin1String(name))); };
+        store.record(parsed(payload("a", {}, at("recent") + "/projects/p/"), now.addDays(-6)), now.addDays(-6));
+        store.record(parsed(payload("b", {}, at("old") + "/projects/p/"), now.addDays(-8)), now.addDays(-8));
+        store.record(parsed(payload("c", {}, "/srv/gone/projects/p/"), now.addDays(-1)), now.addDays(-1));
+        QCOMPARE(sampleDataDirectories(store.folder(), now), QStringList{QString::fromUtf8(at("recent"))});
         QCOMPARE(sampleDataDirectories(runtime.filePath(u"missing"_s), now), QStringList());
     }
 

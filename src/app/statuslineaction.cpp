@@ -9,6 +9,26 @@
 #include <QMessageBox>
 #include <QSignalBlocker>
 
+namespace {
+
+// Why the bridge beside the running program cannot be installed; empty when it can.
+QString bridgeProblem(const QString &bridgePath)
+{
+    // macOS runs an app opened from a download from a random read-only copy that is gone after a
+    // restart: a status line pointing there would soon point nowhere.
+    if (bridgePath.contains(QLatin1String("/AppTranslocation/")))
+        return QObject::tr("Glimmerox runs from a temporary copy that macOS made of it. Move Glimmerox to the "
+                           "Applications folder, open it from there, and try again.");
+    const QFileInfo bridge(bridgePath);
+    if (!bridge.isFile() || !bridge.isExecutable())
+        return QObject::tr("The status-line program %1 is missing or cannot be run, so Claude Code's status line "
+                           "would fail. Build it (target glimmerox-statusline) or reinstall Glimmerox.")
+            .arg(bridgePath);
+    return {};
+}
+
+} // namespace
+
 QAction *createStatusLineAction(const StatusLineSettings &settings, PlanUsageFetcher &fetcher, QWidget *parent)
 {
     auto *action = new QAction(QObject::tr("Plan Figures from Claude Code's Status Line"), parent);
@@ -21,6 +41,8 @@ QAction *createStatusLineAction(const StatusLineSettings &settings, PlanUsageFet
         action->setChecked(installed);
         fetcher.setServiceEnabled(!installed);
     };
+    // A bridge set by an older version gets the command that falls back when the bridge is gone.
+    settings.migrate();
     showInstalled();
 
     // Claude Code and editors replace the file by renaming, which its folder's watch sees.
@@ -37,7 +59,9 @@ QAction *createStatusLineAction(const StatusLineSettings &settings, PlanUsageFet
     QObject::connect(watcher, &QFileSystemWatcher::fileChanged, action, rewatch);
 
     QObject::connect(action, &QAction::toggled, action, [settings, parent, showInstalled](bool install) {
-        const SettingsEditResult result = install ? settings.install() : settings.uninstall();
+        const QString problem = install ? bridgeProblem(settings.bridgePath()) : QString();
+        const SettingsEditResult result =
+            !problem.isEmpty() ? SettingsEditResult{false, problem} : install ? settings.install() : settings.uninstall();
         if (!result.ok)
             QMessageBox::warning(parent, QObject::tr("Plan Figures from Claude Code's Status Line"), result.message);
         showInstalled();

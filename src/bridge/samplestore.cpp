@@ -186,6 +186,11 @@ QString SampleStore::defaultFolder()
     return runtime.isEmpty() ? QString() : runtime + QStringLiteral("/glimmerox");
 }
 
+bool isPresentDataDirectory(const QString &dataDirectory)
+{
+    return QDir::isAbsolutePath(dataDirectory) && QFileInfo(dataDirectory + QStringLiteral("/projects")).isDir();
+}
+
 QString sampleDataDirectoryKey(const QString &dataDirectory)
 {
     const QString canonical = QFileInfo(dataDirectory).canonicalFilePath();
@@ -278,10 +283,9 @@ QStringList sampleDataDirectories(const QString &folder, const QDateTime &now)
     QStringList directories;
     for (const DataDirectorySamples &samples : SampleStore(folder).readAll()) {
         const QDateTime newest = samples.newestAt();
-        // A file of an older bridge may name anything; only a data directory that is there counts.
-        const bool present = QDir::isAbsolutePath(samples.dataDirectory)
-            && QFileInfo(samples.dataDirectory + QStringLiteral("/projects")).isDir();
-        if (newest.isValid() && newest.secsTo(now) <= dataDirectoryDays * 86400 && present)
+        // A file of an older bridge may name anything.
+        if (newest.isValid() && newest.secsTo(now) <= dataDirectoryDays * 86400
+            && isPresentDataDirectory(samples.dataDirectory))
             directories << samples.dataDirectory;
     }
     return directories;

@@ -3,6 +3,7 @@
 // its own. Whatever fails on its side, the user's status line still appears.
 
 #include "bridgelog.h"
+#include "claudedatadir.h"
 #include "ownprocess.h"
 #include "payloadinput.h"
 #include "samplestore.h"
@@ -62,12 +63,16 @@ void bridgeMessages(QtMsgType, const QMessageLogContext &context, const QString 
 std::optional<StatusLineSample> recordSample(const QByteArray &input)
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    std::optional<StatusLineSample> sample =
-        parseStatusLinePayload(input, now, qEnvironmentVariable("CLAUDE_CONFIG_DIR"), QDir::homePath());
+    const QString configDir = qEnvironmentVariable("CLAUDE_CONFIG_DIR");
+    std::optional<StatusLineSample> sample = parseStatusLinePayload(input, now, configDir, QDir::homePath());
     if (!sample) {
         qCWarning(lcBridge) << "no sample: the payload of" << input.size() << "bytes is too large or not a JSON object";
         return std::nullopt;
     }
+    // A payload cannot name a data directory into being: one that is not there counts as this
+    // environment's own.
+    if (!isPresentDataDirectory(sample->session.dataDirectory))
+        sample->session.dataDirectory = claudeDataDirectory(QDir::homePath(), configDir);
     if (const QString failure = SampleStore(SampleStore::defaultFolder()).record(*sample, now); !failure.isEmpty())
         qCWarning(lcBridge).noquote() << "no sample:" << failure;
     return sample;

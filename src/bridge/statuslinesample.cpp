@@ -65,9 +65,8 @@ QString payloadDataDirectory(const QString &transcriptPath, const QString &confi
     // <data directory>/projects/<project folder>/<session>.jsonl
     const QString transcript = QDir::cleanPath(transcriptPath);
     if (QDir::isAbsolutePath(transcript)) {
-        // Only a data directory that is there counts: a payload cannot name a folder into being.
         const QFileInfo projects(QFileInfo(QFileInfo(transcript).path()).path());
-        if (projects.fileName() == QLatin1String("projects") && projects.path() != transcript && projects.isDir())
+        if (projects.fileName() == QLatin1String("projects") && projects.path() != transcript)
             return projects.path();
     }
     return claudeDataDirectory(homeDir, configDirVariable);
