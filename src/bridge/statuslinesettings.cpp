@@ -233,6 +233,7 @@ struct SettingsFile
 {
     bool exists = false;
     QByteArray bytes;
+    std::optional<FileStatus> status; // taken before the bytes were read
     qsizetype open = 0; // the top-level object's opening brace
     QList<JsonMember> members;
     QString error;
@@ -258,8 +259,8 @@ SettingsFile readSettings(const QString &path, bool forWriting = true)
     if (!info.exists() && !info.isSymLink())
         return file;
     file.exists = true;
-    const std::optional<FileStatus> status = fileStatus(path);
-    if (!status || !status->regular) {
+    file.status = fileStatus(path);
+    if (!file.status || !file.status->regular) {
         file.error = QStringLiteral("%1 is not a regular file; it was left untouched").arg(path);
         return file;
     }
@@ -405,8 +406,12 @@ SettingsEditResult editSettings(const QString &settingsPath, const QString &reco
         how.beforeRename = [&] {
             if (beforeReplace)
                 beforeReplace();
+            // The bytes catch a rewrite in place within the file system's time resolution; the
+            // status, taken last, any change since the read up to the moment before the rename.
             const ReadResult now = readSmallFile(settingsPath, maxSettingsFile);
-            return file.exists ? now.ok() && now.data == file.bytes : now.missing;
+            if (!(file.exists ? now.ok() && now.data == file.bytes : now.missing))
+                return false;
+            return fileStatus(settingsPath) == file.status;
         };
         bool changed = false;
         if (const QString failure = writeFileAtomically(settingsPath, *edit.bytes, how, &changed); changed) {
