@@ -105,8 +105,8 @@ bool makePipe(int fds[2])
             continue;
         int status = 0;
         if (::waitpid(child, &status, WNOHANG) == child) {
-            const QByteArray reported(reinterpret_cast<const char *>(&status), sizeof status);
-            writeAll(statusFd, reported);
+            // Four bytes fit any pipe's buffer: one write, no allocation in a forked child.
+            [[maybe_unused]] const ssize_t written = ::write(statusFd, &status, sizeof status);
             endGroup();
         }
         if (ready < 0 || watched[0].revents != 0)
