@@ -224,6 +224,11 @@ private slots:
             QCOMPARE(readAll(rig.settingsPath),
                      "{\"a\": 1, \"statusLine\": {\"type\": \"command\", \"command\": \"echo 'hi'\", \"padding\": 1}}");
         }
+        // One written by hand is the user's: left as it is, though recognised.
+        const QByteArray byHand = R"({"statusLine": {"type": "command", "command": "~/bin/glimmerox-statusline"}})";
+        Rig rig(byHand);
+        QVERIFY(rig.settings.migrate().ok && rig.settings.install().ok && rig.settings.isInstalled());
+        QCOMPARE(readAll(rig.settingsPath), byHand);
     }
 
     void concurrentWriterKept_data()

@@ -187,7 +187,9 @@ struct BridgeCommand
 {
     QString bridgePath;
     QString then; // the chained command; empty when none
-    bool currentForm = false;
+    // Exactly as earlier versions wrote it (so that rewriting it changes nothing but the form; a
+    // command written by hand, with a `~` or a variable, say, is left as it is).
+    bool olderForm = false;
 };
 
 // The command install writes. Claude Code runs it through a POSIX shell; it `exec`s the bridge
@@ -212,11 +214,14 @@ std::optional<BridgeCommand> parseBridgeCommand(const QString &command)
         parsed.bridgePath = words[0].mid(2);
         if (words.value(1).startsWith(QLatin1String("c=")))
             parsed.then = words[1].mid(2);
-        parsed.currentForm = command.trimmed() == installedCommand(parsed.bridgePath, parsed.then);
     } else {
         parsed.bridgePath = words.value(0);
         if (words.value(1) == QLatin1String("--then"))
             parsed.then = words.value(2);
+        parsed.olderForm = QDir::isAbsolutePath(parsed.bridgePath)
+            && command.trimmed()
+                == shellQuoted(parsed.bridgePath)
+                    + (parsed.then.isEmpty() ? QString() : QStringLiteral(" --then ") + singleQuoted(parsed.then));
     }
     if (QFileInfo(parsed.bridgePath).fileName() != QLatin1String("glimmerox-statusline"))
         return std::nullopt;
@@ -447,9 +452,9 @@ SettingsEditResult StatusLineSettings::install() const
         const JsonMember *member = file.statusLine();
         const QJsonValue previous = member ? parsedValue(file.raw(*member)) : QJsonValue();
         if (const std::optional<BridgeCommand> installed = parseBridgeCommand(commandOf(previous))) {
-            if (installed->currentForm)
-                return {{}, {}, {}, {true, QStringLiteral("Glimmerox's status line is already set in %1").arg(m_settingsPath)}};
-            return migration(m_settingsPath, file, *member, *installed);
+            if (installed->olderForm)
+                return migration(m_settingsPath, file, *member, *installed);
+            return {{}, {}, {}, {true, QStringLiteral("Glimmerox's status line is already set in %1").arg(m_settingsPath)}};
         }
 
         // Our command first, chaining the previous one.
@@ -493,7 +498,7 @@ SettingsEditResult StatusLineSettings::migrate() const
         const JsonMember *member = file.statusLine();
         const std::optional<BridgeCommand> installed =
             member ? parseBridgeCommand(commandOf(parsedValue(file.raw(*member)))) : std::nullopt;
-        if (!installed || installed->currentForm)
+        if (!installed || !installed->olderForm)
             return {{}, {}, {}, {true, {}}};
         return migration(m_settingsPath, file, *member, *installed);
     });

@@ -34,8 +34,8 @@ public:
     bool isInstalled() const;
     SettingsEditResult install() const;
     SettingsEditResult uninstall() const;
-    // Rewrites a bridge command of an older form (one without the fallback) into the current one,
-    // with the same bridge and chained command; does nothing otherwise.
+    // Rewrites a bridge command exactly as earlier versions wrote it (without the fallback) into
+    // the current form, with the same bridge and chained command; does nothing otherwise.
     SettingsEditResult migrate() const;
 
     // Called just before the check that the file is still as read; tests change the file here.
