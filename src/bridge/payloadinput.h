@@ -1,5 +1,7 @@
 #pragma once
 
+#include "statuslinesample.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -31,7 +33,7 @@ public:
     {
         std::chrono::milliseconds idle{200};
         std::chrono::milliseconds silence{1000};
-        qsizetype maxKept = 1024 * 1024;
+        qsizetype maxKept = maxStatusLinePayload;
     };
 
     explicit PayloadInput(int fd) : PayloadInput(fd, Limits()) { }
