@@ -16,8 +16,10 @@
 #include <vector>
 
 // statusline [--repeat N] [--bridge PATH]: the whole glimmerox-statusline process on a 4 KiB
-// payload without a chained command, against `sh -c 'cat >/dev/null'` on the same payload, run
-// in alternating pairs so both see the same machine load. Samples go to a temporary runtime folder.
+// payload without a chained command (bridgeMs), with the payload written and the pipe then kept
+// open as Claude Code sometimes does (heldOpenMs), and chaining `cat >/dev/null` (chainedMs),
+// against `sh -c 'cat >/dev/null'` on the same payload (catMs), run in alternating rounds so all
+// see the same machine load. Samples go to a temporary runtime folder.
 
 extern char **environ;
 
@@ -52,24 +54,38 @@ double msSince(const timespec &start)
     return double(end.tv_sec - start.tv_sec) * 1e3 + double(end.tv_nsec - start.tv_nsec) / 1e6;
 }
 
-// Milliseconds from spawning `argv` with `input` as standard input until it has ended; -1 on a failure.
-double timedRun(const char *const argv[], int input, int output, char **environment)
+// Milliseconds from spawning `argv` with `input` as standard input until it has ended; -1 on a
+// failure. With `held` the input comes through a pipe that stays open until the process has ended.
+double timedRun(const char *const argv[], int input, int output, char **environment, const QByteArray &held = {})
 {
-    if (lseek(input, 0, SEEK_SET) != 0)
+    int pipeFds[2] = {-1, -1};
+    if (!held.isEmpty() && ::pipe(pipeFds) != 0)
+        return -1;
+    if (held.isEmpty() && lseek(input, 0, SEEK_SET) != 0)
         return -1;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, held.isEmpty() ? input : pipeFds[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
+    if (!held.isEmpty())
+        posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
     timespec start{};
     clock_gettime(CLOCK_MONOTONIC, &start);
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char *const *>(argv), environment);
     posix_spawn_file_actions_destroy(&actions);
+    bool written = true;
+    if (!held.isEmpty()) {
+        ::close(pipeFds[0]);
+        written = spawned == 0 && ::write(pipeFds[1], held.constData(), size_t(held.size())) == held.size();
+    }
     int status = 0;
-    if (spawned != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return -1;
-    return msSince(start);
+    const bool ok = spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0
+        && written;
+    const double ms = msSince(start);
+    if (!held.isEmpty())
+        ::close(pipeFds[1]);
+    return ok ? ms : -1;
 }
 
 QByteArray statsJson(std::vector<double> ms)
@@ -120,20 +136,27 @@ int benchStatusLine(int argc, char **argv)
         environment.push_back(variable.data());
     environment.push_back(nullptr);
 
+    const QByteArray heldPayload = payload(scratch.filePath(QStringLiteral(".claude")));
     const char *const bridgeArgv[] = {bridge.constData(), nullptr};
+    const char *const chainedArgv[] = {bridge.constData(), "--then", "cat >/dev/null", nullptr};
     const char *const catArgv[] = {"/bin/sh", "-c", "cat >/dev/null", nullptr};
-    std::vector<double> bridgeMs, catMs;
+    std::vector<double> bridgeMs, heldOpenMs, chainedMs, catMs;
     for (int i = 0; i < repeat + 3; ++i) {
         const double b = timedRun(bridgeArgv, input.handle(), output, environment.data());
+        const double h = timedRun(bridgeArgv, input.handle(), output, environment.data(), heldPayload);
+        const double t = timedRun(chainedArgv, input.handle(), output, environment.data());
         const double c = timedRun(catArgv, input.handle(), output, environment.data());
-        if (b < 0 || c < 0)
-            return std::fprintf(stderr, "statusline: %s did not run\n", b < 0 ? bridge.constData() : "sh"), 1;
+        if (b < 0 || h < 0 || t < 0 || c < 0)
+            return std::fprintf(stderr, "statusline: %s did not run\n", c < 0 ? "sh" : bridge.constData()), 1;
         if (i >= 3) { // the first runs warm the page cache
             bridgeMs.push_back(b);
+            heldOpenMs.push_back(h);
+            chainedMs.push_back(t);
             catMs.push_back(c);
         }
     }
     ::close(output);
-    std::printf("{\"bridgeMs\":%s,\"catMs\":%s}\n", statsJson(bridgeMs).constData(), statsJson(catMs).constData());
+    std::printf("{\"bridgeMs\":%s,\"heldOpenMs\":%s,\"chainedMs\":%s,\"catMs\":%s}\n", statsJson(bridgeMs).constData(),
+                statsJson(heldOpenMs).constData(), statsJson(chainedMs).constData(), statsJson(catMs).constData());
     return 0;
 }

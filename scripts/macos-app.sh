@@ -8,6 +8,8 @@ build=${1:-build-tests}
 out=${2:-dist}
 app="$out/glimmerox.app"
 binary="$app/Contents/MacOS/glimmerox"
+# The status-line bridge, beside the program, where the menu item installs it from.
+bridge="$app/Contents/MacOS/glimmerox-statusline"
 
 rpaths() { otool -l "$1" | awk '$1 == "cmd" && $2 == "LC_RPATH" { getline; getline; print $2 }'; }
 
@@ -15,16 +17,25 @@ echo "== copying the built bundle to $app"
 rm -rf "$app"
 mkdir -p "$out"
 cp -R "$build/src/app/glimmerox.app" "$app"
+if [ ! -x "$bridge" ]; then
+    echo "$bridge is missing: build the glimmerox target (it builds the bridge too)" >&2
+    exit 1
+fi
 
 echo "== macdeployqt"
 deploy=$(command -v macdeployqt || echo "$(brew --prefix qt)/bin/macdeployqt")
-"$deploy" "$app"
+"$deploy" "$app" -executable="$bridge"
 # The build tree's search paths into Homebrew would let dyld pick Homebrew's Qt before the bundled one.
-rpaths "$binary" | { grep -v '^@' || true; } | while read -r path; do
-    install_name_tool -delete_rpath "$path" "$binary"
+for executable in "$binary" "$bridge"; do
+    rpaths "$executable" | { grep -v '^@' || true; } | while read -r path; do
+        install_name_tool -delete_rpath "$path" "$executable"
+    done
 done
-# Changed binaries lose their signature, and Apple Silicon runs no unsigned code: sign ad hoc.
+# Changed binaries lose their signature, and Apple Silicon runs no unsigned code: sign ad hoc,
+# the bridge on its own first (--deep does not reach a second executable in Contents/MacOS).
+codesign --force --sign - "$bridge"
 codesign --force --deep --sign - "$app"
+codesign --verify --strict "$bridge"
 
 echo "== checking that nothing in the bundle refers to a library outside macOS and the bundle"
 outside=$(find "$app/Contents" -type f -print0 | xargs -0 file | sed -n 's/^\(.*\): .*Mach-O.*/\1/p' | sort -u |
@@ -56,5 +67,18 @@ if grep -E '(/opt/homebrew|/usr/local|/opt/local)/' "$log" >&2; then
 fi
 grep -q "glimmerox.app/Contents/Frameworks/QtCore" "$log" ||
     echo "(dyld listed no loaded libraries; the otool check above stands alone)"
+
+echo "== running the bridge as Claude Code does, with the same empty home"
+payload='{"session_id":"s","cwd":"/tmp/app","context_window":{"used_percentage":12}}'
+line=$(printf '%s' "$payload" | HOME="$home" DYLD_PRINT_LIBRARIES=1 "$bridge" 2>"$log")
+if [ "$line" != "app · ctx 12%" ]; then
+    cat "$log" >&2
+    echo "the bundled bridge printed '$line'" >&2
+    exit 1
+fi
+if grep -E '(/opt/homebrew|/usr/local|/opt/local)/' "$log" >&2; then
+    echo "the bundled bridge loaded the libraries above from outside the bundle" >&2
+    exit 1
+fi
 rm -rf "$home" "$log"
-echo "== $app runs on its own"
+echo "== $app and its bridge run on their own"

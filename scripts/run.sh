@@ -8,7 +8,7 @@ prefix=()
 [ "$(uname -s)" = "Darwin" ] && prefix=(-DCMAKE_PREFIX_PATH="$(brew --prefix qt);$(brew --prefix)")
 echo "== configuring and building in build/"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMMEROX_BUILD_TESTS=OFF "${prefix[@]}" >/dev/null
-cmake --build build --target glimmerox --parallel "$jobs"
+cmake --build build --target glimmerox glimmerox-statusline --parallel "$jobs"
 echo "== starting the panel"
 if [ -d build/src/app/glimmerox.app ]; then
     exec open -W build/src/app/glimmerox.app

@@ -136,7 +136,7 @@ private slots:
         if (occupant == u"glimmerox")
             QCOMPARE(first.claim(), SingleInstance::Claim::started);
         else if (locked)
-            lock.emplace(SingleInstance::lockPath(name), FileLock::Wait::never);
+            lock.emplace(SingleInstance::lockPath(name), std::chrono::milliseconds(0));
         if (occupant == u"file")
             QVERIFY(QFile(name).open(QIODevice::WriteOnly));
         else if (occupant == u"silent" || occupant == u"stranger")

@@ -37,11 +37,21 @@ void TestStatusLineAction::followsTheSettings()
     const QString settingsPath = dir.filePath(u"home/.claude/settings.json"_s);
     if (!folderLater)
         QVERIFY(QDir().mkpath(dir.filePath(u"home/.claude"_s)));
-    const StatusLineSettings settings(settingsPath, dir.filePath(u"record.json"_s), u"/usr/bin/glimmerox-statusline"_s);
+    const QString bridgePath = dir.filePath(u"glimmerox-statusline"_s);
+    const StatusLineSettings settings(settingsPath, dir.filePath(u"record.json"_s), bridgePath);
     PlanFetcherEnvironment environment;
     environment.credentials = std::make_shared<FileCredentialStore>(dir.filePath(u"none"_s));
     PlanUsageFetcher fetcher(environment);
     QWidget window;
+    QString shown;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, this, [&shown] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            shown = box->text();
+            box->accept();
+        }
+    });
+    closer.start(10);
 
     QAction *action = createStatusLineAction(settings, fetcher, &window);
     QVERIFY(!action->isChecked());
@@ -54,6 +64,18 @@ void TestStatusLineAction::followsTheSettings()
         QVERIFY(settings.uninstall().ok);
         QTRY_VERIFY(!action->isChecked());
     }
+    // No bridge beside the program: nothing is written, and the reason is shown.
+    QFile::remove(settingsPath);
+    action->trigger();
+    QVERIFY2(shown.contains(u"missing or cannot be run"_s), qPrintable(shown));
+    QVERIFY(!action->isChecked());
+    QVERIFY(!QFile::exists(settingsPath));
+    QFile bridge(bridgePath);
+    QVERIFY(bridge.open(QIODevice::WriteOnly));
+    bridge.close();
+    QVERIFY(bridge.setPermissions(bridge.permissions() | QFile::ExeOwner));
+
+    QTRY_VERIFY(fetcher.isServiceEnabled());
     action->trigger();
     QVERIFY(action->isChecked());
     QVERIFY(settings.isInstalled());
@@ -73,18 +95,18 @@ void TestStatusLineAction::followsTheSettings()
     QVERIFY(broken.open(QIODevice::WriteOnly));
     broken.write("{oops");
     broken.close();
-    QString shown;
-    QTimer closer;
-    connect(&closer, &QTimer::timeout, this, [&shown] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            shown = box->text();
-            box->accept();
-        }
-    });
-    closer.start(10);
     action->trigger();
     QVERIFY2(shown.contains(u"not valid JSON"_s), qPrintable(shown));
     QVERIFY(!action->isChecked());
+
+    // A bridge set by an older version is brought up to date when the item is made.
+    QVERIFY(broken.open(QIODevice::WriteOnly));
+    broken.write(R"({"statusLine": {"type": "command", "command": "/old/glimmerox-statusline"}})");
+    broken.close();
+    const QAction *next = createStatusLineAction(settings, fetcher, &window);
+    QTRY_VERIFY(next->isChecked());
+    QVERIFY(broken.open(QIODevice::ReadOnly));
+    QVERIFY(broken.readAll().contains("b=/old/glimmerox-statusline; [ -x"));
 }
 
 QTEST_MAIN(TestStatusLineAction)

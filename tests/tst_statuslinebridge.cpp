@@ -1,15 +1,20 @@
 #include "historystore.h"
+#include "privatefiles.h"
 #include "samplestore.h"
 #include "statuslinesettings.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
+#include <tuple>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -74,9 +79,11 @@ struct Rig
         return {process.readAllStandardOutput(), process.readAllStandardError(),
                 process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1};
     }
+    // The payloads name a data directory that is not there, so their samples count as this home's.
+    QString dataDirectory() const { return dir.filePath(u".claude"_s); }
     int sessionsKept() const
     {
-        const std::optional<DataDirectorySamples> samples = store.read(u"/home/ana/.claude"_s);
+        const std::optional<DataDirectorySamples> samples = store.read(dataDirectory());
         return samples ? int(samples->sessions.size()) : 0;
     }
 };
@@ -135,21 +142,28 @@ private slots:
         Rig rig;
         // A temporary file a bridge ended mid-write left behind goes with the next write.
         QDir().mkpath(rig.store.folder());
-        QVERIFY(QFile(rig.store.fileFor(u"/home/ana/.claude"_s) + u".glimmerox-Ab12Cd"_s).open(QIODevice::WriteOnly));
+        QVERIFY(QFile(rig.store.fileFor(rig.dataDirectory()) + u".glimmerox-Ab12Cd"_s).open(QIODevice::WriteOnly));
         constexpr int writers = 12;
+        int skipped = 0;
         for (int round = 0; round < 3; ++round) {
             std::vector<std::unique_ptr<QProcess>> processes;
+            // All but the payload's last byte first, so that the writers go on at nearly the same moment.
             for (int i = 0; i < writers; ++i) {
                 processes.push_back(std::make_unique<QProcess>());
-                rig.start(*processes.back(), {u"--then"_s, u"true"_s});
+                rig.start(*processes.back(), {u"--then"_s, u"true"_s}, "glimmerox.bridge=true");
+                processes[i]->write(payload("r" + QByteArray::number(round) + "-" + QByteArray::number(i), i).chopped(1));
+                QVERIFY(processes[i]->waitForBytesWritten(20000));
             }
             for (int i = 0; i < writers; ++i) {
-                processes[i]->write(payload("r" + QByteArray::number(round) + "-" + QByteArray::number(i), i));
-                processes[i]->closeWriteChannel();
+                processes[i]->write("}");
+                processes[i]->waitForBytesWritten(20000);
             }
-            for (const auto &process : processes)
+            for (const auto &process : processes) {
                 QVERIFY(process->waitForFinished(60000) && process->exitCode() == 0);
-            QCOMPARE(rig.sessionsKept(), writers * (round + 1)); // no writer's session lost to another's
+                skipped += int(process->readAllStandardError().count("stayed locked"));
+            }
+            // No writer's session lost to another's: only one that found the lock held too long is missing.
+            QCOMPARE(rig.sessionsKept(), writers * (round + 1) - skipped);
         }
         const QString folder = rig.store.folder();
         QCOMPARE(QDir(folder).entryList({u"samples-*.json"_s}, QDir::Files).size(), 1);
@@ -163,36 +177,100 @@ private slots:
         QVERIFY(parseHistory(lines).size() >= 2);
     }
 
+    void heldOpenInput_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QByteArray>("out");
+        const QByteArray tricky = "  {\"a\":\"}]\\\"{\",\"b\":[{}]}";
+        QTest::addRow("payload, pipe kept open") << payload("s1") << u"cat"_s << payload("s1");
+        QTest::addRow("braces in strings, escaped quote") << tricky << u"cat"_s << tricky;
+        QTest::addRow("value not ended: quiet after the last byte") << QByteArray("{\"a\": [1") << u"cat"_s
+                                                                     << QByteArray("{\"a\": [1");
+        QTest::addRow("pipe opened, nothing written") << QByteArray() << u"echo hi"_s << QByteArray("hi\n");
+    }
+    void heldOpenInput()
+    {
+        // Claude Code sometimes keeps the pipe open: the line must come all the same.
+        QFETCH(QByteArray, input);
+        QFETCH(QString, command);
+        Rig rig;
+        QProcess process;
+        rig.start(process, {u"--then"_s, command});
+        process.write(input);
+        QVERIFY(process.waitForFinished(10000)); // against a pipe held open for good
+        QTEST(process.readAllStandardOutput(), "out");
+    }
+
     void endedBridgeLeavesNoCommand_data()
     {
         QTest::addColumn<int>("signal");
+        QTest::addColumn<bool>("wholeGroup");
         QTest::addColumn<QString>("command");
-        // Ended politely, the bridge passes the signal to the whole group, grandchildren included.
-        QTest::addRow("SIGTERM") << int(SIGTERM) << u"sleep 300 & echo $! > %1; wait"_s;
-        QTest::addRow("SIGHUP") << int(SIGHUP) << u"sleep 300 & echo $! > %1; wait"_s;
-    #ifdef Q_OS_LINUX
-        // Killed outright, it cannot: the system ends the command it started.
-        QTest::addRow("SIGKILL") << int(SIGKILL) << u"echo $$ > %1; exec sleep 300"_s;
-    #endif
+        const QString exec = u"echo out; echo err >&2; echo $$ > %1; exec sleep 300"_s;
+        const QString background = u"echo out; echo err >&2; sleep 300 & echo $! > %1; wait"_s;
+        for (const auto &[name, signal, wholeGroup] : {std::tuple("SIGTERM", SIGTERM, false), std::tuple("SIGHUP", SIGHUP, false),
+                                                       std::tuple("SIGKILL", SIGKILL, false),
+                                                       std::tuple("SIGKILL to its group", SIGKILL, true)}) {
+            QTest::addRow("%s, exec sleep", name) << signal << wholeGroup << exec;
+            QTest::addRow("%s, sleep & wait", name) << signal << wholeGroup << background;
+        }
     }
     void endedBridgeLeavesNoCommand()
     {
         QFETCH(int, signal);
+        QFETCH(bool, wholeGroup);
         QFETCH(QString, command);
         Rig rig;
         const QString pidFile = rig.dir.filePath(u"pid"_s);
         QProcess process;
+        process.setChildProcessModifier([] { ::setpgid(0, 0); }); // a group to kill without the test
         rig.start(process, {u"--then"_s, command.arg(pidFile)});
         process.write(payload("s1"));
         process.closeWriteChannel();
-        QTRY_VERIFY_WITH_TIMEOUT(QFile(pidFile).size() > 0, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile(pidFile).size() > 0 && rig.sessionsKept() == 1, 20000);
         QFile file(pidFile);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const qint64 pid = file.readAll().trimmed().toLongLong();
         QVERIFY(isAlive(pid));
-        ::kill(pid_t(process.processId()), signal);
+        ::kill(wholeGroup ? -pid_t(process.processId()) : pid_t(process.processId()), signal);
         QVERIFY(process.waitForFinished(20000));
         QTRY_VERIFY_WITH_TIMEOUT(!isAlive(pid), 10000);
+        QCOMPARE(process.readAllStandardOutput(), "out\n");
+        QCOMPARE(process.readAllStandardError(), "err\n");
+        if (signal != SIGKILL) // the command's own end, passed on
+            QCOMPARE(process.exitCode(), 128 + signal);
+    }
+
+    void heldLock_data()
+    {
+        QTest::addColumn<int>("heldMs");
+        QTest::addColumn<int>("kept");
+        QTest::addRow("briefly: waited for") << 50 << 2;
+        QTest::addRow("for long: skipped") << 10000 << 0;
+    }
+    void heldLock()
+    {
+        QFETCH(int, heldMs);
+        Rig rig;
+        QDir().mkpath(rig.store.folder());
+        auto lock = std::make_unique<FileLock>(rig.store.fileFor(rig.dataDirectory()) + u".lock"_s);
+        QTimer::singleShot(heldMs, [&lock] { lock.reset(); });
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QProcess first, second;
+        for (QProcess *process : {&first, &second}) {
+            rig.start(*process, {}, "glimmerox.bridge=true");
+            process->write(payload(process == &first ? "s1" : "s2"));
+            process->closeWriteChannel();
+        }
+        for (QProcess *process : {&first, &second}) {
+            QTRY_VERIFY_WITH_TIMEOUT(process->state() == QProcess::NotRunning, 20000);
+            QVERIFY(process->readAllStandardOutput().contains("ctx 34%"));
+        }
+        QTEST(rig.sessionsKept(), "kept");
+        if (heldMs > 1000)
+            QVERIFY(elapsed.elapsed() < heldMs / 2); // the line did not wait for the lock
     }
 
     void installedCommandRunsThroughTheShell();
@@ -201,22 +279,34 @@ private slots:
 // Out of the class: moc cannot read the shell quoting in its raw string.
 void TestStatusLineBridge::installedCommandRunsThroughTheShell()
 {
+    // The bridge at an odd path, run as Claude Code runs the installed command; then the bridge
+    // gone (a deleted build folder), and the user's own line comes as before.
     Rig rig;
+    const QString folder = rig.dir.filePath(u"it's $HOME \\ ü"_s);
+    const QString copy = folder + u"/glimmerox-statusline"_s;
+    QVERIFY(QDir().mkpath(folder) && QFile::copy(bridge, copy));
     const QString settingsPath = rig.dir.filePath(u"settings.json"_s);
-    QFile settings(settingsPath);
-    QVERIFY(settings.open(QIODevice::WriteOnly));
-    settings.write(R"({"statusLine":{"type":"command","command":"printf '%s|' \"it's\" \"$(cat | wc -c | tr -d ' ')\""}})");
-    settings.close();
-    QVERIFY(StatusLineSettings(settingsPath, rig.dir.filePath(u"record.json"_s), bridge).install().ok);
-    QFile installed(settingsPath);
-    QVERIFY(installed.open(QIODevice::ReadOnly));
-    const QString shellCommand =
-        QJsonDocument::fromJson(installed.readAll()).object()[u"statusLine"_s].toObject()[u"command"_s].toString();
     const QByteArray input = payload("s9");
-    const auto [out, err, status] = rig.run({u"/bin/sh"_s, u"-c"_s, shellCommand}, input);
-    QCOMPARE(out, "it's|" + QByteArray::number(input.size()) + '|');
-    QCOMPARE(status, 0);
-    QCOMPARE(rig.sessionsKept(), 1);
+    for (const bool chained : {true, false}) {
+        QFile settings(settingsPath);
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write(chained ? R"({"statusLine":{"type":"command","command":"printf '%s|' \"it's\" \"$(cat | wc -c | tr -d ' ')\"; exit 3"}})"
+                               : "{}");
+        settings.close();
+        QVERIFY(StatusLineSettings(settingsPath, rig.dir.filePath(u"record.json"_s), copy).install().ok);
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        const QString shellCommand =
+            QJsonDocument::fromJson(settings.readAll()).object()[u"statusLine"_s].toObject()[u"command"_s].toString();
+        settings.close();
+        for (const bool present : {true, false}) {
+            QFile::setPermissions(copy, present ? QFile::ReadOwner | QFile::ExeOwner : QFile::ReadOwner);
+            const auto [out, err, status] = rig.run({u"/bin/sh"_s, u"-c"_s, shellCommand}, input);
+            QCOMPARE(out, chained ? "it's|" + QByteArray::number(input.size()) + '|'
+                                  : present ? QByteArray("app \xC2\xB7 ctx 34% \xC2\xB7 5h 23% \xC2\xB7 7d 41%\n") : QByteArray());
+            QCOMPARE(status, chained ? 3 : 0);
+            QCOMPARE(rig.sessionsKept(), 1);
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestStatusLineBridge)

@@ -138,6 +138,40 @@ private slots:
             + R"(},"seven_day":{"used_percentage":41}})";
         QCOMPARE(statusLineText(parsed(payload("s1", both)), now), u"app \u00B7 ctx 13% \u00B7 5h 23% (2 h 10 m) \u00B7 7d 41%"_s);
         QCOMPARE(statusLineText(parsed(R"({"cwd":"/x/repo/"})"), now), u"repo"_s);
+        // Figures past the limit, a name with control characters and a reset a year off.
+        const QByteArray odd = "{\"cwd\":\"/x/re\\u001b[2Jpo\\n\",\"context_window\":{\"used_percentage\":140},"
+                               "\"rate_limits\":{\"five_hour\":{\"used_percentage\":99.6,\"resets_at\":"
+            + QByteArray::number(now.addDays(365).toSecsSinceEpoch()) + "}}}";
+        QCOMPARE(statusLineText(parsed(odd), now), u"re[2Jpo \u00B7 ctx >100% \u00B7 5h 100%"_s);
+    }
+
+    void storeFilesNotFollowedAndAged()
+    {
+        QTemporaryDir runtime;
+        const SampleStore store(runtime.filePath(u"glimmerox"_s));
+        QVERIFY(store.record(parsed(payload("a")), now).isEmpty());
+        // A link planted at a sample's place is neither read nor written through.
+        const QString elsewhere = runtime.filePath(u"elsewhere.json"_s);
+        QFile target(elsewhere);
+        QVERIFY(target.open(QIODevice::WriteOnly) && target.write("{\"sessions\":[]}") > 0);
+        target.close();
+        const QString file = store.fileFor(u"/home/ana/.claude"_s);
+        QVERIFY(QFile::remove(file) && QFile::link(elsewhere, file));
+        QVERIFY(!store.read(u"/home/ana/.claude"_s));
+        QVERIFY(store.record(parsed(payload("b")), now).isEmpty());
+        QVERIFY(!QFileInfo(file).isSymLink());
+        QVERIFY(target.open(QIODevice::ReadOnly));
+        QCOMPARE(target.readAll(), "{\"sessions\":[]}");
+        // A data directory's file untouched for more than 7 days goes with the next write.
+        const QString old = store.fileFor(u"/srv/old"_s);
+        QVERIFY(store.record(parsed(payload("c", {}, "/srv/old/projects/p/")), now).isEmpty());
+        QFile aged(old);
+        QVERIFY(aged.open(QIODevice::ReadWrite));
+        QVERIFY(aged.setFileTime(QDateTime::currentDateTimeUtc().addDays(-8), QFileDevice::FileModificationTime));
+        aged.close();
+        QVERIFY(store.record(parsed(payload("d")), QDateTime::currentDateTimeUtc()).isEmpty());
+        QVERIFY(!QFile::exists(old));
+        QVERIFY(QFile::exists(file));
     }
 
     void windowsKeptFromNewestCarrier()
@@ -252,10 +286,15 @@ private slots:
     void recentDataDirectories()
     {
         QTemporaryDir runtime;
-        const SampleStore store(runtime.path());
-        store.record(parsed(payload("a", {}, "/srv/recent/projects/p/"), now.addDays(-6)), now.addDays(-6));
-        store.record(parsed(payload("b", {}, "/srv/old/projects/p/"), now.addDays(-8)), now.addDays(-8));
-        QCOMPARE(sampleDataDirectories(runtime.path(), now), QStringList{u"/srv/recent"_s});
+        const SampleStore store(runtime.filePath(u"samples"_s));
+        // Only data directories that are there count, whatever a sample file names.
+        for (const char *name : {"recent", "old"})
+            QVERIFY(QDir(runtime.path()).mkpath(QLatin1String(name) + u"/projects/p"_s));
+        const auto at = [&runtime](const char *name) { return QFile::encodeName(runtime.filePath(QLatin1String(name))); };
+        store.record(parsed(payload("a", {}, at("recent") + "/projects/p/"), now.addDays(-6)), now.addDays(-6));
+        store.record(parsed(payload("b", {}, at("old") + "/projects/p/"), now.addDays(-8)), now.addDays(-8));
+        store.record(parsed(payload("c", {}, "/srv/gone/projects/p/"), now.addDays(-1)), now.addDays(-1));
+        QCOMPARE(sampleDataDirectories(store.folder(), now), QStringList{QString::fromUtf8(at("recent"))});
         QCOMPARE(sampleDataDirectories(runtime.filePath(u"missing"_s), now), QStringList());
     }
 

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include <algorithm>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -59,7 +61,8 @@ private slots:
         QTest::addColumn<QByteArray>("installed");
         QTest::addColumn<QByteArray>("uninstalled");
 
-        const QByteArray entry = R"({"type": "command", "command": "/opt/glimmerox/bin/glimmerox-statusline"})";
+        const QByteArray entry = "{\"type\": \"command\", \"command\": \"b=/opt/glimmerox/bin/glimmerox-statusline; "
+                                 "[ -x \\\"$b\\\" ] && exec \\\"$b\\\"; exit 0\"}";
         QTest::addRow("no file: created") << missing << "{\"statusLine\": " + entry + "}\n" << QByteArray("{}\n");
         QTest::addRow("empty object") << QByteArray("{ }") << "{\"statusLine\": " + entry + " }" << QByteArray("{ }");
         const QByteArray odd = "{\n\t\"model\":\"opus\" ,\n\t\"n\": 12345678901234567890,\"weird key \\u00e9\":"
@@ -74,9 +77,9 @@ private slots:
                                   "\"padding\": 0,\"refreshInterval\":5,\"future\":{\"x\":null}}, \"z\":true}";
         QTest::addRow("status line with single quotes and further members")
             << quoted
-            << QByteArray("\xEF\xBB\xBF{\"statusLine\" :{\"type\": \"command\", \"command\": \"/opt/glimmerox/bin/glimmerox-statusline "
-               "--then 'printf '\\\\''%s'\\\\'' \\\"$(pwd)\\\"'\", \"padding\": 0, \"refreshInterval\":5, "
-               "\"future\":{\"x\":null}}, \"z\":true}")
+            << QByteArray("\xEF\xBB\xBF{\"statusLine\" :{\"type\": \"command\", \"command\": \"b=/opt/glimmerox/bin/glimmerox-statusline "
+               "c='printf '\\\\''%s'\\\\'' \\\"$(pwd)\\\"'; [ -x \\\"$b\\\" ] && exec \\\"$b\\\" --then \\\"$c\\\"; "
+               "exec /bin/sh -c \\\"$c\\\"\", \"padding\": 0, \"refreshInterval\":5, \"future\":{\"x\":null}}, \"z\":true}")
             << quoted;
         QTest::addRow("status line null, first of two")
             << QByteArray("{\"statusLine\":null,\"b\":1}") << "{\"statusLine\":" + entry + ",\"b\":1}"
@@ -177,6 +180,116 @@ private slots:
         if (!kind.startsWith('<'))
             QCOMPARE(readAll(rig.settingsPath), before);
         QVERIFY(!QFile::exists(rig.recordPath));
+    }
+
+    void oddBridgePaths_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addRow("quote") << u"/home/o'brien/bin/glimmerox-statusline"_s;
+        QTest::addRow("spaces and $") << u"/Applications/My $HOME Tools/glimmerox-statusline"_s;
+        QTest::addRow("backslash, double quote") << u"/opt/a\\b \"c\"/glimmerox-statusline"_s;
+        QTest::addRow("non-ASCII") << u"/home/zoë/Glimmerox – Ü/glimmerox-statusline"_s;
+    }
+    void oddBridgePaths()
+    {
+        QFETCH(QString, path);
+        const QByteArray original = "{\"statusLine\":{\"type\":\"command\",\"command\":\"echo 'it''s' \\\"$x\\\"\"}}";
+        Rig rig(original);
+        const StatusLineSettings settings(rig.settingsPath, rig.recordPath, path);
+        QVERIFY(settings.install().ok);
+        const QByteArray installed = readAll(rig.settingsPath);
+        QVERIFY(settings.isInstalled());
+        QVERIFY(settings.install().ok); // recognised, so never nested
+        QCOMPARE(readAll(rig.settingsPath), installed);
+        QVERIFY(settings.uninstall().ok);
+        QCOMPARE(readAll(rig.settingsPath), original);
+    }
+
+    void olderFormBroughtUpToDate()
+    {
+        // The form of earlier versions: the bridge first, the previous command after --then.
+        const QByteArray old = "{\"a\": 1, \"statusLine\": {\"type\": \"command\", \"command\": "
+                               "\"'/opt/old dir/glimmerox-statusline' --then 'echo '\\\\''hi'\\\\'''\", \"padding\": 1}}";
+        for (const bool viaInstall : {false, true}) {
+            Rig rig(old);
+            QVERIFY(rig.settings.isInstalled());
+            QVERIFY((viaInstall ? rig.settings.install() : rig.settings.migrate()).ok);
+            const QByteArray migrated = readAll(rig.settingsPath);
+            QVERIFY(migrated.startsWith("{\"a\": 1, \"statusLine\": {\"type\": \"command\", \"command\": \"b='/opt/old dir/"));
+            QVERIFY(migrated.endsWith("exec /bin/sh -c \\\"$c\\\"\", \"padding\": 1}}"));
+            QVERIFY(!QFile::exists(rig.recordPath));
+            QVERIFY(rig.settings.migrate().ok); // the current form stays as it is
+            QCOMPARE(readAll(rig.settingsPath), migrated);
+            QVERIFY(rig.settings.uninstall().ok);
+            QCOMPARE(readAll(rig.settingsPath),
+                     "{\"a\": 1, \"statusLine\": {\"type\": \"command\", \"command\": \"echo 'hi'\", \"padding\": 1}}");
+        }
+        // One written by hand is the user's: left as it is, though recognised.
+        const QByteArray byHand = R"({"statusLine": {"type": "command", "command": "~/bin/glimmerox-statusline"}})";
+        Rig rig(byHand);
+        QVERIFY(rig.settings.migrate().ok && rig.settings.install().ok && rig.settings.isInstalled());
+        QCOMPARE(readAll(rig.settingsPath), byHand);
+    }
+
+    void concurrentWriterKept_data()
+    {
+        QTest::addColumn<int>("writes");
+        QTest::addColumn<bool>("ok");
+        QTest::addRow("one write in between") << 1 << true;
+        QTest::addRow("three") << 3 << true;
+        QTest::addRow("every time: given up") << 100 << false;
+    }
+    void concurrentWriterKept()
+    {
+        QFETCH(int, writes);
+        QFETCH(bool, ok);
+        for (const bool install : {true, false}) {
+            Rig rig("{\"model\": \"opus\"}");
+            if (!install)
+                QVERIFY(rig.settings.install().ok);
+            int written = 0;
+            // Claude Code rewriting the file between the edit's read and its rename.
+            rig.settings.setBeforeReplace([&] {
+                if (written < writes)
+                    write(rig.settingsPath, readAll(rig.settingsPath).replace("{", "{\"k" + QByteArray::number(written++) + "\": 1, "));
+            });
+            const SettingsEditResult result = install ? rig.settings.install() : rig.settings.uninstall();
+            QCOMPARE(result.ok, ok);
+            const QJsonObject settings = QJsonDocument::fromJson(readAll(rig.settingsPath)).object();
+            QVERIFY(settings.contains(u"k%1"_s.arg(std::min(writes, 4) - 1)));
+            QCOMPARE(rig.settings.isInstalled(), install == ok);
+            if (!ok)
+                QVERIFY2(result.message.contains(u"kept changing"_s), qPrintable(result.message));
+        }
+    }
+
+    void damagedRecord_data()
+    {
+        QTest::addColumn<QByteArray>("original");
+        QTest::addColumn<QString>("planted");
+        QTest::addColumn<QString>("command");
+        QTest::addRow("two values") << QByteArray("{\"statusLine\": {\"type\": \"command\", \"command\": \"echo x\"}}")
+                                    << u"{\"command\": \"echo x\"}, 1"_s << u"echo x"_s;
+        QTest::addRow("cut short") << QByteArray("{\"statusLine\": null}") << u"{\"type\":"_s << QString();
+        QTest::addRow("spills past its member") << QByteArray("{\"statusLine\": null}") << u"null}, \"x\": {"_s << QString();
+    }
+    void damagedRecord()
+    {
+        QFETCH(QByteArray, original);
+        QFETCH(QString, planted);
+        QFETCH(QString, command);
+        Rig rig(original);
+        QVERIFY(rig.settings.install().ok);
+        QJsonObject entries = QJsonDocument::fromJson(readAll(rig.recordPath)).object();
+        for (const QString &key : entries.keys())
+            entries[key] = QJsonObject{{u"previous"_s, planted}};
+        write(rig.recordPath, QJsonDocument(entries).toJson());
+        const SettingsEditResult result = rig.settings.uninstall();
+        QVERIFY(result.ok);
+        const QJsonDocument settings = QJsonDocument::fromJson(readAll(rig.settingsPath));
+        QVERIFY(settings.isObject());
+        QCOMPARE(settings[u"statusLine"_s][u"command"_s].toString(), command);
+        QVERIFY2(result.message.contains(u"damaged"_s), qPrintable(result.message));
     }
 
     void quoting()

@@ -78,7 +78,7 @@ SingleInstance::Claim SingleInstance::claim()
     if (m_serverName.isEmpty())
         return Claim::started;
     const QString lockFile = lockPath(m_serverName);
-    m_lock = std::make_unique<FileLock>(lockFile, FileLock::Wait::never);
+    m_lock = std::make_unique<FileLock>(lockFile, std::chrono::milliseconds(0));
     if (!m_lock->isLocked()) {
         const bool heldElsewhere = m_lock->isHeldElsewhere();
         m_lock.reset();

@@ -14,6 +14,27 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <memory>
+#include <utility>
+
+namespace {
+
+// Why the bridge beside the running program cannot be installed; empty when it can.
+QString bridgeProblem(const QString &bridgePath)
+{
+    // macOS runs an app opened from a download from a random read-only copy that is gone after a
+    // restart: a status line pointing there would soon point nowhere.
+    if (bridgePath.contains(QLatin1String("/AppTranslocation/")))
+        return QObject::tr("Glimmerox runs from a temporary copy that macOS made of it. Move Glimmerox to the "
+                           "Applications folder, open it from there, and try again.");
+    const QFileInfo bridge(bridgePath);
+    if (!bridge.isFile() || !bridge.isExecutable())
+        return QObject::tr("The status-line program %1 is missing or cannot be run, so Claude Code's status line "
+                           "would fail. Build it (target glimmerox-statusline) or reinstall Glimmerox.")
+            .arg(bridgePath);
+    return {};
+}
+
+} // namespace
 
 QAction *createStatusLineAction(const StatusLineSettings &settings, PlanUsageFetcher &fetcher, QWidget *parent)
 {
@@ -29,15 +50,23 @@ QAction *createStatusLineAction(const StatusLineSettings &settings, PlanUsageFet
     // Reads after a change elsewhere run on the pool: Claude Code's folder may sit on a disk that
     // answers slowly. Only the latest read is shown, so a slow one never undoes a later one.
     auto latestRead = std::make_shared<int>(0);
-    const auto readInstalled = [settings, action, show, latestRead] {
+    // The first read also brings a bridge command set by an older version up to the form that
+    // falls back to the user's own line when the bridge is gone.
+    auto migrated = std::make_shared<bool>(false);
+    const auto readInstalled = [settings, action, show, latestRead, migrated] {
         const int read = ++*latestRead;
+        const bool migrate = !std::exchange(*migrated, true);
         auto *reading = new QFutureWatcher<bool>(action);
         QObject::connect(reading, &QFutureWatcher<bool>::finished, action, [reading, show, latestRead, read] {
             if (read == *latestRead)
                 show(reading->result());
             reading->deleteLater();
         });
-        reading->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [settings] { return settings.isInstalled(); }));
+        reading->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [settings, migrate] {
+            if (migrate)
+                settings.migrate();
+            return settings.isInstalled();
+        }));
     };
     const auto showInstalled = [settings, show, latestRead] {
         ++*latestRead;
@@ -71,7 +100,9 @@ QAction *createStatusLineAction(const StatusLineSettings &settings, PlanUsageFet
     QObject::connect(watcher, &QFileSystemWatcher::fileChanged, action, rewatch);
 
     QObject::connect(action, &QAction::toggled, action, [settings, parent, showInstalled](bool install) {
-        const SettingsEditResult result = install ? settings.install() : settings.uninstall();
+        const QString problem = install ? bridgeProblem(settings.bridgePath()) : QString();
+        const SettingsEditResult result =
+            !problem.isEmpty() ? SettingsEditResult{false, problem} : install ? settings.install() : settings.uninstall();
         if (!result.ok)
             QMessageBox::warning(parent, QObject::tr("Plan Figures from Claude Code's Status Line"), result.message);
         showInstalled();

@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -22,6 +23,33 @@ const QString filePrefix = QStringLiteral("samples-");
 const QString fileSuffix = QStringLiteral(".json");
 // A sample file never grows near this; anything larger is not ours.
 constexpr qint64 maxSampleFile = 4 * 1024 * 1024;
+// Recording never holds up the status line for longer than this; the sample is skipped instead.
+constexpr std::chrono::milliseconds lockPatience{100};
+// The runtime folder lives in memory; where a system has none, the samples are on disk and are
+// written so that a crash cannot leave one cut short.
+#ifdef Q_OS_MACOS
+constexpr bool samplesOnDisk = true;
+#else
+constexpr bool samplesOnDisk = false;
+#endif
+
+// Deletes the sample files (and their locks) of data directories not written for
+// dataDirectoryDays; a file whose lock is held is in use and stays.
+void removeAbandoned(const QString &folder, const QStringList &names, const QDateTime &now)
+{
+    for (const QString &name : names) {
+        if (!name.startsWith(filePrefix) || !name.endsWith(fileSuffix))
+            continue;
+        const QString path = folder + u'/' + name;
+        const std::optional<FileStatus> status = fileStatus(path);
+        if (!status || QDateTime::fromSecsSinceEpoch(status->modified.seconds, Qt::UTC).secsTo(now)
+                           <= dataDirectoryDays * 86400)
+            continue;
+        const FileLock lock(path + QStringLiteral(".lock"), std::chrono::milliseconds(0));
+        if (lock.isLocked() && QFile::remove(path))
+            QFile::remove(path + QStringLiteral(".lock"));
+    }
+}
 
 QJsonValue msecs(const QDateTime &time)
 {
@@ -174,6 +202,11 @@ QString SampleStore::defaultFolder()
     return runtime.isEmpty() ? QString() : runtime + QStringLiteral("/glimmerox");
 }
 
+bool isPresentDataDirectory(const QString &dataDirectory)
+{
+    return QDir::isAbsolutePath(dataDirectory) && QFileInfo(dataDirectory + QStringLiteral("/projects")).isDir();
+}
+
 QString sampleDataDirectoryKey(const QString &dataDirectory)
 {
     const QString canonical = QFileInfo(dataDirectory).canonicalFilePath();
@@ -196,23 +229,33 @@ QString SampleStore::record(const StatusLineSample &sample, const QDateTime &now
     StatusLineSample keyed = sample;
     keyed.session.dataDirectory = sampleDataDirectoryKey(sample.session.dataDirectory);
     const QString path = fileFor(keyed.session.dataDirectory);
-    const FileLock lock(path + QStringLiteral(".lock"));
-    if (!lock.isLocked())
-        return QStringLiteral("Cannot lock %1").arg(path);
-    // Under the lock no other writer is between its temporary file and the rename, so any
-    // temporary file of this sample file was left by a bridge ended mid-write.
-    const QString leftover = QFileInfo(path).fileName() + QStringLiteral(".glimmerox-");
-    for (const QString &name : listDirectory(m_folder).value_or(QStringList()))
-        if (name.startsWith(leftover))
-            QFile::remove(m_folder + u'/' + name);
-    DataDirectorySamples stored = readFile(path).value_or(DataDirectorySamples{});
-    stored.dataDirectory = keyed.session.dataDirectory;
-    return writeFileAtomically(path, toJson(mergeSample(std::move(stored), keyed, now)), 0600, false);
+    const QStringList names = listDirectory(m_folder).value_or(QStringList());
+    {
+        const FileLock lock(path + QStringLiteral(".lock"), lockPatience);
+        if (!lock.isLocked())
+            return QStringLiteral("%1 stayed locked; the sample is skipped").arg(path);
+        // Under the lock no other writer is between its temporary file and the rename, so any
+        // temporary file of this sample file was left by a bridge ended mid-write.
+        const QString leftover = QFileInfo(path).fileName() + QStringLiteral(".glimmerox-");
+        for (const QString &name : names)
+            if (name.startsWith(leftover))
+                QFile::remove(m_folder + u'/' + name);
+        DataDirectorySamples stored = readFile(path).value_or(DataDirectorySamples{});
+        stored.dataDirectory = keyed.session.dataDirectory;
+        AtomicWrite how;
+        how.durable = samplesOnDisk;
+        how.followLink = false;
+        if (const QString failure = writeFileAtomically(path, toJson(mergeSample(std::move(stored), keyed, now)), how);
+            !failure.isEmpty())
+            return failure;
+    }
+    removeAbandoned(m_folder, names, now);
+    return {};
 }
 
 std::optional<DataDirectorySamples> SampleStore::readFile(const QString &path) const
 {
-    const std::optional<QByteArray> bytes = readRegularFile(path, maxSampleFile);
+    const std::optional<QByteArray> bytes = readOwnFile(path, maxSampleFile);
     if (!bytes)
         return std::nullopt;
     const QJsonDocument document = QJsonDocument::fromJson(*bytes);
@@ -257,7 +300,9 @@ QStringList sampleDataDirectories(const QString &folder, const QDateTime &now)
     QStringList directories;
     for (const DataDirectorySamples &samples : SampleStore(folder).readAll()) {
         const QDateTime newest = samples.newestAt();
-        if (newest.isValid() && newest.secsTo(now) <= dataDirectoryDays * 86400 && !samples.dataDirectory.isEmpty())
+        // A file of an older bridge may name anything.
+        if (newest.isValid() && newest.secsTo(now) <= dataDirectoryDays * 86400
+            && isPresentDataDirectory(samples.dataDirectory))
             directories << samples.dataDirectory;
     }
     return directories;

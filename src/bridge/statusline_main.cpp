@@ -3,8 +3,10 @@
 // its own. Whatever fails on its side, the user's status line still appears.
 
 #include "bridgelog.h"
+#include "claudedatadir.h"
 #include "historystore.h"
 #include "ownprocess.h"
+#include "payloadinput.h"
 #include "samplehistory.h"
 #include "samplestore.h"
 #include "shellcommand.h"
@@ -13,10 +15,10 @@
 
 #include <QDir>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <utility>
 #include <unistd.h>
 
 namespace {
@@ -52,20 +54,6 @@ Arguments parseArguments(int argc, char **argv)
     return arguments;
 }
 
-QByteArray readStandardInput()
-{
-    QByteArray input;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return input;
-        input.append(buffer, n);
-    }
-}
-
 // Claude Code shows what this process writes; only our own category may ever reach standard
 // error, and only when it is switched on (Qt's own warnings included then).
 void bridgeMessages(QtMsgType, const QMessageLogContext &context, const QString &message)
@@ -77,12 +65,16 @@ void bridgeMessages(QtMsgType, const QMessageLogContext &context, const QString 
 std::optional<StatusLineSample> recordSample(const QByteArray &input)
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    std::optional<StatusLineSample> sample =
-        parseStatusLinePayload(input, now, qEnvironmentVariable("CLAUDE_CONFIG_DIR"), QDir::homePath());
+    const QString configDir = qEnvironmentVariable("CLAUDE_CONFIG_DIR");
+    std::optional<StatusLineSample> sample = parseStatusLinePayload(input, now, configDir, QDir::homePath());
     if (!sample) {
         qCWarning(lcBridge) << "no sample: the payload of" << input.size() << "bytes is too large or not a JSON object";
         return std::nullopt;
     }
+    // A payload cannot name a data directory into being: one that is not there counts as this
+    // environment's own.
+    if (!isPresentDataDirectory(sample->session.dataDirectory))
+        sample->session.dataDirectory = claudeDataDirectory(QDir::homePath(), configDir);
     if (const QString failure = SampleStore(SampleStore::defaultFolder()).record(*sample, now); !failure.isEmpty())
         qCWarning(lcBridge).noquote() << "no sample:" << failure;
     if (const QString failure = recordSampleHistory(*sample, HistoryStore::defaultFolder()); !failure.isEmpty())
@@ -120,15 +112,30 @@ int main(int argc, char **argv)
         break;
     }
 
-    const QByteArray input = readStandardInput();
+    PayloadInput reader(STDIN_FILENO);
+    const QByteArray input = reader.next();
+    const auto record = [&reader, &input] {
+        if (reader.isWhole())
+            return recordSample(input);
+        qCWarning(lcBridge) << "no sample: the payload is larger than" << PayloadInput::Limits().maxKept << "bytes";
+        return std::optional<StatusLineSample>();
+    };
     if (arguments.then) {
-        // The chained command starts first; the sample is written while it runs.
-        const ShellCommandResult result = runShellCommand(*arguments.then, input, [&input] { recordSample(input); });
+        // The chained command starts first and gets the input exactly as it came; the sample is
+        // written while it runs.
+        bool first = true;
+        const auto nextInput = [&] {
+            if (!std::exchange(first, false))
+                return reader.next();
+            return input;
+        };
+        const ShellCommandResult result = runShellCommand(*arguments.then, nextInput, [&record] { record(); });
         if (!result.error.isEmpty())
             qCWarning(lcBridge).noquote() << result.error;
         return result.exitStatus;
     }
-    const std::optional<StatusLineSample> sample = recordSample(input);
+    while (!reader.next().isEmpty()) { } // the rest of an oversized input, kept from no one
+    const std::optional<StatusLineSample> sample = record();
     const QByteArray line = sample ? statusLineText(*sample, QDateTime::currentDateTimeUtc()).toUtf8() : QByteArray();
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
     std::fputc('\n', stdout);

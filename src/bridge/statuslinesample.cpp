@@ -1,6 +1,7 @@
 #include "statuslinesample.h"
 
 #include "claudedatadir.h"
+#include "displaytext.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -8,6 +9,7 @@
 #include <QJsonObject>
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -35,10 +37,16 @@ std::optional<PlanWindowSample> planWindow(const QJsonValue &value, const QDateT
     return PlanWindowSample{*used, instant(window.value(QLatin1String("resets_at"))), receivedAt};
 }
 
+// Held to 0-100: a figure past the limit says so instead of showing a number no plan has.
 QString percent(double value)
 {
-    return QString::number(std::llround(value)) + u'%';
+    if (value > 100)
+        return QStringLiteral(">100%");
+    return QString::number(std::llround(std::max(value, 0.0))) + u'%';
 }
+
+// A reset further off than this is a wrong date, not a countdown worth showing.
+constexpr qint64 maxCountdownSeconds = 30 * 86400;
 
 QString countdown(qint64 seconds)
 {
@@ -110,15 +118,16 @@ std::optional<StatusLineSample> parseStatusLinePayload(const QByteArray &payload
 QString statusLineText(const StatusLineSample &sample, const QDateTime &now)
 {
     QStringList parts;
-    const QString project = QFileInfo(QDir::cleanPath(sample.session.cwd)).fileName();
+    const QString project = sanitizedDisplayText(QFileInfo(QDir::cleanPath(sample.session.cwd)).fileName());
     if (!project.isEmpty())
         parts << project;
     if (sample.session.contextUsedPercent)
         parts << QStringLiteral("ctx ") + percent(*sample.session.contextUsedPercent);
     if (sample.fiveHour) {
         QString five = QStringLiteral("5h ") + percent(sample.fiveHour->usedPercent);
-        if (sample.fiveHour->resetsAt && now.secsTo(*sample.fiveHour->resetsAt) > 0)
-            five += QStringLiteral(" (%1)").arg(countdown(now.secsTo(*sample.fiveHour->resetsAt)));
+        if (const qint64 left = sample.fiveHour->resetsAt ? now.secsTo(*sample.fiveHour->resetsAt) : 0;
+            left > 0 && left <= maxCountdownSeconds)
+            five += QStringLiteral(" (%1)").arg(countdown(left));
         parts << five;
     }
     if (sample.sevenDay)

@@ -51,8 +51,9 @@ struct StatusLineSample
     std::optional<PlanWindowSample> spend; // rate_limits.spend_limit
 };
 
-// The data directory a payload belongs to: the folder above projects/ in its transcript path,
-// else the one named by CLAUDE_CONFIG_DIR, else ~/.claude.
+// The data directory a payload belongs to: the folder above projects/ in its transcript path when
+// that is absolute and its projects/ folder exists, else the one named by CLAUDE_CONFIG_DIR, else
+// ~/.claude.
 QString payloadDataDirectory(const QString &transcriptPath, const QString &configDirVariable, const QString &homeDir);
 
 // Reads a payload received at `receivedAt`; absent when it is larger than maxStatusLinePayload

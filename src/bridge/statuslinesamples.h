@@ -38,7 +38,8 @@ private:
 
     SampleStore m_store;
     QFileSystemWatcher m_watcher;
-    // Tries again to create and watch the folder while that fails (a runtime folder not there yet).
+    // While the folder cannot be watched (not there yet, or inotify's watches used up): reads it
+    // every 2 s and tries the watch again.
     QTimer m_retry;
     QList<DataDirectorySamples> m_samples;
 };

@@ -115,7 +115,7 @@ QString HistoryStore::appendChanged(const QString &dataDirectory, const QList<Hi
     if (const QString failure = ensurePrivateFolder(m_folder); !failure.isEmpty())
         return failure;
     const QString path = fileFor(dataDirectory);
-    const TryFileLock lock(lockPath(path), historyLockBudget);
+    const FileLock lock(lockPath(path), historyLockBudget);
     if (!lock.isLocked())
         return QStringLiteral("Cannot lock %1 in time").arg(path);
     const QByteArray tail = fileTail(path, appendTailBytes);
@@ -152,7 +152,7 @@ QList<HistoryRecord> HistoryStore::read(const QString &dataDirectory) const
 QString HistoryStore::compact(const QString &dataDirectory, const QDateTime &now) const
 {
     const QString path = fileFor(dataDirectory);
-    const TryFileLock lock(lockPath(path), historyLockBudget);
+    const FileLock lock(lockPath(path), historyLockBudget);
     if (!lock.isLocked())
         return QStringLiteral("Cannot lock %1 in time").arg(path);
     const ReadResult file = readSmallFile(path, maxReadFile);

@@ -3,40 +3,10 @@
 #include "fileaccess.h"
 #include "posixio.h"
 
-#include <QThread>
-
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-TryFileLock::TryFileLock(const QString &path, std::chrono::milliseconds budget)
-{
-    const std::optional<QByteArray> encoded = encodedPath(path);
-    if (!encoded)
-        return;
-    m_fd = ::open(encoded->constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (m_fd < 0)
-        return;
-    // A holder keeps the lock for one small write or one rewrite: a few short tries are enough.
-    constexpr std::chrono::milliseconds pause(5);
-    for (std::chrono::milliseconds waited(0);; waited += pause) {
-        if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0)
-            return;
-        if ((errno != EWOULDBLOCK && errno != EINTR) || waited + pause > budget)
-            break;
-        QThread::msleep(pause.count());
-    }
-    ::close(m_fd);
-    m_fd = -1;
-}
-
-TryFileLock::~TryFileLock()
-{
-    if (m_fd >= 0)
-        ::close(m_fd); // closing the last descriptor releases the lock
-}
 
 QString appendToFile(const QString &path, const QByteArray &bytes, int mode, qint64 maxSize)
 {

@@ -15,5 +15,3 @@ QString currentExecutablePath()
         return {};
     return QFileInfo(QString::fromLocal8Bit(buffer.data())).canonicalFilePath();
 }
-
-void endWhenParentEnds() { }

@@ -3,6 +3,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
+#include <functional>
+#include <optional>
+
 // Small files of our own that other processes read and write at the same time: the status-line
 // samples in the runtime folder, the user settings file the bridge is installed into, and the
 // autostart entry.
@@ -14,6 +18,24 @@
 // Returns an empty string on success, else the reason.
 QString writeFileAtomically(const QString &path, const QByteArray &bytes, int mode, bool durable);
 
+// The same with more say over how.
+struct AtomicWrite
+{
+    int mode = 0600;
+    // The data is on disk before the rename, and the folder's new entry after it.
+    bool durable = true;
+    // A symbolic link at the path is followed (its target replaced), or else replaced itself.
+    bool followLink = true;
+    // Asked just before the rename; false leaves the file as it is, and `abandoned` is set.
+    std::function<bool()> beforeRename;
+};
+QString writeFileAtomically(const QString &path, const QByteArray &bytes, const AtomicWrite &how,
+                            bool *abandoned = nullptr);
+
+// The whole content of a regular file of at most `maxSize` bytes at `path`, never read through a
+// symbolic link (a link planted there is refused); absent when it cannot be had.
+std::optional<QByteArray> readOwnFile(const QString &path, qint64 maxSize);
+
 // The permission bits of the file at `path` (links followed), or -1 when it cannot be reached.
 int filePermissions(const QString &path);
 
@@ -23,16 +45,15 @@ int filePermissions(const QString &path);
 // Returns an empty string on success, else the reason.
 QString ensurePrivateFolder(const QString &path);
 
-// An exclusive advisory lock on the file at `path` (created 0600 when missing), held from
-// construction until destruction, and released by the system when the holder dies. It waits
-// while another holder has it, or with Wait::never gives up at once. Two locks of one file
-// exclude each other also within one process.
+// An exclusive advisory lock on the file at `path` (created 0600 when missing, never opened
+// through a symbolic link), held from construction until destruction. Waits while another
+// process holds it, or, given a `patience`, tries again without blocking until that has passed
+// (a patience of 0 tries once). Released by the system when the holder dies; two locks of one
+// file exclude each other also within one process.
 class FileLock
 {
 public:
-    enum class Wait { untilFree, never };
-
-    explicit FileLock(const QString &path, Wait wait = Wait::untilFree);
+    explicit FileLock(const QString &path, std::optional<std::chrono::milliseconds> patience = std::nullopt);
     ~FileLock();
     FileLock(const FileLock &) = delete;
     FileLock &operator=(const FileLock &) = delete;

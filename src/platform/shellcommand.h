@@ -13,10 +13,13 @@ struct ShellCommandResult
     QString error;
 };
 
-// Runs `command` through /bin/sh -c with `input` as its standard input, sharing this process's
-// standard output and error. The command gets a process group of its own; SIGTERM, SIGINT and
-// SIGHUP sent to this process while it runs are passed on to that group, and on Linux the system
-// also ends the command when this process dies, so no part of it outlives a cancelled bridge.
-// `whileRunning` is called once the input has been handed over, before waiting for the end.
-ShellCommandResult runShellCommand(const QByteArray &command, const QByteArray &input,
+// Runs `command` through /bin/sh -c, sharing this process's standard output and error. Its
+// standard input is what `nextInput` returns, call after call, until it returns nothing or the
+// command stops reading; then end of input. The command runs in a process group of its own, led
+// by a small supervisor process: SIGTERM, SIGINT and SIGHUP sent to this process while it runs are
+// passed on to that group, and the supervisor ends the whole group when the command has ended and
+// when this process dies, however it dies, so no part of the command outlives the bridge (a
+// process that leaves the group on purpose excepted). `whileRunning` is called once the input
+// has been handed over, before waiting for the end.
+ShellCommandResult runShellCommand(const QByteArray &command, const std::function<QByteArray()> &nextInput,
                                    const std::function<void()> &whileRunning);
