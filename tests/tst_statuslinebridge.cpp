@@ -169,7 +169,7 @@ private slots:
         QCOMPARE(QDir(folder).entryList({u"samples-*.json"_s}, QDir::Files).size(), 1);
         QVERIFY(QDir(folder).entryList({u"*.glimmerox-*"_s}, QDir::Files).isEmpty());
         // The plan history took whole lines only, however the appends fell.
-        QFile history(HistoryStore(rig.dir.filePath(u"state/glimmerox"_s)).fileFor(u"/home/ana/.claude"_s));
+        QFile history(HistoryStore(rig.dir.filePath(u"state/glimmerox"_s)).fileFor(rig.dataDirectory()));
         QVERIFY(history.open(QIODevice::ReadOnly));
         const QByteArray lines = history.readAll();
         QVERIFY(lines.endsWith('\n'));
