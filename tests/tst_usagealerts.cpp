@@ -16,7 +16,36 @@ private slots:
     void alerts_data();
     void alerts();
     void perWindow();
+    void runOut();
 };
+
+// At the recent pace a window runs out before its reset: said once a period, from 50 % on, and
+// only when it comes at least 15 minutes before the reset.
+void TestUsageAlerts::runOut()
+{
+    const QDateTime now(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
+    const auto usage = [&](double figure, const QDateTime &reset) {
+        return PlanUsage::fromWindows({{PlanWindowKind::fiveHour, {}, figure, reset, PlanSource::statusLine, now, false, false}},
+                                      now);
+    };
+    const auto paces = [&](qint64 runOutIn) {
+        Pace pace;
+        pace.runOutAt = now.addSecs(runOutIn);
+        return QHash<QString, Pace>{{QStringLiteral("five_hour"), pace}};
+    };
+    const QDateTime reset = now.addSecs(7200);
+    UsageAlerts alerts;
+    QVERIFY(alerts.observeRunOut(usage(40, reset), paces(3600), now).isEmpty()); // below 50 %
+    QVERIFY(alerts.observeRunOut(usage(60, reset), paces(7200 - 600), now).isEmpty()); // 10 min before the reset
+    const QList<UsageAlert> raised = alerts.observeRunOut(usage(60, reset), paces(4800), now);
+    QCOMPARE(raised.size(), 1);
+    const AlertText text = alertText(raised.at(0), now);
+    const QString at = now.addSecs(4800).toLocalTime().toString(QStringLiteral("HH:mm"));
+    QCOMPARE(text.summary, QStringLiteral("5-hour limit runs out at ") + at);
+    QCOMPARE(text.body, QStringLiteral("At this pace the 5-hour limit runs out at %1, 40 min before it resets.").arg(at));
+    QVERIFY(alerts.observeRunOut(usage(70, reset.addSecs(30)), paces(4000), now).isEmpty()); // same period
+    QCOMPARE(alerts.observeRunOut(usage(60, reset.addSecs(5 * 3600)), paces(4000), now).size(), 1); // the next one
+}
 
 // Each weekly window, credits and spend keep their own thresholds and periods, named in the
 // words; a reset that passes with no new figure is a reset.

@@ -181,6 +181,7 @@ int main(int argc, char **argv)
         if (!shown.planUsage)
             return;
         notifications.observe(*shown.planUsage, shown.now);
+        notifications.observeRunOut(*shown.planUsage, shown.paces, shown.now);
         // The history kept here is the login's; another account's session brings its own figures.
         const QString shownDirectory = shown.sessionStats.claudeDir.isEmpty() ? claudeDir : shown.sessionStats.claudeDir;
         if (sampleDataDirectoryKey(shownDirectory) == sampleDataDirectoryKey(claudeDir))

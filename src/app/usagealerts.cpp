@@ -37,7 +37,7 @@ QList<UsageAlert> UsageAlerts::observeWindow(Window &window, const PlanWindow &f
     const int level = levelOf(percent);
     const auto alert = [&](int threshold) {
         return UsageAlert{UsageAlert::Subject::quota, threshold, percent, resetsAt, {}, {}, figure.key(),
-                          figure.name(), figure.kind};
+                          figure.name(), figure.kind, {}};
     };
     if (!window.seen) {
         window = {true, resetsAt, level, level > 0};
@@ -83,9 +83,28 @@ QList<UsageAlert> UsageAlerts::observe(const QList<SessionContext> &sessions)
         levels.insert(session.sessionId, std::max(kept, level));
         if (level > kept)
             alerts.append({UsageAlert::Subject::context, level, session.percent, std::nullopt, session.project,
-                           session.sessionId, {}, {}, {}});
+                           session.sessionId, {}, {}, {}, {}});
     }
     m_sessionLevels = std::move(levels);
+    return alerts;
+}
+
+QList<UsageAlert> UsageAlerts::observeRunOut(const PlanUsage &usage, const QHash<QString, Pace> &paces,
+                                            const QDateTime &now)
+{
+    QList<UsageAlert> alerts;
+    for (const PlanWindow &window : usage.shownWindows()) {
+        const auto pace = paces.constFind(window.key());
+        if (pace == paces.cend() || !pace->runOutAt || !window.resetsAt || window.hasReset(now)
+            || window.percent() < runOutFromPercent || pace->runOutAt->secsTo(*window.resetsAt) < runOutLeadSeconds)
+            continue;
+        const auto announced = m_runOutAnnounced.constFind(window.key());
+        if (announced != m_runOutAnnounced.cend() && isSameWindow(*announced, window.resetsAt))
+            continue;
+        m_runOutAnnounced.insert(window.key(), *window.resetsAt);
+        alerts.append({UsageAlert::Subject::runOut, 0, window.percent(), window.resetsAt, {}, {}, window.key(),
+                       window.name(), window.kind, pace->runOutAt});
+    }
     return alerts;
 }
 
@@ -121,6 +140,16 @@ AlertText alertText(const UsageAlert &alert, const QDateTime &now)
             return {QObject::tr("%1 reset").arg(limit),
                     QObject::tr("The %1 window starts afresh at %2 %.").arg(name, percent)};
         return {QObject::tr("%1 at %2 %").arg(limit, percent), resetWords()};
+    }
+    case UsageAlert::Subject::runOut: {
+        const QString limit = QObject::tr("%1 limit").arg(sanitizedDisplayText(alert.windowName));
+        const QString at = alert.runOutAt ? clockText(*alert.runOutAt, now) : QString();
+        const QString before = alert.runOutAt && alert.resetsAt
+            ? durationText(std::max<qint64>(0, alert.runOutAt->secsTo(*alert.resetsAt)))
+            : QString();
+        return {QObject::tr("%1 runs out at %2").arg(limit, at),
+                QObject::tr("At this pace the %1 runs out at %2, %3 before it resets.")
+                    .arg(limit, at, before)};
     }
     }
     return {};

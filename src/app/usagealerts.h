@@ -1,5 +1,6 @@
 #pragma once
 
+#include "pace.h"
 #include "planusage.h"
 #include "sessionstats.h"
 
@@ -13,7 +14,7 @@
 // One moment worth a desktop notification.
 struct UsageAlert
 {
-    enum class Subject { quota, context };
+    enum class Subject { quota, context, runOut };
     Subject subject = Subject::context;
     // 80 or 95 for a threshold reached; 0 when a window the user had reached 80 % in has reset.
     int threshold = 0;
@@ -24,6 +25,7 @@ struct UsageAlert
     QString windowKey;                // quota: PlanWindow::key() of the window
     QString windowName;               // quota: PlanWindow::name() ("Opus weekly")
     PlanWindowKind windowKind = PlanWindowKind::fiveHour;
+    std::optional<QDateTime> runOutAt; // runOut: when the window reaches 100 % at the recent pace
 
     friend bool operator==(const UsageAlert &, const UsageAlert &) = default;
 };
@@ -55,6 +57,13 @@ public:
     // Every live session at once: a session missing from the list has ended and is forgotten.
     QList<UsageAlert> observe(const QList<SessionContext> &sessions);
 
+    // A window that, at the pace of its recent history (`paces`, by window key), runs out at
+    // least runOutLeadSeconds before its reset while at runOutFromPercent or more: announced once
+    // per window and period, also when that is already so at launch.
+    static constexpr qint64 runOutLeadSeconds = 15 * 60;
+    static constexpr qint64 runOutFromPercent = 50;
+    QList<UsageAlert> observeRunOut(const PlanUsage &usage, const QHash<QString, Pace> &paces, const QDateTime &now);
+
 private:
     struct Window
     {
@@ -66,6 +75,7 @@ private:
     static QList<UsageAlert> observeWindow(Window &window, const PlanWindow &figure, const QDateTime &now);
 
     QHash<QString, Window> m_windows;    // by PlanWindow::key()
+    QHash<QString, QDateTime> m_runOutAnnounced; // window key → reset of the period announced
     QHash<QString, int> m_sessionLevels; // session id → highest threshold announced since armed
 };
 

@@ -15,6 +15,7 @@ QString replaceKey(const UsageAlert &alert)
     switch (alert.subject) {
     case UsageAlert::Subject::context: return QStringLiteral("context/") + alert.sessionId;
     case UsageAlert::Subject::quota: return QStringLiteral("quota/") + alert.windowKey;
+    case UsageAlert::Subject::runOut: return QStringLiteral("run-out/") + alert.windowKey;
     }
     return {};
 }
@@ -43,6 +44,11 @@ void UsageNotifications::follow(const ClaudeStatsReader &reader, const StatusLin
 void UsageNotifications::observe(const PlanUsage &usage, const QDateTime &now)
 {
     send(m_alerts.observe(usage, now));
+}
+
+void UsageNotifications::observeRunOut(const PlanUsage &usage, const QHash<QString, Pace> &paces, const QDateTime &now)
+{
+    send(m_alerts.observeRunOut(usage, paces, now));
 }
 
 void UsageNotifications::observe(const QList<SessionContext> &sessions)

@@ -32,6 +32,8 @@ public:
     // `now` decides which resets have passed; an invalid one leaves resets to the figures.
     void observe(const PlanUsage &usage, const QDateTime &now = {});
     void observe(const QList<SessionContext> &sessions);
+    // The windows that run out before their reset at the pace of their recent history.
+    void observeRunOut(const PlanUsage &usage, const QHash<QString, Pace> &paces, const QDateTime &now);
 
     // While off the figures are still followed, so turning back on announces only what happens
     // from then on, but nothing is sent.

@@ -11,6 +11,7 @@ QList<HistoryRecord> sampleHistoryRecords(const StatusLineSample &sample)
     };
     add(HistoryKey::fiveHour, sample.fiveHour);
     add(HistoryKey::sevenDay, sample.sevenDay);
+    add(HistoryKey::spend, sample.spend);
     return records;
 }
 
