@@ -88,7 +88,7 @@ QString HistoryStore::defaultFolder(const QString &stateHomeVariable, const QStr
 #ifdef Q_OS_MACOS
     return homeDir + QStringLiteral("/Library/Application Support/Glimmerox");
 #endif
-    // The base directory specification ignores a relative value.
+    // XDG base directories ignore a relative value.
     const QString stateHome = QDir::isAbsolutePath(stateHomeVariable) ? stateHomeVariable
                                                                       : homeDir + QStringLiteral("/.local/state");
     return QDir::cleanPath(stateHome) + QStringLiteral("/glimmerox");
