@@ -159,12 +159,10 @@ int main(int argc, char **argv)
     panel.addAction(showHistory);
 
     auto *tray = new PanelTray(panel);
-    // The tray shows what the panel shows: the plan figures of whichever source is newer.
+    // The tray shows what the panel shows; the plan figures reach it with the notifications below.
     const auto updateTray = [&] { tray->setFigures(panel.contentView()->inputs()); };
     QObject::connect(&statsReader, &ClaudeStatsReader::sessionStatsChanged, tray, updateTray);
     QObject::connect(&statsReader, &ClaudeStatsReader::activeSessionsChanged, tray, updateTray);
-    QObject::connect(&planFetcher, &PlanUsageFetcher::planUsageChanged, tray, updateTray);
-    QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, tray, updateTray);
     // The mode may have changed since the figures did; hiding is the last moment it can.
     QObject::connect(&panel, &PanelWindow::hideRequested, tray, updateTray);
     QObject::connect(&instance, &SingleInstance::activationRequested, tray, &PanelTray::restorePanel);
@@ -175,23 +173,24 @@ int main(int argc, char **argv)
     panel.addMenuAction(createNotificationsAction(panel.settings(), notifications, &panel));
     // Every source's figures as the panel merges them, and once a second, so a reset that passes
     // while Claude Code is idle is noticed; the schedule waits while fresh figures need no login.
-    const auto observePlan = [&panel, &notifications, &planFetcher, &planHistory, claudeDir] {
+    const QString claudeDirKey = sampleDataDirectoryKey(claudeDir);
+    const auto observePlan = [&panel, &notifications, &planFetcher, &planHistory, tray, claudeDirKey] {
         const PanelInputs shown = panel.contentView()->inputs();
         planFetcher.setAutomaticFetchHeld(shown.noLoginFiguresFresh);
+        // A reset that passes shows in the tray's figure too.
+        tray->setFigures(shown);
         if (!shown.planUsage)
             return;
         notifications.observe(*shown.planUsage, shown.now);
         notifications.observeRunOut(*shown.planUsage, shown.paces, shown.now);
         // The history kept here is the login's; another account's session brings its own figures.
-        const QString shownDirectory = shown.sessionStats.claudeDir.isEmpty() ? claudeDir : shown.sessionStats.claudeDir;
-        if (sampleDataDirectoryKey(shownDirectory) == sampleDataDirectoryKey(claudeDir))
+        if (shown.sessionStats.claudeDir.isEmpty() || sampleDataDirectoryKey(shown.sessionStats.claudeDir) == claudeDirKey)
             planHistory.record(*shown.planUsage);
     };
     QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, &notifications, observePlan);
     QObject::connect(&cachedReports, &CachedUsageReports::reportsChanged, &notifications, observePlan);
     QObject::connect(&planFetcher, &PlanUsageFetcher::ticked, &notifications, observePlan);
     QObject::connect(&planFetcher, &PlanUsageFetcher::planUsageChanged, &notifications, observePlan);
-    QObject::connect(&cachedReports, &CachedUsageReports::reportsChanged, tray, updateTray);
 
     installApplicationMenu(panel);
     keepPlatformWindowBehaviour(panel);

@@ -61,13 +61,17 @@ void PanelTray::restorePanel()
 
 void PanelTray::setFigures(const PanelInputs &shown)
 {
-    m_toolTip = trayToolTip(shown.sessionStats, shown.planUsage);
+    // Handed over every second: the icon is only told what changed.
+    const QString toolTip = trayToolTip(shown.sessionStats, shown.planUsage);
+    const bool newToolTip = toolTip != m_toolTip;
+    m_toolTip = toolTip;
     const std::optional<qint64> figure = trayFigure(shown);
     const bool redraw = figure != m_figure;
     m_figure = figure;
     if (!m_icon)
         return;
-    m_icon->setToolTip(m_toolTip);
+    if (newToolTip)
+        m_icon->setToolTip(m_toolTip);
     if (redraw)
         m_icon->setIcon(figureIcon(m_figure, QApplication::windowIcon()));
 }
