@@ -443,6 +443,9 @@ int benchRender(int argc, char **argv)
             return 1;
         }
         inputs.planUsage->fetchedAt = now.addSecs(-60 * reportAgeMinutes);
+        // Dated as the fetcher dates a report, so the small display dims by its age alone.
+        for (PlanWindow &window : inputs.planUsage->windows)
+            window.asOf = inputs.planUsage->fetchedAt;
     }
     inputs.isFetching = fetching;
     if (pinned)

@@ -7,6 +7,7 @@
 #include "paneltooltip.h"
 
 #include <QImage>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -163,6 +164,30 @@ private slots:
         QVERIFY(near(pixel(image, {context.left() + context.width() / 8, historyY(context, 35)}), HistoryInk::paper, 10));
         QCOMPARE(historyChartReadout(layout, series, QPointF(x, layout.quotaPaper.center().y())),
                  u"Sun 03:00 · 5-hour 60 % · 7-day 85 %"_s);
+    }
+
+    // Two pens ending 5 points apart: their paper tags are pushed apart with bare metal between
+    // them, not a rim of half-covered pixels that makes them read as one.
+    void penTagsApart()
+    {
+        HistorySeries series;
+        series.now = now;
+        series.from = now.addDays(-historyChartDays);
+        series.quotas = {{HistoryKey::fiveHour, u"5-hour"_s, {{series.from, 62}, {now, 62}}, {}},
+                         {HistoryKey::sevenDay, u"7-day"_s, {{series.from, 67}, {now, 67}}, {}}};
+        const HistoryChartLayout layout = HistoryChartLayout::compute(HistoryChartLayout::defaultSize);
+        const QRectF paper = layout.quotaPaper;
+        for (qreal dpr : {1.0, 2.0}) {
+            const QImage image = renderHistoryChart(layout, series, dpr);
+            QString rows; // runs of p: paper, m: bare metal, -: between
+            for (int y = int(historyY(paper, 75) * dpr); y < int(historyY(paper, 52) * dpr); ++y) {
+                const QColor c = image.pixelColor(int((paper.right() + 12) * dpr), y);
+                const QChar kind = near(c, HistoryInk::paper, 10) ? u'p' : c.lightness() < 128 ? u'm' : u'-';
+                if (rows.isEmpty() || rows.back() != kind)
+                    rows += kind;
+            }
+            QVERIFY2(rows.contains(QRegularExpression(u"p-?m-?p"_s)), qPrintable(rows));
+        }
     }
 
     // A shown window that runs out before its reset: the caption line says when, its LED blinks

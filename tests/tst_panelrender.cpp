@@ -206,6 +206,24 @@ private slots:
         QCOMPARE(litPixels(image, m_layout.smallStrip) > 0, !plan);
     }
 
+    // A long model name in the small caption stays on its plate: the metal beside it is bare.
+    void longSmallCaption()
+    {
+        const PanelContent shortCaption = planState(true);
+        PanelContent longCaption = shortCaption;
+        longCaption.smallCaption = u"7-DAY \u00B7 CLAUDE OPUS 4.6 WITH THE EXTENDED THINKING PREVIEW"_qs;
+        PanelPaintCache cache;
+        for (qreal dpr : {1.0, 2.0}) {
+            const QImage bare = renderPanel(m_layout, shortCaption, dpr, cache);
+            const QImage image = renderPanel(m_layout, longCaption, dpr, cache);
+            const QRectF plate = m_layout.smallCaptionPlate;
+            for (qreal x : {m_layout.rightSection.left() + 2, plate.left() - 2, plate.right() + 2, m_layout.panel.right() - 3}) {
+                const QPoint p(int(x * dpr), int(plate.center().y() * dpr));
+                QCOMPARE(image.pixelColor(p), bare.pixelColor(p));
+            }
+        }
+    }
+
     // Layers are reused on an idle repaint, never across a move between a 1x and a 2x screen, and
     // stay bounded while figures change; a stale figure is dimmed without a layer of its own.
     void cachedLayers()

@@ -147,7 +147,7 @@ void paintReset(QPainter &painter, const QRectF &paper, qreal x, qreal dpr)
 
 // Paper labels at the right end of the pens, pushed apart so they never overlap.
 void paintPenLabels(QPainter &painter, const HistoryChartLayout &layout, const QRectF &paper,
-                    const QList<HistoryTrace> &traces, const QDateTime &to)
+                    const QList<HistoryTrace> &traces, const QDateTime &to, qreal dpr)
 {
     struct Label
     {
@@ -163,7 +163,7 @@ void paintPenLabels(QPainter &painter, const HistoryChartLayout &layout, const Q
     const QFontMetricsF metrics(layout.fonts.paper);
     const qreal height = metrics.height() + 2;
     for (qsizetype i = 1; i < labels.size(); ++i)
-        labels[i].y = std::max(labels[i].y, labels[i - 1].y + height + 1);
+        labels[i].y = std::max(labels[i].y, labels[i - 1].y + height + 3);
     // Pushed past the bottom: move the whole column up.
     const qreal overflow = labels.isEmpty() ? 0 : labels.constLast().y + height / 2 - paper.bottom();
     for (Label &label : labels)
@@ -171,7 +171,9 @@ void paintPenLabels(QPainter &painter, const HistoryChartLayout &layout, const Q
     painter.setFont(layout.fonts.paper);
     for (const Label &label : labels) {
         const QString text = label.trace->label.toUpper();
-        const QRectF tag(paper.right() + 10, label.y - height / 2, metrics.horizontalAdvance(text) + 8, height);
+        // On whole device pixels: a half-covered edge reads as a grey rim that closes the gap.
+        const QRectF tag(std::round((paper.right() + 10) * dpr) / dpr, std::round((label.y - height / 2) * dpr) / dpr,
+                         std::ceil((metrics.horizontalAdvance(text) + 8) * dpr) / dpr, std::ceil(height * dpr) / dpr);
         painter.setPen(QPen(tracePen(*label.trace).color(), 1));
         painter.drawLine(QPointF(paper.right() + 4, label.penY), QPointF(tag.left(), label.y));
         painter.fillRect(tag, HistoryInk::paper);
@@ -286,7 +288,7 @@ void paintQuotaStrip(QPainter &painter, const HistoryChartLayout &layout, const 
     painter.restore();
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-    paintPenLabels(painter, layout, paper, series.quotas, series.now);
+    paintPenLabels(painter, layout, paper, series.quotas, series.now, dpr);
     painter.restore();
 }
 
@@ -347,7 +349,7 @@ void paintContextStrip(QPainter &painter, const HistoryChartLayout &layout, cons
     if (hasContext) {
         painter.save();
         painter.setRenderHint(QPainter::Antialiasing);
-        paintPenLabels(painter, layout, paper, {series.context}, series.contextTo);
+        paintPenLabels(painter, layout, paper, {series.context}, series.contextTo, dpr);
         painter.restore();
     }
 }

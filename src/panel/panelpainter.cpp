@@ -275,7 +275,12 @@ void paintCaptions(QPainter &painter, const PanelLayout &layout, const PanelCont
     }
     painter.setFont(layout.fonts.smallCaption);
     painter.setPen(ink(Lettering::smallCaption).ink);
-    drawCentredText(painter, layout.smallCaption, content.smallCaption);
+    // A model's name from the report can be long: the caption ends with "…" rather than leave its plate.
+    const qreal inset = 4;
+    const QString smallCaption = QFontMetricsF(layout.fonts.smallCaption)
+                                     .elidedText(content.smallCaption, Qt::ElideRight,
+                                                 layout.smallCaptionPlate.width() - 2 * inset);
+    drawCentredText(painter, layout.smallCaption, smallCaption);
 }
 
 // A drawing pin seen from the side, head up, in a box about one line high.
