@@ -3,9 +3,8 @@
 #include "claudestatsreader.h"
 #include "desktopnotifier.h"
 #include "applog.h"
+#include "statuslineplan.h"
 #include "statuslinesamples.h"
-
-#include <cmath>
 
 namespace {
 
@@ -70,14 +69,8 @@ QList<SessionContext> liveSessionContexts(const QList<ActiveSession> &sessions, 
         std::optional<qint64> percent = session.contextPercent;
         if (!session.sessionId.isEmpty() && session.sessionId == shown.sessionId)
             percent = shown.contextPercent();
-        for (const DataDirectorySamples &directory : samples) {
-            const std::optional<SessionSample> sample = directory.session(session.sessionId);
-            // A sample from before this run of the session (a resumed one) may predate a compaction.
-            if (sample && sample->contextUsedPercent && sample->receivedAt >= session.startedAt) {
-                percent = std::llround(*sample->contextUsedPercent);
-                break;
-            }
-        }
+        if (const std::optional<qint64> sampled = sampledContextPercent(session, samples))
+            percent = sampled;
         if (percent)
             contexts.append({session.sessionId, projectName(session.cwd), *percent});
     }
