@@ -1,5 +1,6 @@
 #include "usagealerts.h"
 
+#include <QLocale>
 #include <QMap>
 #include <QTest>
 
@@ -16,7 +17,42 @@ private slots:
     void alerts_data();
     void alerts();
     void perWindow();
+    void runOut();
 };
+
+// At the recent pace a window runs out 15 minutes or more before its reset with 50 % or more
+// used: announced once a period, never for the paces read first nor from the period before.
+void TestUsageAlerts::runOut()
+{
+    const QDateTime now(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
+    const QDateTime reset = now.addSecs(3 * 3600);
+    const auto usage = [&](double percent, const QDateTime &resetsAt) {
+        return PlanUsage::fromWindows({{PlanWindowKind::fiveHour, {}, percent, resetsAt, PlanSource::statusLine, now,
+                                        false, false}},
+                                      now);
+    };
+    const auto paces = [](qint64 minutesBefore, const QDateTime &resetsAt) {
+        const Pace pace{20, resetsAt.addSecs(-60 * minutesBefore), 1800, true, minutesBefore, resetsAt};
+        return std::optional(QHash<QString, Pace>{{QStringLiteral("five_hour"), pace}});
+    };
+    UsageAlerts alerts;
+    QVERIFY(alerts.observe(usage(40, reset), now).isEmpty());
+    QVERIFY(alerts.observe(usage(60, reset), now, paces(80, reset)).isEmpty()); // the first paces read
+    UsageAlerts later;
+    QVERIFY(later.observe(usage(40, reset), now, paces(80, reset)).isEmpty());
+    QVERIFY(later.observe(usage(45, reset), now, paces(80, reset)).isEmpty());
+    QVERIFY(later.observe(usage(55, reset), now, paces(10, reset)).isEmpty());
+    QVERIFY(later.observe(usage(55, reset), now, paces(80, reset.addSecs(-5 * 3600))).isEmpty());
+    const QList<UsageAlert> early = later.observe(usage(60, reset), now, paces(80, reset));
+    QCOMPARE(early.size(), 1);
+    const AlertText text = alertText(early.at(0), now);
+    QCOMPARE(text.summary, QStringLiteral("5-hour limit runs out before its reset"));
+    QCOMPARE(text.body, QStringLiteral("At this pace the 5-hour limit runs out at %1, 1 h 20 min before it resets.")
+                            .arg(QLocale().toString(reset.addSecs(-80 * 60).toLocalTime(), QStringLiteral("HH:mm"))));
+    QVERIFY(later.observe(usage(70, reset), now, paces(90, reset)).isEmpty());
+    const QDateTime next = reset.addSecs(5 * 3600);
+    QCOMPARE(later.observe(usage(60, next), reset.addSecs(60), paces(30, next)).size(), 1);
+}
 
 // Each weekly window, credits and spend keep their own thresholds and periods, named in the
 // words; a reset that passes with no new figure is a reset.

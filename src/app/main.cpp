@@ -175,12 +175,13 @@ int main(int argc, char **argv)
     panel.addMenuAction(createNotificationsAction(panel.settings(), notifications, &panel));
     // Every source's figures as the panel merges them, and once a second, so a reset that passes
     // while Claude Code is idle is noticed; the schedule waits while fresh figures need no login.
-    const auto observePlan = [&panel, &notifications, &planFetcher, &planHistory, claudeDir] {
+    const auto observePlan = [&panel, &notifications, &planFetcher, &planHistory, &paces, claudeDir] {
         const PanelInputs shown = panel.contentView()->inputs();
         planFetcher.setAutomaticFetchHeld(shown.noLoginFiguresFresh);
         if (!shown.planUsage)
             return;
-        notifications.observe(*shown.planUsage, shown.now);
+        notifications.observe(*shown.planUsage, shown.now,
+                              paces.isRead() ? std::optional(paces.paces()) : std::nullopt);
         // The history kept here is the login's; another account's session brings its own figures.
         const QString shownDirectory = shown.sessionStats.claudeDir.isEmpty() ? claudeDir : shown.sessionStats.claudeDir;
         if (sampleDataDirectoryKey(shownDirectory) == sampleDataDirectoryKey(claudeDir))
@@ -188,6 +189,7 @@ int main(int argc, char **argv)
     };
     QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, &notifications, observePlan);
     QObject::connect(&cachedReports, &CachedUsageReports::reportsChanged, &notifications, observePlan);
+    QObject::connect(&paces, &PlanPaceWatch::pacesChanged, &notifications, observePlan);
     QObject::connect(&planFetcher, &PlanUsageFetcher::ticked, &notifications, observePlan);
     QObject::connect(&planFetcher, &PlanUsageFetcher::planUsageChanged, &notifications, observePlan);
     QObject::connect(&cachedReports, &CachedUsageReports::reportsChanged, tray, updateTray);

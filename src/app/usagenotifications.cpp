@@ -13,7 +13,8 @@ QString replaceKey(const UsageAlert &alert)
 {
     switch (alert.subject) {
     case UsageAlert::Subject::context: return QStringLiteral("context/") + alert.sessionId;
-    case UsageAlert::Subject::quota: return QStringLiteral("quota/") + alert.windowKey;
+    case UsageAlert::Subject::quota:
+    case UsageAlert::Subject::runOut: return QStringLiteral("quota/") + alert.windowKey;
     }
     return {};
 }
@@ -39,9 +40,10 @@ void UsageNotifications::follow(const ClaudeStatsReader &reader, const StatusLin
         connect(samples, &StatusLineSamples::samplesChanged, this, observeSessions);
 }
 
-void UsageNotifications::observe(const PlanUsage &usage, const QDateTime &now)
+void UsageNotifications::observe(const PlanUsage &usage, const QDateTime &now,
+                                 const std::optional<QHash<QString, Pace>> &paces)
 {
-    send(m_alerts.observe(usage, now));
+    send(m_alerts.observe(usage, now, paces));
 }
 
 void UsageNotifications::observe(const QList<SessionContext> &sessions)

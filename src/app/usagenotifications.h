@@ -30,7 +30,9 @@ public:
     void follow(const ClaudeStatsReader &reader, const StatusLineSamples *samples = nullptr);
 
     // `now` decides which resets have passed; an invalid one leaves resets to the figures.
-    void observe(const PlanUsage &usage, const QDateTime &now = {});
+    // `paces`: the windows' recent paces, once read (UsageAlerts::observe).
+    void observe(const PlanUsage &usage, const QDateTime &now = {},
+                 const std::optional<QHash<QString, Pace>> &paces = std::nullopt);
     void observe(const QList<SessionContext> &sessions);
 
     // While off the figures are still followed, so turning back on announces only what happens
