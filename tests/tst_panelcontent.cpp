@@ -121,8 +121,7 @@ DataDirectorySamples samples(const QString &dataDirectory, double fiveHour, qint
 }
 const QString claudeHome = u"/home/ana/.claude"_s;
 
-// Every kind of window: 5-hour, weekly of all models, Opus weekly (in force), credits, spend (with
-// the monthly reset Claude Code sends for it).
+// Every kind of window: 5-hour, weekly of all models, Opus weekly (in force), credits, spend.
 PlanUsage allWindows(qint64 fiveHourIn = twoHoursFive)
 {
     const auto window = [](PlanWindowKind kind, const QString &scope, double percent, std::optional<qint64> resetIn,
@@ -490,8 +489,7 @@ private slots:
         in = withStatusLine(shown, {kept}, claudeHome, true);
         QCOMPARE(in.sessionStats.contextWindowSize, 200000);
 
-        // Another live session is listed with Claude Code's own figure, as its notification
-        // names it, unless that came before the session's current run.
+        // Another live session is listed with Claude Code's figure, unless from before its current run.
         const Inputs two = Inputs(session).tokens(150000, 1, 2).sessions(2);
         kept.sessions.append({u"id-2"_s, claudeHome, u"/home/ana/p2"_s, {}, {}, 1000000, 85, now.addSecs(1), {}, {}});
         QVERIFY(panelTooltip(withStatusLine(two, {kept}, claudeHome, true), PanelArea::active).contains(u"p2: 85 % context"_s));

@@ -240,14 +240,13 @@ private slots:
         const StatusLineSample idle = parsed(payload("idle", limits(30, resets)), now.addSecs(5));
         kept = mergeSample(kept, idle, now.addSecs(5));
         QCOMPARE(kept.fiveHour->usedPercent, 50);
-        // The history takes the figure that stands, not the idle session's.
+        // The history takes the figure that stands, not the idle session's nor its ended window.
         QCOMPARE(sampleHistoryRecords(idle, kept).value(0).percent, 50);
         // After the reset the idle session still sends the old window; the new one's first figure wins.
         const QDateTime later = resets.addSecs(30);
         const StatusLineSample ended = parsed(payload("idle", limits(30, resets)), later);
         kept = mergeSample(kept, ended, later);
         QCOMPARE(kept.fiveHour->usedPercent, 50);
-        // Nor does the ended window enter the history, whether the sample was kept or not.
         QVERIFY(sampleHistoryRecords(ended, kept).isEmpty());
         QVERIFY(sampleHistoryRecords(ended, std::nullopt).isEmpty());
         kept = mergeSample(kept, parsed(payload("busy", limits(3, later.addSecs(5 * 3600))), later), later);
