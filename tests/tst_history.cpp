@@ -187,6 +187,11 @@ private slots:
                                     figure(five, 22, 1, 280)}
             << five << u"at the pace of the last 20 min, 100 % at 16:18, 3 h 22 min before the reset"_s
             << u"100 % AT 16:18"_s;
+        // The cached report's reset of the window 20 min off the status line's: one window all the same.
+        QTest::addRow("sources that differ on the reset")
+            << QList<HistoryRecord>{figure(five, 5, 90, 100), figure(five, 10, 45, 120), figure(five, 25, 15, 100),
+                                    figure(five, 40, 2, 120)}
+            << five << u"at the pace of the last 30 min, 100 % at 16:00, 1 h before the reset"_s << u"100 % AT 16:00"_s;
         QTest::addRow("a fall without reset times starts a period")
             << QList<HistoryRecord>{figure(five, 90, 25), figure(five, 1, 5), figure(five, 3, 1)} << five << QString()
             << QString();

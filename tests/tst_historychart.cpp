@@ -105,10 +105,10 @@ private slots:
         sample.fiveHour = PlanWindowSample{23, now.addSecs(3600), now};
         sample.sevenDay = PlanWindowSample{41, std::nullopt, now};
         const QString state = dir.filePath(u"state"_s);
-        QVERIFY(recordSampleHistory(sample, state).isEmpty());
-        QVERIFY(recordSampleHistory(sample, state).isEmpty());
+        QVERIFY(recordSampleHistory(sample, std::nullopt, state).isEmpty());
+        QVERIFY(recordSampleHistory(sample, std::nullopt, state).isEmpty());
         sample.fiveHour->usedPercent = 24;
-        QVERIFY(recordSampleHistory(sample, state).isEmpty());
+        QVERIFY(recordSampleHistory(sample, std::nullopt, state).isEmpty());
         const QList<HistoryRecord> kept = HistoryStore(state).read(sample.session.dataDirectory);
         QCOMPARE(kept.size(), 3);
         QCOMPARE(kept.at(1), (HistoryRecord{HistoryKey::sevenDay, 41, std::nullopt, now, HistorySource::statusLine}));

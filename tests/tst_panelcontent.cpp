@@ -129,7 +129,7 @@ PlanUsage allWindows(qint64 fiveHourIn = twoHoursFive)
         return PlanWindow{kind, scope, percent, resetIn ? std::optional(now.addSecs(*resetIn)) : std::nullopt,
                           source, now.addSecs(-120), active, false};
     };
-    return PlanUsage::fromWindows({window(PlanWindowKind::spend, {}, 140.4, {}, PlanSource::statusLine),
+    return PlanUsage::fromWindows({window(PlanWindowKind::spend, {}, 140.4, 20 * 86400, PlanSource::statusLine),
                                    window(PlanWindowKind::credits, {}, 25, {}, PlanSource::cachedReport),
                                    window(PlanWindowKind::weekly, u"Opus"_s, 82, 2 * 86400, PlanSource::cachedReport, true),
                                    window(PlanWindowKind::weekly, {}, 64, threeDaysFourHoursFive, PlanSource::statusLine),
@@ -257,6 +257,8 @@ private slots:
         QVERIFY2(tooltip.contains(u"\u2022 Opus weekly (binding): 82 %, resets "_s), qPrintable(tooltip));
         QVERIFY2(tooltip.contains(u"\u2022 Credits: 25 % of the monthly limit, from Claude Code's cached report, 2 min ago"_s),
                  qPrintable(tooltip));
+        const QString spendReset = QLocale().toString(now.addSecs(20 * 86400).toLocalTime(), u"ddd d MMM HH:mm"_s);
+        QVERIFY2(tooltip.contains(u"\u2022 Spend limit: 140 %, resets "_s + spendReset), qPrintable(tooltip));
     }
 
     void content()
@@ -486,6 +488,13 @@ private slots:
         kept.sessions[0].contextWindowSize = 100000;
         in = withStatusLine(shown, {kept}, claudeHome, true);
         QCOMPARE(in.sessionStats.contextWindowSize, 200000);
+
+        // Another live session is listed with Claude Code's figure, unless from before its current run.
+        const Inputs two = Inputs(session).tokens(150000, 1, 2).sessions(2);
+        kept.sessions.append({u"id-2"_s, claudeHome, u"/home/ana/p2"_s, {}, {}, 1000000, 85, now.addSecs(1), {}, {}});
+        QVERIFY(panelTooltip(withStatusLine(two, {kept}, claudeHome, true), PanelArea::active).contains(u"p2: 85 % context"_s));
+        kept.sessions.last().receivedAt = now.addSecs(-60);
+        QVERIFY(panelTooltip(withStatusLine(two, {kept}, claudeHome, true), PanelArea::active).contains(u"p2: 10 % context"_s));
     }
 
     // The bridge is installed and the shown live session writes, but no sample comes from it.

@@ -1,4 +1,6 @@
+#include "historyrecord.h"
 #include "privatefiles.h"
+#include "samplehistory.h"
 #include "samplestore.h"
 #include "statuslinesample.h"
 #include "statuslinesamples.h"
@@ -235,12 +237,18 @@ private slots:
                 + QByteArray::number(reset.toSecsSinceEpoch()) + "}}";
         };
         DataDirectorySamples kept = mergeSample({}, parsed(payload("busy", limits(50, resets)), now), now);
-        kept = mergeSample(kept, parsed(payload("idle", limits(30, resets)), now.addSecs(5)), now.addSecs(5));
+        const StatusLineSample idle = parsed(payload("idle", limits(30, resets)), now.addSecs(5));
+        kept = mergeSample(kept, idle, now.addSecs(5));
         QCOMPARE(kept.fiveHour->usedPercent, 50);
+        // The history takes the figure that stands, not the idle session's nor its ended window.
+        QCOMPARE(sampleHistoryRecords(idle, kept).value(0).percent, 50);
         // After the reset the idle session still sends the old window; the new one's first figure wins.
         const QDateTime later = resets.addSecs(30);
-        kept = mergeSample(kept, parsed(payload("idle", limits(30, resets)), later), later);
+        const StatusLineSample ended = parsed(payload("idle", limits(30, resets)), later);
+        kept = mergeSample(kept, ended, later);
         QCOMPARE(kept.fiveHour->usedPercent, 50);
+        QVERIFY(sampleHistoryRecords(ended, kept).isEmpty());
+        QVERIFY(sampleHistoryRecords(ended, std::nullopt).isEmpty());
         kept = mergeSample(kept, parsed(payload("busy", limits(3, later.addSecs(5 * 3600))), later), later);
         QCOMPARE(kept.fiveHour->usedPercent, 3);
         // A session sample stamped while the clock was far ahead goes like an old one.

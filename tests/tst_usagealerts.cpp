@@ -1,5 +1,6 @@
 #include "usagealerts.h"
 
+#include <QLocale>
 #include <QMap>
 #include <QTest>
 
@@ -19,32 +20,34 @@ private slots:
     void runOut();
 };
 
-// At the recent pace a window runs out before its reset: said once a period, from 50 % on, and
-// only when it comes at least 15 minutes before the reset.
+// At the recent pace a window runs out 15 minutes or more before its reset with 50 % or more
+// used: announced once a period, never for the paces read first nor from the period before.
 void TestUsageAlerts::runOut()
 {
     const QDateTime now(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
-    const auto usage = [&](double figure, const QDateTime &reset) {
-        return PlanUsage::fromWindows({{PlanWindowKind::fiveHour, {}, figure, reset, PlanSource::statusLine, now, false, false}},
+    const QDateTime reset = now.addSecs(3 * 3600);
+    const auto usage = [&](double percent, const QDateTime &resetsAt) {
+        return PlanUsage::fromWindows({{PlanWindowKind::fiveHour, {}, percent, resetsAt, PlanSource::statusLine, now,
+                                        false, false}},
                                       now);
     };
-    const auto paces = [&](qint64 runOutIn) {
-        Pace pace;
-        pace.runOutAt = now.addSecs(runOutIn);
-        return QHash<QString, Pace>{{QStringLiteral("five_hour"), pace}};
+    const auto paces = [](qint64 minutesBefore, const QDateTime &resetsAt) {
+        const Pace pace{20, resetsAt.addSecs(-60 * minutesBefore), 1800, true, minutesBefore, resetsAt};
+        return std::optional(QHash<QString, Pace>{{QStringLiteral("five_hour"), pace}});
     };
-    const QDateTime reset = now.addSecs(7200);
     UsageAlerts alerts;
-    QVERIFY(alerts.observeRunOut(usage(40, reset), paces(3600), now).isEmpty()); // below 50 %
-    QVERIFY(alerts.observeRunOut(usage(60, reset), paces(7200 - 600), now).isEmpty()); // 10 min before the reset
-    const QList<UsageAlert> raised = alerts.observeRunOut(usage(60, reset), paces(4800), now);
-    QCOMPARE(raised.size(), 1);
-    const AlertText text = alertText(raised.at(0), now);
-    const QString at = now.addSecs(4800).toLocalTime().toString(QStringLiteral("HH:mm"));
-    QCOMPARE(text.summary, QStringLiteral("5-hour limit runs out at ") + at);
-    QCOMPARE(text.body, QStringLiteral("At this pace the 5-hour limit runs out at %1, 40 min before it resets.").arg(at));
-    QVERIFY(alerts.observeRunOut(usage(70, reset.addSecs(30)), paces(4000), now).isEmpty()); // same period
-    QCOMPARE(alerts.observeRunOut(usage(60, reset.addSecs(5 * 3600)), paces(4000), now).size(), 1); // the next one
+    QVERIFY(alerts.observe(usage(60, reset), now, paces(80, reset)).isEmpty()); // the first paces read
+    const QDateTime next = reset.addSecs(5 * 3600), after = reset.addSecs(60);
+    QVERIFY(alerts.observe(usage(45, next), after, paces(80, next)).isEmpty());
+    QVERIFY(alerts.observe(usage(55, next), after, paces(10, next)).isEmpty());
+    QVERIFY(alerts.observe(usage(55, next), after, paces(80, reset)).isEmpty());
+    const QList<UsageAlert> early = alerts.observe(usage(60, next), after, paces(80, next));
+    QCOMPARE(early.size(), 1);
+    const AlertText text = alertText(early.at(0), after);
+    QCOMPARE(text.summary, QStringLiteral("5-hour limit runs out before its reset"));
+    QCOMPARE(text.body, QStringLiteral("At this pace the 5-hour limit runs out at %1, 1 h 20 min before it resets.")
+                            .arg(QLocale().toString(next.addSecs(-80 * 60).toLocalTime(), QStringLiteral("HH:mm"))));
+    QVERIFY(alerts.observe(usage(70, next), after, paces(90, next)).isEmpty());
 }
 
 // Each weekly window, credits and spend keep their own thresholds and periods, named in the

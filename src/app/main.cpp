@@ -174,21 +174,22 @@ int main(int argc, char **argv)
     // Every source's figures as the panel merges them, and once a second, so a reset that passes
     // while Claude Code is idle is noticed; the schedule waits while fresh figures need no login.
     const QString claudeDirKey = sampleDataDirectoryKey(claudeDir);
-    const auto observePlan = [&panel, &notifications, &planFetcher, &planHistory, tray, claudeDirKey] {
+    const auto observePlan = [&panel, &notifications, &planFetcher, &planHistory, &paces, tray, claudeDirKey] {
         const PanelInputs shown = panel.contentView()->inputs();
         planFetcher.setAutomaticFetchHeld(shown.noLoginFiguresFresh);
         // A reset that passes shows in the tray's figure too.
         tray->setFigures(shown);
         if (!shown.planUsage)
             return;
-        notifications.observe(*shown.planUsage, shown.now);
-        notifications.observeRunOut(*shown.planUsage, shown.paces, shown.now);
+        notifications.observe(*shown.planUsage, shown.now,
+                              paces.isRead() ? std::optional(paces.paces()) : std::nullopt);
         // The history kept here is the login's; another account's session brings its own figures.
         if (shown.sessionStats.claudeDir.isEmpty() || sampleDataDirectoryKey(shown.sessionStats.claudeDir) == claudeDirKey)
             planHistory.record(*shown.planUsage);
     };
     QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, &notifications, observePlan);
     QObject::connect(&cachedReports, &CachedUsageReports::reportsChanged, &notifications, observePlan);
+    QObject::connect(&paces, &PlanPaceWatch::pacesChanged, &notifications, observePlan);
     QObject::connect(&planFetcher, &PlanUsageFetcher::ticked, &notifications, observePlan);
     QObject::connect(&planFetcher, &PlanUsageFetcher::planUsageChanged, &notifications, observePlan);
 

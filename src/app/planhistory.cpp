@@ -66,6 +66,7 @@ void PlanPaceWatch::refresh(const QString &dataDirectory)
         return windowPaces(store.read(dataDirectory), QDateTime::currentDateTimeUtc());
     }).then(this, [this](const QHash<QString, Pace> &paces) {
         m_running = false;
+        m_read = true;
         setPaces(paces);
         if (const std::optional<QString> pending = std::exchange(m_pending, std::nullopt))
             refresh(*pending);

@@ -52,6 +52,8 @@ public:
 
     // By window key.
     QHash<QString, Pace> paces() const { return m_paces; }
+    // Whether the history has been read once: before that, no pace is no news.
+    bool isRead() const { return m_read; }
 
 signals:
     void pacesChanged();
@@ -61,6 +63,7 @@ private:
 
     QString m_stateFolder;
     bool m_running = false;
+    bool m_read = false;
     std::optional<QString> m_pending; // the data directory of a refresh asked for while one ran
     QHash<QString, Pace> m_paces;
 };

@@ -28,7 +28,8 @@ int keptLevel(int level, qint64 percent)
 
 } // namespace
 
-QList<UsageAlert> UsageAlerts::observeWindow(Window &window, const PlanWindow &figure, const QDateTime &now)
+QList<UsageAlert> UsageAlerts::observeWindow(Window &window, const PlanWindow &figure, const QDateTime &now,
+                                             const Pace *pace, bool paceBaseline)
 {
     // From its reset time on, a window is a new idle one at 0 %.
     const bool reset = figure.hasReset(now);
@@ -39,15 +40,19 @@ QList<UsageAlert> UsageAlerts::observeWindow(Window &window, const PlanWindow &f
         return UsageAlert{UsageAlert::Subject::quota, threshold, percent, resetsAt, {}, {}, figure.key(),
                           figure.name(), figure.kind, {}};
     };
+    // The pace must be of this period: the history may still end in the one before.
+    const bool runsOut = pace && resetsAt && isSameWindow(pace->resetsAt, resetsAt) && pace->beforeReset
+        && pace->runOutAt && pace->minutesBeforeReset && *pace->minutesBeforeReset >= runOutMinutesBeforeReset
+        && percent >= runOutFromPercent;
     if (!window.seen) {
-        window = {true, resetsAt, level, level > 0};
+        window = {true, resetsAt, level, level > 0, runsOut};
         return {};
     }
     QList<UsageAlert> alerts;
     if (!isSameWindow(window.period, resetsAt)) {
         if (window.reachedInPeriod)
             alerts.append(alert(0));
-        window = {true, resetsAt, 0, false};
+        window = {true, resetsAt, 0, false, false};
     }
     window.level = keptLevel(window.level, percent);
     window.reachedInPeriod = window.reachedInPeriod || level > 0;
@@ -55,14 +60,27 @@ QList<UsageAlert> UsageAlerts::observeWindow(Window &window, const PlanWindow &f
         window.level = level;
         alerts.append(alert(level));
     }
+    if (runsOut && !window.runOutAnnounced && !paceBaseline) {
+        UsageAlert early = alert(0);
+        early.subject = UsageAlert::Subject::runOut;
+        early.runOutAt = pace->runOutAt;
+        alerts.append(early);
+    }
+    window.runOutAnnounced = window.runOutAnnounced || runsOut;
     return alerts;
 }
 
-QList<UsageAlert> UsageAlerts::observe(const PlanUsage &usage, const QDateTime &now)
+QList<UsageAlert> UsageAlerts::observe(const PlanUsage &usage, const QDateTime &now,
+                                       const std::optional<QHash<QString, Pace>> &paces)
 {
+    // The paces read right after launch only set the baseline, like the first figures.
+    const bool paceBaseline = paces && !std::exchange(m_pacesSeen, true);
     QList<UsageAlert> alerts;
-    for (const PlanWindow &window : usage.shownWindows())
-        alerts += observeWindow(m_windows[window.key()], window, now);
+    for (const PlanWindow &window : usage.shownWindows()) {
+        const auto pace = paces ? paces->constFind(window.key()) : QHash<QString, Pace>::const_iterator();
+        alerts += observeWindow(m_windows[window.key()], window, now,
+                                paces && pace != paces->cend() ? &*pace : nullptr, paceBaseline);
+    }
     return alerts;
 }
 
@@ -89,38 +107,20 @@ QList<UsageAlert> UsageAlerts::observe(const QList<SessionContext> &sessions)
     return alerts;
 }
 
-QList<UsageAlert> UsageAlerts::observeRunOut(const PlanUsage &usage, const QHash<QString, Pace> &paces,
-                                            const QDateTime &now)
-{
-    QList<UsageAlert> alerts;
-    for (const PlanWindow &window : usage.shownWindows()) {
-        const auto pace = paces.constFind(window.key());
-        if (pace == paces.cend() || !pace->runOutAt || !window.resetsAt || window.hasReset(now)
-            || window.percent() < runOutFromPercent || pace->runOutAt->secsTo(*window.resetsAt) < runOutLeadSeconds)
-            continue;
-        const auto announced = m_runOutAnnounced.constFind(window.key());
-        if (announced != m_runOutAnnounced.cend() && isSameWindow(*announced, window.resetsAt))
-            continue;
-        m_runOutAnnounced.insert(window.key(), *window.resetsAt);
-        alerts.append({UsageAlert::Subject::runOut, 0, window.percent(), window.resetsAt, {}, {}, window.key(),
-                       window.name(), window.kind, pace->runOutAt});
-    }
-    return alerts;
-}
-
 // Every figure goes into its text in one arg() call, so a "%1" in a folder or window name stays
 // as it is instead of taking the next figure's place.
 AlertText alertText(const UsageAlert &alert, const QDateTime &now)
 {
     const QLocale locale;
+    const auto clock = [&](const QDateTime &at) {
+        return locale.toString(at.toLocalTime(), alert.windowKind == PlanWindowKind::fiveHour ? QStringLiteral("HH:mm")
+                                                                                           : QStringLiteral("ddd HH:mm"));
+    };
     const auto resetWords = [&] {
         if (!alert.resetsAt)
             return QString();
-        const QDateTime local = alert.resetsAt->toLocalTime();
-        const QString format = alert.windowKind == PlanWindowKind::fiveHour ? QStringLiteral("HH:mm")
-                                                                            : QStringLiteral("ddd HH:mm");
         return QObject::tr("Resets in %1, at %2.")
-            .arg(durationText(std::max<qint64>(0, now.secsTo(*alert.resetsAt))), locale.toString(local, format));
+            .arg(durationText(std::max<qint64>(0, now.secsTo(*alert.resetsAt))), clock(*alert.resetsAt));
     };
     const QString percent = QString::number(alert.percent);
     switch (alert.subject) {
@@ -131,25 +131,22 @@ AlertText alertText(const UsageAlert &alert, const QDateTime &now)
                     .arg(alert.project.isEmpty() ? QObject::tr("an unnamed folder")
                                                  : sanitizedDisplayText(alert.project),
                          percent)};
-    case UsageAlert::Subject::quota: {
+    case UsageAlert::Subject::quota:
+    case UsageAlert::Subject::runOut: {
         const QString name = sanitizedDisplayText(alert.windowName);
         const QString limit = alert.windowKind == PlanWindowKind::credits ? QObject::tr("Usage credits")
             : alert.windowKind == PlanWindowKind::spend                  ? QObject::tr("Spend limit")
                                                                           : QObject::tr("%1 limit").arg(name);
+        if (alert.subject == UsageAlert::Subject::runOut && alert.runOutAt && alert.resetsAt) {
+            return {QObject::tr("%1 runs out before its reset").arg(limit),
+                    QObject::tr("At this pace the %1 runs out at %2, %3 before it resets.")
+                        .arg(limit, clock(*alert.runOutAt),
+                             durationText(std::max<qint64>(0, alert.runOutAt->secsTo(*alert.resetsAt))))};
+        }
         if (alert.threshold == 0)
             return {QObject::tr("%1 reset").arg(limit),
                     QObject::tr("The %1 window starts afresh at %2 %.").arg(name, percent)};
         return {QObject::tr("%1 at %2 %").arg(limit, percent), resetWords()};
-    }
-    case UsageAlert::Subject::runOut: {
-        const QString limit = QObject::tr("%1 limit").arg(sanitizedDisplayText(alert.windowName));
-        const QString at = alert.runOutAt ? clockText(*alert.runOutAt, now) : QString();
-        const QString before = alert.runOutAt && alert.resetsAt
-            ? durationText(std::max<qint64>(0, alert.runOutAt->secsTo(*alert.resetsAt)))
-            : QString();
-        return {QObject::tr("%1 runs out at %2").arg(limit, at),
-                QObject::tr("At this pace the %1 runs out at %2, %3 before it resets.")
-                    .arg(limit, at, before)};
     }
     }
     return {};

@@ -25,7 +25,7 @@ struct UsageAlert
     QString windowKey;                // quota: PlanWindow::key() of the window
     QString windowName;               // quota: PlanWindow::name() ("Opus weekly")
     PlanWindowKind windowKind = PlanWindowKind::fiveHour;
-    std::optional<QDateTime> runOutAt; // runOut: when the window reaches 100 % at the recent pace
+    std::optional<QDateTime> runOutAt; // runOut: when 100 % comes at the recent pace
 
     friend bool operator==(const UsageAlert &, const UsageAlert &) = default;
 };
@@ -45,24 +45,23 @@ struct SessionContext
 // announced once until its figure falls below 70 % (a compaction, a new window period) and so
 // re-arms it; the gap keeps a figure wavering around a threshold quiet. The first figures of
 // each window and session only set the baseline, so a restart never repeats a notification.
-// Nothing is kept on disk.
+// Once the recent paces are known, a window that runs out at least 15 minutes before its reset
+// at that pace, with its figure at 50 % or more, is announced once a period; the first paces are
+// a baseline too. Nothing is kept on disk.
 class UsageAlerts
 {
 public:
     static constexpr int thresholds[] = {80, 95};
     static constexpr int rearmBelow = 70;
+    static constexpr qint64 runOutMinutesBeforeReset = 15;
+    static constexpr qint64 runOutFromPercent = 50;
 
     // `now` decides which resets have passed; an invalid one leaves resets to the figures.
-    QList<UsageAlert> observe(const PlanUsage &usage, const QDateTime &now = {});
+    // `paces` are the windows' recent paces by PlanWindow::key(), absent until they were read.
+    QList<UsageAlert> observe(const PlanUsage &usage, const QDateTime &now = {},
+                              const std::optional<QHash<QString, Pace>> &paces = std::nullopt);
     // Every live session at once: a session missing from the list has ended and is forgotten.
     QList<UsageAlert> observe(const QList<SessionContext> &sessions);
-
-    // A window that, at the pace of its recent history (`paces`, by window key), runs out at
-    // least runOutLeadSeconds before its reset while at runOutFromPercent or more: announced once
-    // per window and period, also when that is already so at launch.
-    static constexpr qint64 runOutLeadSeconds = 15 * 60;
-    static constexpr qint64 runOutFromPercent = 50;
-    QList<UsageAlert> observeRunOut(const PlanUsage &usage, const QHash<QString, Pace> &paces, const QDateTime &now);
 
 private:
     struct Window
@@ -71,12 +70,14 @@ private:
         std::optional<QDateTime> period; // reset instant of the current period
         int level = 0;                   // highest threshold announced (or in the baseline) since armed
         bool reachedInPeriod = false;    // the period has been at 80 % or more: its reset is news
+        bool runOutAnnounced = false;    // the period's early run-out was announced (or in the baseline)
     };
-    static QList<UsageAlert> observeWindow(Window &window, const PlanWindow &figure, const QDateTime &now);
+    static QList<UsageAlert> observeWindow(Window &window, const PlanWindow &figure, const QDateTime &now,
+                                           const Pace *pace, bool paceBaseline);
 
     QHash<QString, Window> m_windows;    // by PlanWindow::key()
-    QHash<QString, QDateTime> m_runOutAnnounced; // window key → reset of the period announced
     QHash<QString, int> m_sessionLevels; // session id → highest threshold announced since armed
+    bool m_pacesSeen = false;
 };
 
 // The notification's summary and body for an alert.

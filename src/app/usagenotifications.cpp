@@ -3,9 +3,8 @@
 #include "claudestatsreader.h"
 #include "desktopnotifier.h"
 #include "applog.h"
+#include "statuslineplan.h"
 #include "statuslinesamples.h"
-
-#include <cmath>
 
 namespace {
 
@@ -14,8 +13,8 @@ QString replaceKey(const UsageAlert &alert)
 {
     switch (alert.subject) {
     case UsageAlert::Subject::context: return QStringLiteral("context/") + alert.sessionId;
-    case UsageAlert::Subject::quota: return QStringLiteral("quota/") + alert.windowKey;
-    case UsageAlert::Subject::runOut: return QStringLiteral("run-out/") + alert.windowKey;
+    case UsageAlert::Subject::quota:
+    case UsageAlert::Subject::runOut: return QStringLiteral("quota/") + alert.windowKey;
     }
     return {};
 }
@@ -41,14 +40,10 @@ void UsageNotifications::follow(const ClaudeStatsReader &reader, const StatusLin
         connect(samples, &StatusLineSamples::samplesChanged, this, observeSessions);
 }
 
-void UsageNotifications::observe(const PlanUsage &usage, const QDateTime &now)
+void UsageNotifications::observe(const PlanUsage &usage, const QDateTime &now,
+                                 const std::optional<QHash<QString, Pace>> &paces)
 {
-    send(m_alerts.observe(usage, now));
-}
-
-void UsageNotifications::observeRunOut(const PlanUsage &usage, const QHash<QString, Pace> &paces, const QDateTime &now)
-{
-    send(m_alerts.observeRunOut(usage, paces, now));
+    send(m_alerts.observe(usage, now, paces));
 }
 
 void UsageNotifications::observe(const QList<SessionContext> &sessions)
@@ -76,14 +71,8 @@ QList<SessionContext> liveSessionContexts(const QList<ActiveSession> &sessions, 
         std::optional<qint64> percent = session.contextPercent;
         if (!session.sessionId.isEmpty() && session.sessionId == shown.sessionId)
             percent = shown.contextPercent();
-        for (const DataDirectorySamples &directory : samples) {
-            const std::optional<SessionSample> sample = directory.session(session.sessionId);
-            // A sample from before this run of the session (a resumed one) may predate a compaction.
-            if (sample && sample->contextUsedPercent && sample->receivedAt >= session.startedAt) {
-                percent = std::llround(*sample->contextUsedPercent);
-                break;
-            }
-        }
+        if (const std::optional<qint64> sampled = sampledContextPercent(session, samples))
+            percent = sampled;
         if (percent)
             contexts.append({session.sessionId, projectName(session.cwd), *percent});
     }

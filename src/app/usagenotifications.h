@@ -30,10 +30,10 @@ public:
     void follow(const ClaudeStatsReader &reader, const StatusLineSamples *samples = nullptr);
 
     // `now` decides which resets have passed; an invalid one leaves resets to the figures.
-    void observe(const PlanUsage &usage, const QDateTime &now = {});
+    // `paces`: the windows' recent paces, once read (UsageAlerts::observe).
+    void observe(const PlanUsage &usage, const QDateTime &now = {},
+                 const std::optional<QHash<QString, Pace>> &paces = std::nullopt);
     void observe(const QList<SessionContext> &sessions);
-    // The windows that run out before their reset at the pace of their recent history.
-    void observeRunOut(const PlanUsage &usage, const QHash<QString, Pace> &paces, const QDateTime &now);
 
     // While off the figures are still followed, so turning back on announces only what happens
     // from then on, but nothing is sent.

@@ -220,7 +220,8 @@ QString SampleStore::fileFor(const QString &dataDirectory) const
     return m_folder + u'/' + filePrefix + QString::fromLatin1(hash.toHex().left(16)) + fileSuffix;
 }
 
-QString SampleStore::record(const StatusLineSample &sample, const QDateTime &now) const
+QString SampleStore::record(const StatusLineSample &sample, const QDateTime &now,
+                            std::optional<DataDirectorySamples> *standing) const
 {
     if (m_folder.isEmpty())
         return QStringLiteral("There is no usable runtime folder");
@@ -245,9 +246,11 @@ QString SampleStore::record(const StatusLineSample &sample, const QDateTime &now
         AtomicWrite how;
         how.durable = samplesOnDisk;
         how.followLink = false;
-        if (const QString failure = writeFileAtomically(path, toJson(mergeSample(std::move(stored), keyed, now)), how);
-            !failure.isEmpty())
+        const DataDirectorySamples merged = mergeSample(std::move(stored), keyed, now);
+        if (const QString failure = writeFileAtomically(path, toJson(merged), how); !failure.isEmpty())
             return failure;
+        if (standing)
+            *standing = merged;
     }
     removeAbandoned(m_folder, names, now);
     return {};

@@ -54,7 +54,9 @@ public:
     QString fileFor(const QString &dataDirectory) const;
 
     // Merges the sample into its data directory's file; empty on success, else the reason.
-    QString record(const StatusLineSample &sample, const QDateTime &now) const;
+    // `standing`, when given, receives what the file holds after the merge.
+    QString record(const StatusLineSample &sample, const QDateTime &now,
+                   std::optional<DataDirectorySamples> *standing = nullptr) const;
     // What is kept for one data directory; absent when nothing (readable) is.
     std::optional<DataDirectorySamples> read(const QString &dataDirectory) const;
     // Every data directory's samples.

@@ -75,9 +75,11 @@ std::optional<StatusLineSample> recordSample(const QByteArray &input)
     // environment's own.
     if (!isPresentDataDirectory(sample->session.dataDirectory))
         sample->session.dataDirectory = claudeDataDirectory(QDir::homePath(), configDir);
-    if (const QString failure = SampleStore(SampleStore::defaultFolder()).record(*sample, now); !failure.isEmpty())
+    std::optional<DataDirectorySamples> standing;
+    if (const QString failure = SampleStore(SampleStore::defaultFolder()).record(*sample, now, &standing);
+        !failure.isEmpty())
         qCWarning(lcBridge).noquote() << "no sample:" << failure;
-    if (const QString failure = recordSampleHistory(*sample, HistoryStore::defaultFolder()); !failure.isEmpty())
+    if (const QString failure = recordSampleHistory(*sample, standing, HistoryStore::defaultFolder()); !failure.isEmpty())
         qCWarning(lcBridge).noquote() << "no history:" << failure;
     return sample;
 }

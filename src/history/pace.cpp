@@ -1,5 +1,7 @@
 #include "pace.h"
 
+#include "windowrule.h"
+
 #include <QLocale>
 #include <QSet>
 
@@ -8,14 +10,13 @@
 
 namespace {
 
-// The service's reset instant of one period moves by a few seconds between reports.
-constexpr qint64 sameResetSeconds = 10 * 60;
 constexpr qint64 minimumBasisSeconds = 10 * 60;
 
+// One period by the window rule every source shares; without reset times, while the figure does not fall.
 bool samePeriod(const HistoryRecord &earlier, const HistoryRecord &later)
 {
     if (earlier.resetsAt && later.resetsAt)
-        return std::abs(earlier.resetsAt->secsTo(*later.resetsAt)) <= sameResetSeconds;
+        return isSameWindow(earlier.resetsAt, later.resetsAt);
     return earlier.percent <= later.percent;
 }
 

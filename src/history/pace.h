@@ -27,7 +27,8 @@ struct Pace
 qint64 paceSpanSeconds(const QString &window);
 
 // The pace of `window` at `now` from `records` (any windows, in any order): over the last span
-// of its current period (the records since its reset time last changed or, without reset times,
+// of its current period (the records since its reset time last named another window by the window
+// rule, windowrule.h, or, without reset times,
 // since its figure last fell), from the figure at the start of the span to the latest. Absent
 // when the period's history covers less than 10 minutes of that span, or the latest record's
 // reset has passed.

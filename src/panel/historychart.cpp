@@ -2,6 +2,7 @@
 
 #include "historystore.h"
 #include "statscycle.h"
+#include "windowrule.h"
 
 #include <QDir>
 #include <QLocale>
@@ -11,9 +12,6 @@
 
 namespace {
 
-// The service's reset instant of one period moves by a few seconds between reports.
-constexpr qint64 sameResetSeconds = 10 * 60;
-
 double held(double percent)
 {
     return std::clamp(percent, 0.0, 100.0);
@@ -22,7 +20,7 @@ double held(double percent)
 bool newPeriod(const HistoryRecord &earlier, const HistoryRecord &later)
 {
     if (earlier.resetsAt && later.resetsAt)
-        return std::abs(earlier.resetsAt->secsTo(*later.resetsAt)) > sameResetSeconds;
+        return !isSameWindow(earlier.resetsAt, later.resetsAt);
     return later.percent < earlier.percent;
 }
 

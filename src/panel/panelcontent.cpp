@@ -25,8 +25,10 @@ QString mainText(const PanelInputs &in, const std::optional<PlanWindow> &shown)
             return planDashes;
         // An idle window has not started, so nothing counts down: its cells stay dark, unlike
         // the zeros shown before the first fetch. A window whose reset has passed is a new idle
-        // one; credits and the spend limit have no countdown at all.
-        if (!shown || !shown->resetsAt || !shown->resetsAt->isValid() || shown->hasReset(in.now))
+        // one; credits and the spend limit have no countdown at all, even where Claude Code
+        // sends the spend limit's monthly reset.
+        if (!shown || shown->kind == PlanWindowKind::credits || shown->kind == PlanWindowKind::spend
+            || !shown->resetsAt || !shown->resetsAt->isValid() || shown->hasReset(in.now))
             return idleWindowText;
         return resetCountdown(shown->resetsAt, in.now);
     }

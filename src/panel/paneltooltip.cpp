@@ -86,6 +86,14 @@ QString passedReset(const PlanWindow &w, const QDateTime &now)
     return QStringLiteral("Reset at %1; new figures come with Claude Code's next reply").arg(clockTime(*w.resetsAt, now));
 }
 
+// "Tue 14:00"; a reset a week or more ahead (the spend limit's month) names its date, since the
+// day alone would read as this week's.
+QString resetDay(const QDateTime &resetsAt, const QDateTime &now)
+{
+    const QString format = now.secsTo(resetsAt) >= 6 * 86400 ? QStringLiteral("ddd d MMM HH:mm") : QStringLiteral("ddd HH:mm");
+    return QLocale().toString(resetsAt.toLocalTime(), format);
+}
+
 // One line per window: name, figure, reset, source and age, the binding one marked.
 QString windowList(const PlanUsage &usage, const QDateTime &now)
 {
@@ -95,7 +103,7 @@ QString windowList(const PlanUsage &usage, const QDateTime &now)
         if (w.hasReset(now))
             line += QStringLiteral("0 %, reset at %1").arg(clockTime(*w.resetsAt, now));
         else if (w.resetsAt && w.resetsAt->isValid())
-            line += QStringLiteral("%1 %, resets %2").arg(w.percent()).arg(QLocale().toString(w.resetsAt->toLocalTime(), QStringLiteral("ddd HH:mm")));
+            line += QStringLiteral("%1 %, resets %2").arg(w.percent()).arg(resetDay(*w.resetsAt, now));
         else if (w.kind == PlanWindowKind::credits || w.kind == PlanWindowKind::spend)
             line += QStringLiteral("%1 % of the monthly limit").arg(w.percent());
         else

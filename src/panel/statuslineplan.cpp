@@ -3,6 +3,7 @@
 #include "windowrule.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -52,6 +53,16 @@ bool hasFreshWindow(const QList<PlanWindow> &windows, const QDateTime &now)
     });
 }
 
+std::optional<qint64> sampledContextPercent(const ActiveSession &session, const QList<DataDirectorySamples> &samples)
+{
+    for (const DataDirectorySamples &directory : samples) {
+        const std::optional<SessionSample> sample = directory.session(session.sessionId);
+        if (sample && sample->contextUsedPercent && sample->receivedAt >= session.startedAt)
+            return std::llround(*sample->contextUsedPercent);
+    }
+    return std::nullopt;
+}
+
 SessionActivity SessionActivity::after(const SessionStats &stats, const QDateTime &now) const
 {
     if (stats.sessionId != sessionId)
@@ -89,6 +100,11 @@ PanelInputs withStatusLine(PanelInputs inputs, const QList<DataDirectorySamples>
             shown = &directory;
     }
     const bool otherAccount = shownKey != sampleDataDirectoryKey(dataDirectory);
+    // The ACTIVE list says what the context notifications say: Claude Code's own figure, whose
+    // window the transcript alone cannot tell.
+    for (ActiveSession &session : inputs.activeSessions)
+        if (const std::optional<qint64> percent = sampledContextPercent(session, samples))
+            session.contextPercent = percent;
 
     inputs.serviceEnabled = serviceEnabled;
     // The bridge is installed and a live session wrote lately, yet sent nothing: something keeps

@@ -40,13 +40,17 @@ QList<PlanWindow> mergePlanWindows(QList<PlanWindow> windows, const QList<PlanWi
 // Whether any window is newer than freshFigureSeconds at `now`.
 bool hasFreshWindow(const QList<PlanWindow> &windows, const QDateTime &now);
 
+// The context fill Claude Code's status line last sent for `session`, when it was sent during the
+// session's current run (a sample from before a resume may predate a compaction).
+std::optional<qint64> sampledContextPercent(const ActiveSession &session, const QList<DataDirectorySamples> &samples);
+
 // `inputs` with the figures that need no login taken in: Claude Code's status line and its
 // cached report (`cachedReports`, by samples key of their data directory). The shown session's
 // data directory is the one whose samples name that session, else the one the session was read
 // from, else `dataDirectory`, the fetcher's. The fetched report counts only for `dataDirectory`
 // and while the service is on (serviceEnabled false: Claude Code runs the bridge). All windows are
 // merged by the window rule; the shown session takes its sampled context window size (unless
-// smaller than its context), model name and cost. The service's failure is not shown beside fresh
+// smaller than its context), model name and cost, and every live session its sampled context fill. The service's failure is not shown beside fresh
 // figures of the other sources, and with the service off the plan waits without an error.
 PanelInputs withStatusLine(PanelInputs inputs, const QList<DataDirectorySamples> &samples, const QString &dataDirectory,
                            bool serviceEnabled, const QHash<QString, QList<PlanWindow>> &cachedReports = {});

@@ -5,7 +5,7 @@
 #include <optional>
 
 // Which of two figures of a quota window stands, whatever source or session sent them: the
-// one rule the samples, the panel's sources and the notifications share.
+// one rule the samples, the panel's sources, the notifications and the history share.
 
 // Reset times this close name one window: the service and Claude Code send the same reset
 // with a little jitter, and a new window never starts within an hour of the last one's reset.
