@@ -1,6 +1,7 @@
 #include "panelcontent.h"
 
 #include "displaytext.h"
+#include "historyrecord.h"
 #include "promptcacheview.h"
 #include "windowrule.h"
 
@@ -63,7 +64,7 @@ std::optional<PlanWindow> shownPlanWindow(const PanelInputs &in)
     if (!in.planUsage)
         return std::nullopt;
     if (!in.state.alternateView)
-        return in.planUsage->window(QStringLiteral("five_hour"));
+        return in.planUsage->window(HistoryKey::fiveHour);
     const QList<PlanWindow> steps = in.planUsage->weeklySteps();
     if (steps.isEmpty())
         return std::nullopt;

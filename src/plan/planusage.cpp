@@ -1,5 +1,6 @@
 #include "planusage.h"
 
+#include "historyrecord.h"
 #include "windowrule.h"
 
 #include <algorithm>
@@ -98,11 +99,10 @@ QString PlanFailure::code() const
 QString PlanWindow::key() const
 {
     switch (kind) {
-    case PlanWindowKind::fiveHour: return QStringLiteral("five_hour");
-    case PlanWindowKind::weekly:
-        return scope.isEmpty() ? QStringLiteral("seven_day") : QStringLiteral("seven_day:") + scope;
-    case PlanWindowKind::credits: return QStringLiteral("credits");
-    case PlanWindowKind::spend: return QStringLiteral("spend");
+    case PlanWindowKind::fiveHour: return HistoryKey::fiveHour;
+    case PlanWindowKind::weekly: return scope.isEmpty() ? HistoryKey::sevenDay : HistoryKey::sevenDayOf(scope);
+    case PlanWindowKind::credits: return HistoryKey::credits;
+    case PlanWindowKind::spend: return HistoryKey::spend;
     }
     return {};
 }
