@@ -465,7 +465,7 @@ int benchRender(int argc, char **argv)
         if (config.ok()) {
             const CachedReportWindows cached = cachedReportWindows(config.data);
             if (!cached.windows.isEmpty())
-                cachedReports.insert(sampleDataDirectoryKey(directory), cached.windows);
+                cachedReports.insert(dataDirectoryKey(directory), cached.windows);
         }
     }
     if (!samplesFolder.isEmpty() || statusLineOnly || !cachedReports.isEmpty()) {

@@ -173,7 +173,7 @@ int main(int argc, char **argv)
     panel.addMenuAction(createNotificationsAction(panel.settings(), notifications, &panel));
     // Every source's figures as the panel merges them, and once a second, so a reset that passes
     // while Claude Code is idle is noticed; the schedule waits while fresh figures need no login.
-    const QString claudeDirKey = sampleDataDirectoryKey(claudeDir);
+    const QString claudeDirKey = dataDirectoryKey(claudeDir);
     const auto observePlan = [&panel, &notifications, &planFetcher, &planHistory, &paces, tray, claudeDirKey] {
         const PanelInputs shown = panel.contentView()->inputs();
         planFetcher.setAutomaticFetchHeld(shown.noLoginFiguresFresh);
@@ -184,7 +184,7 @@ int main(int argc, char **argv)
         notifications.observe(*shown.planUsage, shown.now,
                               paces.isRead() ? std::optional(paces.paces()) : std::nullopt);
         // The history kept here is the login's; another account's session brings its own figures.
-        if (shown.sessionStats.claudeDir.isEmpty() || sampleDataDirectoryKey(shown.sessionStats.claudeDir) == claudeDirKey)
+        if (shown.sessionStats.claudeDir.isEmpty() || dataDirectoryKey(shown.sessionStats.claudeDir) == claudeDirKey)
             planHistory.record(*shown.planUsage);
     };
     QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, &notifications, observePlan);

@@ -75,6 +75,3 @@ QStringList sampleDataDirectories(const QString &folder, const QDateTime &now);
 // Whether a data directory named by a payload or a sample file counts: an absolute path to a
 // folder that exists and holds Claude Code's projects folder.
 bool isPresentDataDirectory(const QString &dataDirectory);
-
-// The form of a data directory path that samples are keyed by: links resolved when it exists.
-QString sampleDataDirectoryKey(const QString &dataDirectory);
