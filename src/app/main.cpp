@@ -174,7 +174,7 @@ int main(int argc, char **argv)
     // Every source's figures as the panel merges them, and once a second, so a reset that passes
     // while Claude Code is idle is noticed; the schedule waits while fresh figures need no login.
     const QString claudeDirKey = dataDirectoryKey(claudeDir);
-    const auto observePlan = [&panel, &notifications, &planFetcher, &planHistory, &paces, tray, claudeDirKey] {
+    const auto observePlan = [&panel, &notifications, &planFetcher, &planHistory, &paces, tray, claudeDir, claudeDirKey] {
         const PanelInputs shown = panel.contentView()->inputs();
         planFetcher.setAutomaticFetchHeld(shown.noLoginFiguresFresh);
         // A reset that passes shows in the tray's figure too.
@@ -184,7 +184,9 @@ int main(int argc, char **argv)
         notifications.observe(*shown.planUsage, shown.now,
                               paces.isRead() ? std::optional(paces.paces()) : std::nullopt);
         // The history kept here is the login's; another account's session brings its own figures.
-        if (shown.sessionStats.claudeDir.isEmpty() || dataDirectoryKey(shown.sessionStats.claudeDir) == claudeDirKey)
+        // The same name needs no look at the file system, which this would take every second.
+        const QString &shownDir = shown.sessionStats.claudeDir;
+        if (shownDir.isEmpty() || shownDir == claudeDir || dataDirectoryKey(shownDir) == claudeDirKey)
             planHistory.record(*shown.planUsage);
     };
     QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, &notifications, observePlan);
