@@ -103,10 +103,10 @@ int main(int argc, char **argv)
 
     // Claude Code's cached usage report of every account the samples name, then the service.
     CachedUsageReports cachedReports(QDir::homePath());
-    const auto followDataDirectories = [&cachedReports, statusLineFolder] {
+    const auto followDataDirectories = [&cachedReports, &statusLineSamples] {
         cachedReports.setDataDirectories(knownDataDirectories(
             QDir::homePath(), qEnvironmentVariable("CLAUDE_CONFIG_DIR"),
-            sampleDataDirectories(statusLineFolder, QDateTime::currentDateTimeUtc())));
+            sampleDataDirectories(statusLineSamples.samples(), QDateTime::currentDateTimeUtc())));
     };
     followDataDirectories();
     QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, &cachedReports, followDataDirectories);

@@ -295,8 +295,13 @@ QList<DataDirectorySamples> SampleStore::readAll() const
 
 QStringList sampleDataDirectories(const QString &folder, const QDateTime &now)
 {
+    return sampleDataDirectories(SampleStore(folder).readAll(), now);
+}
+
+QStringList sampleDataDirectories(const QList<DataDirectorySamples> &kept, const QDateTime &now)
+{
     QStringList directories;
-    for (const DataDirectorySamples &samples : SampleStore(folder).readAll()) {
+    for (const DataDirectorySamples &samples : kept) {
         const QDateTime newest = samples.newestAt();
         // A file of an older bridge may name anything.
         if (newest.isValid() && newest.secsTo(now) <= dataDirectoryDays * 86400

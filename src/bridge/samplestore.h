@@ -71,6 +71,8 @@ private:
 // The data directories named by samples in `folder` of the last seven days at `now`, for the
 // statistics reader to look into as well.
 QStringList sampleDataDirectories(const QString &folder, const QDateTime &now);
+// The same of samples already read.
+QStringList sampleDataDirectories(const QList<DataDirectorySamples> &samples, const QDateTime &now);
 
 // Whether a data directory named by a payload or a sample file counts: an absolute path to a
 // folder that exists and holds Claude Code's projects folder.
