@@ -3,7 +3,6 @@
 #include "displaytext.h"
 #include "historyrecord.h"
 #include "promptcacheview.h"
-#include "windowrule.h"
 
 #include <QtNumeric>
 
@@ -136,8 +135,7 @@ PanelContent computePanelContent(const PanelInputs &in)
         content.mainDimmed = kept;
         if (shown) {
             content.smallValue = QString::number(shown->hasReset(in.now) ? 0 : shown->percent());
-            const QDateTime asOf = presentTime(shown->asOf, in.now);
-            content.smallDimmed = kept || !asOf.isValid() || asOf.secsTo(in.now) > planReportStaleSeconds;
+            content.smallDimmed = kept || shown->isStale(in.now);
         } else {
             content.smallValue = QStringLiteral("---");
         }

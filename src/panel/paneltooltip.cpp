@@ -74,12 +74,6 @@ QString age(const QDateTime &asOf, const QDateTime &now)
     return QStringLiteral("%1 d ago").arg(minutes / (24 * 60));
 }
 
-bool isStale(const PlanWindow &w, const QDateTime &now)
-{
-    const QDateTime present = presentTime(w.asOf, now);
-    return !present.isValid() || present.secsTo(now) > planReportStaleSeconds;
-}
-
 // "Reset at 13:36; new figures come with Claude Code's next reply"
 QString passedReset(const PlanWindow &w, const QDateTime &now)
 {
@@ -109,7 +103,7 @@ QString windowList(const PlanUsage &usage, const QDateTime &now)
         else
             line += QStringLiteral("%1 %, idle").arg(w.percent());
         line += QStringLiteral(", %1, %2").arg(sourceWords(w.source), age(w.asOf, now));
-        if (isStale(w, now))
+        if (w.isStale(now))
             line += QStringLiteral(" (stale)");
         lines << line;
     }

@@ -40,11 +40,6 @@ bool PlanUsage::hasWindows() const
     return fiveHourUtilization || fiveHourResetsAt || weeklyUtilization || weeklyResetsAt || !windows.isEmpty();
 }
 
-bool PlanUsage::isStale(const QDateTime &now) const
-{
-    return fetchedAt.isValid() && now.isValid() && fetchedAt.secsTo(now) > planReportStaleSeconds;
-}
-
 QString PlanUsage::resetTimerString(bool weekly) const
 {
     return resetTimerString(weekly, QDateTime::currentDateTimeUtc());
@@ -132,6 +127,12 @@ qint64 PlanWindow::percent() const
 bool PlanWindow::hasReset(const QDateTime &now) const
 {
     return ::hasReset(resetsAt, now);
+}
+
+bool PlanWindow::isStale(const QDateTime &now) const
+{
+    const QDateTime present = presentTime(asOf, now);
+    return !present.isValid() || present.secsTo(now) > planReportStaleSeconds;
 }
 
 PlanUsage PlanUsage::fromWindows(QList<PlanWindow> windows, const QDateTime &now)
