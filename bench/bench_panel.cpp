@@ -437,15 +437,12 @@ int benchRender(int argc, char **argv)
         QFile file(reportPath);
         if (!file.open(QIODevice::ReadOnly))
             return renderUsage("cannot read the report");
-        inputs.planUsage = PlanUsageFetcher::parse(file.readAll());
+        // Dated as the fetcher dates a report, so the small display dims by its age alone.
+        inputs.planUsage = PlanUsageFetcher::parse(file.readAll(), now.addSecs(-60 * reportAgeMinutes));
         if (!inputs.planUsage) {
             std::fprintf(stderr, "render: %s is not a usage report\n", qPrintable(reportPath));
             return 1;
         }
-        inputs.planUsage->fetchedAt = now.addSecs(-60 * reportAgeMinutes);
-        // Dated as the fetcher dates a report, so the small display dims by its age alone.
-        for (PlanWindow &window : inputs.planUsage->windows)
-            window.asOf = inputs.planUsage->fetchedAt;
     }
     inputs.isFetching = fetching;
     if (pinned)
@@ -465,7 +462,7 @@ int benchRender(int argc, char **argv)
         if (config.ok()) {
             const CachedReportWindows cached = cachedReportWindows(config.data);
             if (!cached.windows.isEmpty())
-                cachedReports.insert(sampleDataDirectoryKey(directory), cached.windows);
+                cachedReports.insert(dataDirectoryKey(directory), cached.windows);
         }
     }
     if (!samplesFolder.isEmpty() || statusLineOnly || !cachedReports.isEmpty()) {

@@ -372,8 +372,9 @@ private slots:
         QCOMPARE(shown.toPlainText(), text);
     }
 
-    // Plan figures come from the newer of Claude Code's status line and the fetched report, for
-    // the shown session's data directory; with the service off only the status line counts.
+    // Plan figures of Claude Code's status line and the fetched report, for the shown session's
+    // data directory, merged by the window rule: the two reset an hour apart here, so they are two
+    // windows and the newer stands. With the service off only the status line counts.
     void statusLineSource_data()
     {
         QTest::addColumn<PanelInputs>("inputs");

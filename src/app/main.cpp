@@ -103,10 +103,10 @@ int main(int argc, char **argv)
 
     // Claude Code's cached usage report of every account the samples name, then the service.
     CachedUsageReports cachedReports(QDir::homePath());
-    const auto followDataDirectories = [&cachedReports, statusLineFolder] {
+    const auto followDataDirectories = [&cachedReports, &statusLineSamples] {
         cachedReports.setDataDirectories(knownDataDirectories(
             QDir::homePath(), qEnvironmentVariable("CLAUDE_CONFIG_DIR"),
-            sampleDataDirectories(statusLineFolder, QDateTime::currentDateTimeUtc())));
+            sampleDataDirectories(statusLineSamples.samples(), QDateTime::currentDateTimeUtc())));
     };
     followDataDirectories();
     QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, &cachedReports, followDataDirectories);
@@ -173,8 +173,8 @@ int main(int argc, char **argv)
     panel.addMenuAction(createNotificationsAction(panel.settings(), notifications, &panel));
     // Every source's figures as the panel merges them, and once a second, so a reset that passes
     // while Claude Code is idle is noticed; the schedule waits while fresh figures need no login.
-    const QString claudeDirKey = sampleDataDirectoryKey(claudeDir);
-    const auto observePlan = [&panel, &notifications, &planFetcher, &planHistory, &paces, tray, claudeDirKey] {
+    const QString claudeDirKey = dataDirectoryKey(claudeDir);
+    const auto observePlan = [&panel, &notifications, &planFetcher, &planHistory, &paces, tray, claudeDir, claudeDirKey] {
         const PanelInputs shown = panel.contentView()->inputs();
         planFetcher.setAutomaticFetchHeld(shown.noLoginFiguresFresh);
         // A reset that passes shows in the tray's figure too.
@@ -184,7 +184,9 @@ int main(int argc, char **argv)
         notifications.observe(*shown.planUsage, shown.now,
                               paces.isRead() ? std::optional(paces.paces()) : std::nullopt);
         // The history kept here is the login's; another account's session brings its own figures.
-        if (shown.sessionStats.claudeDir.isEmpty() || sampleDataDirectoryKey(shown.sessionStats.claudeDir) == claudeDirKey)
+        // The same name needs no look at the file system, which this would take every second.
+        const QString &shownDir = shown.sessionStats.claudeDir;
+        if (shownDir.isEmpty() || shownDir == claudeDir || dataDirectoryKey(shownDir) == claudeDirKey)
             planHistory.record(*shown.planUsage);
     };
     QObject::connect(&statusLineSamples, &StatusLineSamples::samplesChanged, &notifications, observePlan);

@@ -2,6 +2,7 @@
 
 #include "fileaccess.h"
 #include "bridgelog.h"
+#include "claudedatadir.h"
 #include "privatefiles.h"
 #include "windowrule.h"
 
@@ -207,15 +208,9 @@ bool isPresentDataDirectory(const QString &dataDirectory)
     return QDir::isAbsolutePath(dataDirectory) && QFileInfo(dataDirectory + QStringLiteral("/projects")).isDir();
 }
 
-QString sampleDataDirectoryKey(const QString &dataDirectory)
-{
-    const QString canonical = QFileInfo(dataDirectory).canonicalFilePath();
-    return canonical.isEmpty() ? QDir::cleanPath(dataDirectory) : canonical;
-}
-
 QString SampleStore::fileFor(const QString &dataDirectory) const
 {
-    const QByteArray hash = QCryptographicHash::hash(sampleDataDirectoryKey(dataDirectory).toUtf8(),
+    const QByteArray hash = QCryptographicHash::hash(dataDirectoryKey(dataDirectory).toUtf8(),
                                                      QCryptographicHash::Sha256);
     return m_folder + u'/' + filePrefix + QString::fromLatin1(hash.toHex().left(16)) + fileSuffix;
 }
@@ -228,7 +223,7 @@ QString SampleStore::record(const StatusLineSample &sample, const QDateTime &now
     if (const QString failure = ensurePrivateFolder(m_folder); !failure.isEmpty())
         return failure;
     StatusLineSample keyed = sample;
-    keyed.session.dataDirectory = sampleDataDirectoryKey(sample.session.dataDirectory);
+    keyed.session.dataDirectory = dataDirectoryKey(sample.session.dataDirectory);
     const QString path = fileFor(keyed.session.dataDirectory);
     const QStringList names = listDirectory(m_folder).value_or(QStringList());
     {
@@ -300,8 +295,13 @@ QList<DataDirectorySamples> SampleStore::readAll() const
 
 QStringList sampleDataDirectories(const QString &folder, const QDateTime &now)
 {
+    return sampleDataDirectories(SampleStore(folder).readAll(), now);
+}
+
+QStringList sampleDataDirectories(const QList<DataDirectorySamples> &kept, const QDateTime &now)
+{
     QStringList directories;
-    for (const DataDirectorySamples &samples : SampleStore(folder).readAll()) {
+    for (const DataDirectorySamples &samples : kept) {
         const QDateTime newest = samples.newestAt();
         // A file of an older bridge may name anything.
         if (newest.isValid() && newest.secsTo(now) <= dataDirectoryDays * 86400

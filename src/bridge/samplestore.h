@@ -71,10 +71,9 @@ private:
 // The data directories named by samples in `folder` of the last seven days at `now`, for the
 // statistics reader to look into as well.
 QStringList sampleDataDirectories(const QString &folder, const QDateTime &now);
+// The same of samples already read.
+QStringList sampleDataDirectories(const QList<DataDirectorySamples> &samples, const QDateTime &now);
 
 // Whether a data directory named by a payload or a sample file counts: an absolute path to a
 // folder that exists and holds Claude Code's projects folder.
 bool isPresentDataDirectory(const QString &dataDirectory);
-
-// The form of a data directory path that samples are keyed by: links resolved when it exists.
-QString sampleDataDirectoryKey(const QString &dataDirectory);

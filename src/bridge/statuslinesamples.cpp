@@ -1,6 +1,7 @@
 #include "statuslinesamples.h"
 
 #include "bridgelog.h"
+#include "claudedatadir.h"
 #include "privatefiles.h"
 
 StatusLineSamples::StatusLineSamples(QObject *parent) : StatusLineSamples(SampleStore::defaultFolder(), parent) { }
@@ -50,7 +51,7 @@ void StatusLineSamples::watchFolder()
 
 std::optional<DataDirectorySamples> StatusLineSamples::forDataDirectory(const QString &dataDirectory) const
 {
-    const QString key = sampleDataDirectoryKey(dataDirectory);
+    const QString key = dataDirectoryKey(dataDirectory);
     for (const DataDirectorySamples &samples : m_samples)
         if (samples.dataDirectory == key)
             return samples;

@@ -1,13 +1,13 @@
 #include "historystore.h"
 
 #include "appendfile.h"
+#include "claudedatadir.h"
 #include "fileaccess.h"
 #include "historylog.h"
 #include "privatefiles.h"
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QFileInfo>
 
 #include <algorithm>
 
@@ -101,10 +101,7 @@ QString HistoryStore::defaultFolder()
 
 QString HistoryStore::fileFor(const QString &dataDirectory) const
 {
-    // Keyed by the resolved path, so ~/.claude and a link to it share one history.
-    const QString canonical = QFileInfo(dataDirectory).canonicalFilePath();
-    const QString key = canonical.isEmpty() ? QDir::cleanPath(dataDirectory) : canonical;
-    const QByteArray hash = QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256);
+    const QByteArray hash = QCryptographicHash::hash(dataDirectoryKey(dataDirectory).toUtf8(), QCryptographicHash::Sha256);
     return m_folder + u'/' + filePrefix + QString::fromLatin1(hash.toHex().left(16)) + fileSuffix;
 }
 

@@ -12,14 +12,6 @@ namespace {
 
 constexpr qint64 minimumBasisSeconds = 10 * 60;
 
-// One period by the window rule every source shares; without reset times, while the figure does not fall.
-bool samePeriod(const HistoryRecord &earlier, const HistoryRecord &later)
-{
-    if (earlier.resetsAt && later.resetsAt)
-        return isSameWindow(earlier.resetsAt, later.resetsAt);
-    return earlier.percent <= later.percent;
-}
-
 // "30 min", "1 h 20 min", "24 h".
 QString durationText(qint64 seconds)
 {
@@ -42,6 +34,13 @@ QString clockText(const QDateTime &when, const QDateTime &now, const QTimeZone &
 
 } // namespace
 
+bool isSamePeriod(const HistoryRecord &earlier, const HistoryRecord &later)
+{
+    if (earlier.resetsAt && later.resetsAt)
+        return isSameWindow(earlier.resetsAt, later.resetsAt);
+    return earlier.percent <= later.percent;
+}
+
 qint64 paceSpanSeconds(const QString &window)
 {
     return window == HistoryKey::fiveHour ? 30 * 60 : 24 * 3600;
@@ -62,7 +61,7 @@ std::optional<Pace> windowPace(const QList<HistoryRecord> &records, const QStrin
     if (latest.resetsAt && *latest.resetsAt <= now)
         return std::nullopt;
     qsizetype first = history.size() - 1;
-    while (first > 0 && samePeriod(history.at(first - 1), history.at(first)))
+    while (first > 0 && isSamePeriod(history.at(first - 1), history.at(first)))
         --first;
 
     // The figure when the span began is that of the last record before it, if the period had begun.

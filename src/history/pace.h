@@ -23,6 +23,11 @@ struct Pace
     friend bool operator==(const Pace &, const Pace &) = default;
 };
 
+// Whether `later` continues the period of `earlier`, two records of one window in time order: by
+// the window rule every source shares where both carry a reset time, otherwise while the figure
+// does not fall.
+bool isSamePeriod(const HistoryRecord &earlier, const HistoryRecord &later);
+
 // How far back the rate looks: 30 minutes for the 5-hour window, 24 hours for weekly ones.
 qint64 paceSpanSeconds(const QString &window);
 

@@ -1,8 +1,8 @@
 #include "historychart.h"
 
 #include "historystore.h"
+#include "pace.h"
 #include "statscycle.h"
-#include "windowrule.h"
 
 #include <QDir>
 #include <QLocale>
@@ -15,13 +15,6 @@ namespace {
 double held(double percent)
 {
     return std::clamp(percent, 0.0, 100.0);
-}
-
-bool newPeriod(const HistoryRecord &earlier, const HistoryRecord &later)
-{
-    if (earlier.resetsAt && later.resetsAt)
-        return !isSameWindow(earlier.resetsAt, later.resetsAt);
-    return later.percent < earlier.percent;
 }
 
 // The records of one window as a stepped polyline from `from` to `now`: each figure holds until
@@ -59,7 +52,7 @@ HistoryTrace quotaTrace(const QString &window, QList<HistoryRecord> records, con
             add(end, 0);
         } else {
             add(end, record.percent);
-            if (i + 1 < records.size() && newPeriod(record, records.at(i + 1)))
+            if (i + 1 < records.size() && !isSamePeriod(record, records.at(i + 1)))
                 reset(end);
         }
     }

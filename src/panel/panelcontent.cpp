@@ -1,8 +1,8 @@
 #include "panelcontent.h"
 
 #include "displaytext.h"
+#include "historyrecord.h"
 #include "promptcacheview.h"
-#include "windowrule.h"
 
 #include <QtNumeric>
 
@@ -63,7 +63,7 @@ std::optional<PlanWindow> shownPlanWindow(const PanelInputs &in)
     if (!in.planUsage)
         return std::nullopt;
     if (!in.state.alternateView)
-        return in.planUsage->window(QStringLiteral("five_hour"));
+        return in.planUsage->window(HistoryKey::fiveHour);
     const QList<PlanWindow> steps = in.planUsage->weeklySteps();
     if (steps.isEmpty())
         return std::nullopt;
@@ -135,8 +135,7 @@ PanelContent computePanelContent(const PanelInputs &in)
         content.mainDimmed = kept;
         if (shown) {
             content.smallValue = QString::number(shown->hasReset(in.now) ? 0 : shown->percent());
-            const QDateTime asOf = presentTime(shown->asOf, in.now);
-            content.smallDimmed = kept || !asOf.isValid() || asOf.secsTo(in.now) > planReportStaleSeconds;
+            content.smallDimmed = kept || shown->isStale(in.now);
         } else {
             content.smallValue = QStringLiteral("---");
         }

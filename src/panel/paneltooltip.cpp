@@ -27,17 +27,6 @@ QString tokens(qint64 count)
     return QLocale().toString(count);
 }
 
-// Local wall-clock time; the date too when it is not today.
-QString clockTime(const QDateTime &when, const QDateTime &now)
-{
-    return clockText(when, now);
-}
-
-QString duration(qint64 seconds)
-{
-    return durationText(seconds);
-}
-
 qint64 windowLength(const PlanWindow &w)
 {
     return w.kind == PlanWindowKind::fiveHour ? fiveHourSeconds : sevenDaySeconds;
@@ -74,16 +63,10 @@ QString age(const QDateTime &asOf, const QDateTime &now)
     return QStringLiteral("%1 d ago").arg(minutes / (24 * 60));
 }
 
-bool isStale(const PlanWindow &w, const QDateTime &now)
-{
-    const QDateTime present = presentTime(w.asOf, now);
-    return !present.isValid() || present.secsTo(now) > planReportStaleSeconds;
-}
-
 // "Reset at 13:36; new figures come with Claude Code's next reply"
 QString passedReset(const PlanWindow &w, const QDateTime &now)
 {
-    return QStringLiteral("Reset at %1; new figures come with Claude Code's next reply").arg(clockTime(*w.resetsAt, now));
+    return QStringLiteral("Reset at %1; new figures come with Claude Code's next reply").arg(clockText(*w.resetsAt, now));
 }
 
 // "Tue 14:00"; a reset a week or more ahead (the spend limit's month) names its date, since the
@@ -101,7 +84,7 @@ QString windowList(const PlanUsage &usage, const QDateTime &now)
     for (const PlanWindow &w : usage.shownWindows()) {
         QString line = QStringLiteral("\u2022 %1%2: ").arg(windowName(w), w.binding ? QStringLiteral(" (binding)") : QString());
         if (w.hasReset(now))
-            line += QStringLiteral("0 %, reset at %1").arg(clockTime(*w.resetsAt, now));
+            line += QStringLiteral("0 %, reset at %1").arg(clockText(*w.resetsAt, now));
         else if (w.resetsAt && w.resetsAt->isValid())
             line += QStringLiteral("%1 %, resets %2").arg(w.percent()).arg(resetDay(*w.resetsAt, now));
         else if (w.kind == PlanWindowKind::credits || w.kind == PlanWindowKind::spend)
@@ -109,7 +92,7 @@ QString windowList(const PlanUsage &usage, const QDateTime &now)
         else
             line += QStringLiteral("%1 %, idle").arg(w.percent());
         line += QStringLiteral(", %1, %2").arg(sourceWords(w.source), age(w.asOf, now));
-        if (isStale(w, now))
+        if (w.isStale(now))
             line += QStringLiteral(" (stale)");
         lines << line;
     }
@@ -132,7 +115,7 @@ QString nextTry(const PanelInputs &in)
         return QStringLiteral("trying again now");
     if (!in.nextFetchAt || !in.nextFetchAt->isValid())
         return {};
-    return QStringLiteral("next try %1").arg(clockTime(*in.nextFetchAt, in.now));
+    return QStringLiteral("next try %1").arg(clockText(*in.nextFetchAt, in.now));
 }
 
 // The last fetch's failure with the next try, or empty when it did not fail.
@@ -272,8 +255,8 @@ QString mainPlanTooltip(const PanelInputs &in)
         reset = QStringLiteral("%1: monthly, no countdown").arg(windowName(*w));
     else if (w->resetsAt && w->resetsAt->isValid())
         reset = QStringLiteral("The %1 window resets in %2, at %3")
-                    .arg(windowName(*w), duration(std::max<qint64>(0, in.now.secsTo(*w->resetsAt))),
-                         clockTime(*w->resetsAt, in.now));
+                    .arg(windowName(*w), durationText(std::max<qint64>(0, in.now.secsTo(*w->resetsAt))),
+                         clockText(*w->resetsAt, in.now));
     else
         reset = QStringLiteral("The %1 window is idle: it starts with your next message, so no reset is due").arg(windowName(*w));
     return joined({failureLine(in), reset, windowList(*in.planUsage, in.now),
@@ -402,7 +385,7 @@ QString paceText(double utilization, const QDateTime &resetsAt, qint64 windowSec
     const double toFull = (100 - utilization) * double(elapsed) / utilization;
     if (toFull >= double(remaining))
         return QStringLiteral("lasts until reset");
-    return QStringLiteral("at this pace, 100 % in %1").arg(duration(qint64(toFull)));
+    return QStringLiteral("at this pace, 100 % in %1").arg(durationText(qint64(toFull)));
 }
 
 QString panelTooltip(const PanelInputs &in, PanelArea area)

@@ -1,5 +1,6 @@
 #include "statuslineplan.h"
 
+#include "claudedatadir.h"
 #include "windowrule.h"
 
 #include <algorithm>
@@ -79,7 +80,7 @@ PanelInputs withStatusLine(PanelInputs inputs, const QList<DataDirectorySamples>
     // of `dataDirectory` only.
     SessionStats &stats = inputs.sessionStats;
     std::optional<QDateTime> sampledAt; // the shown session's newest sample
-    QString shownKey = sampleDataDirectoryKey(stats.claudeDir.isEmpty() ? dataDirectory : stats.claudeDir);
+    QString shownKey = dataDirectoryKey(stats.claudeDir.isEmpty() ? dataDirectory : stats.claudeDir);
     const DataDirectorySamples *shown = nullptr;
     for (const DataDirectorySamples &directory : samples) {
         if (const std::optional<SessionSample> session = directory.session(stats.sessionId)) {
@@ -99,7 +100,7 @@ PanelInputs withStatusLine(PanelInputs inputs, const QList<DataDirectorySamples>
         if (directory.dataDirectory == shownKey)
             shown = &directory;
     }
-    const bool otherAccount = shownKey != sampleDataDirectoryKey(dataDirectory);
+    const bool otherAccount = shownKey != dataDirectoryKey(dataDirectory);
     // The ACTIVE list says what the context notifications say: Claude Code's own figure, whose
     // window the transcript alone cannot tell.
     for (ActiveSession &session : inputs.activeSessions)

@@ -1,8 +1,8 @@
 #include "cachedusagereport.h"
 
+#include "claudedatadir.h"
 #include "planlog.h"
 #include "planreport.h"
-#include "samplestore.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -234,7 +234,7 @@ void CachedUsageReports::readChanged()
                                          [directories, home = m_homeDir, seen = m_seen, kept = m_reports] {
         ReadOutcome outcome;
         for (const QString &directory : directories) {
-            const QString key = sampleDataDirectoryKey(directory);
+            const QString key = dataDirectoryKey(directory);
             const QString file = claudeConfigFile(directory, home);
             const std::optional<FileStatus> status = fileStatus(file);
             outcome.seen.insert(file, status);

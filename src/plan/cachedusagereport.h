@@ -47,7 +47,7 @@ public:
 
     // The data directories whose reports are wanted; the others are forgotten.
     void setDataDirectories(const QStringList &dataDirectories);
-    // The windows per data directory, keyed as samples key it (sampleDataDirectoryKey).
+    // The windows per data directory, keyed as samples key it (dataDirectoryKey).
     QHash<QString, QList<PlanWindow>> reports() const { return m_reports; }
 
 signals:

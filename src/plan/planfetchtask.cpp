@@ -144,10 +144,7 @@ std::optional<PlanFailure> PlanFetchTask::requestReport(QString token)
             token = again.accessToken;
             continue; // no wait, and no attempt spent
         } else if (*reply.status == 200) {
-            if (std::optional<PlanUsage> usage = PlanUsageFetcher::parse(reply.body)) {
-                usage->fetchedAt = m_environment.now();
-                for (PlanWindow &window : usage->windows)
-                    window.asOf = usage->fetchedAt;
+            if (std::optional<PlanUsage> usage = PlanUsageFetcher::parse(reply.body, m_environment.now())) {
                 m_publish(PlanFetchUpdate::report(*usage));
                 return std::nullopt;
             }

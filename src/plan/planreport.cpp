@@ -163,13 +163,16 @@ private:
 
 } // namespace
 
-std::optional<PlanUsage> PlanUsageFetcher::parse(const QByteArray &body)
+std::optional<PlanUsage> PlanUsageFetcher::parse(const QByteArray &body, const QDateTime &fetchedAt)
 {
     const QJsonDocument document = QJsonDocument::fromJson(body);
     if (!document.isObject())
         return std::nullopt;
     // An object without any window is a plan without these limits, not a bad reply.
-    return PlanUsage::fromWindows(planWindowsFromReport(document.object(), PlanSource::usageService, {}), {});
+    PlanUsage usage =
+        PlanUsage::fromWindows(planWindowsFromReport(document.object(), PlanSource::usageService, fetchedAt), {});
+    usage.fetchedAt = fetchedAt;
+    return usage;
 }
 
 QList<PlanWindow> planWindowsFromReport(const QJsonObject &report, PlanSource source, const QDateTime &asOf)

@@ -1,5 +1,6 @@
 #include "planusage.h"
 
+#include "historyrecord.h"
 #include "windowrule.h"
 
 #include <algorithm>
@@ -37,11 +38,6 @@ std::optional<qint64> PlanUsage::weeklyPercent() const
 bool PlanUsage::hasWindows() const
 {
     return fiveHourUtilization || fiveHourResetsAt || weeklyUtilization || weeklyResetsAt || !windows.isEmpty();
-}
-
-bool PlanUsage::isStale(const QDateTime &now) const
-{
-    return fetchedAt.isValid() && now.isValid() && fetchedAt.secsTo(now) > planReportStaleSeconds;
 }
 
 QString PlanUsage::resetTimerString(bool weekly) const
@@ -98,11 +94,10 @@ QString PlanFailure::code() const
 QString PlanWindow::key() const
 {
     switch (kind) {
-    case PlanWindowKind::fiveHour: return QStringLiteral("five_hour");
-    case PlanWindowKind::weekly:
-        return scope.isEmpty() ? QStringLiteral("seven_day") : QStringLiteral("seven_day:") + scope;
-    case PlanWindowKind::credits: return QStringLiteral("credits");
-    case PlanWindowKind::spend: return QStringLiteral("spend");
+    case PlanWindowKind::fiveHour: return HistoryKey::fiveHour;
+    case PlanWindowKind::weekly: return scope.isEmpty() ? HistoryKey::sevenDay : HistoryKey::sevenDayOf(scope);
+    case PlanWindowKind::credits: return HistoryKey::credits;
+    case PlanWindowKind::spend: return HistoryKey::spend;
     }
     return {};
 }
@@ -132,6 +127,12 @@ qint64 PlanWindow::percent() const
 bool PlanWindow::hasReset(const QDateTime &now) const
 {
     return ::hasReset(resetsAt, now);
+}
+
+bool PlanWindow::isStale(const QDateTime &now) const
+{
+    const QDateTime present = presentTime(asOf, now);
+    return !present.isValid() || present.secsTo(now) > planReportStaleSeconds;
 }
 
 PlanUsage PlanUsage::fromWindows(QList<PlanWindow> windows, const QDateTime &now)

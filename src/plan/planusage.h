@@ -37,6 +37,8 @@ struct PlanWindow
     qint64 percent() const;
     // The reset has come: from then on the window shows as a new idle one.
     bool hasReset(const QDateTime &now) const;
+    // Older than planReportStaleSeconds at `now`, or stamped too far ahead of the clock to tell.
+    bool isStale(const QDateTime &now) const;
 
     friend bool operator==(const PlanWindow &, const PlanWindow &) = default;
 };
@@ -79,9 +81,6 @@ struct PlanUsage
 
     // Whether the report carries any window at all; a plan without these limits carries none.
     bool hasWindows() const;
-
-    // Older than planReportStaleSeconds at `now`.
-    bool isStale(const QDateTime &now) const;
 
     // "DD HH MM" countdown to the chosen window's reset; "00 00 00" when it has none.
     QString resetTimerString(bool weekly) const; // reads the system clock

@@ -98,8 +98,9 @@ public:
 
     // Report parsing, exposed for tests and fuzzing; both are pure. A body that is not a JSON
     // object is no report: absent. An object without any window is a report of a plan without
-    // these limits (PlanUsage::hasWindows() is false).
-    static std::optional<PlanUsage> parse(const QByteArray &body);
+    // these limits (PlanUsage::hasWindows() is false). `fetchedAt` dates the report and each of
+    // its windows.
+    static std::optional<PlanUsage> parse(const QByteArray &body, const QDateTime &fetchedAt = {});
     static std::optional<QDateTime> parseDate(const std::optional<QString> &text);
 
 signals:

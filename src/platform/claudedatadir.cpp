@@ -18,6 +18,12 @@ QString claudeDataDirectory()
     return claudeDataDirectory(QDir::homePath(), qEnvironmentVariable("CLAUDE_CONFIG_DIR"));
 }
 
+QString dataDirectoryKey(const QString &dataDirectory)
+{
+    const QString canonical = QFileInfo(dataDirectory).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(dataDirectory) : canonical;
+}
+
 QStringList knownDataDirectories(const QString &homeDir, const QString &configDirVariable, const QStringList &extras)
 {
     QStringList candidates{homeDir + QLatin1String("/.claude")};
@@ -29,9 +35,7 @@ QStringList knownDataDirectories(const QString &homeDir, const QString &configDi
         if (candidate.isEmpty())
             continue;
         const QString path = QDir::cleanPath(candidate);
-        // A folder that does not exist yet has no links to resolve.
-        const QString canonical = QFileInfo(path).canonicalFilePath();
-        if (seen.insert(canonical.isEmpty() ? path : canonical).second)
+        if (seen.insert(dataDirectoryKey(path)).second)
             known.append(path);
     }
     return known;

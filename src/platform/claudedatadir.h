@@ -11,6 +11,10 @@ QString claudeDataDirectory(const QString &homeDir, const QString &configDirVari
 // The same for this process: its environment and the user's home directory.
 QString claudeDataDirectory();
 
+// The form of a data directory's path that its samples, cached report and history are kept under:
+// links resolved when it exists, so ~/.claude and a link to it are one; otherwise the cleaned path.
+QString dataDirectoryKey(const QString &dataDirectory);
+
 // Every data directory Claude Code may be writing to: ~/.claude, CLAUDE_CONFIG_DIR when set, then
 // `extras` (for example those named by recent status-line samples), in that order. Empty entries
 // are dropped, and a folder reached under two names (a trailing "/", "..", a link) is kept once,

@@ -58,8 +58,6 @@ public:
 
     // The repeating 60-second timer that calls refresh(); it dies with the reader.
     const QTimer &refreshTimer() const { return m_timer; }
-    // The repeating timer that looks at the listed sessions' processes.
-    const QTimer &livenessTimer() const { return m_livenessTimer; }
 
 signals:
     void sessionStatsChanged();
