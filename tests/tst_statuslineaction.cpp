@@ -106,7 +106,8 @@ void TestStatusLineAction::followsTheSettings()
     const QAction *next = createStatusLineAction(settings, fetcher, &window);
     QTRY_VERIFY(next->isChecked());
     QVERIFY(broken.open(QIODevice::ReadOnly));
-    QVERIFY(broken.readAll().contains("b=/old/glimmerox-statusline; [ -x"));
+    const QByteArray migrated = broken.readAll();
+    QVERIFY2(migrated.contains("b=/old/glimmerox-statusline; [ -x"), migrated.constData());
 }
 
 QTEST_MAIN(TestStatusLineAction)

@@ -1,5 +1,6 @@
 #include "statuslineaction.h"
 
+#include "applog.h"
 #include "claudedatadir.h"
 #include "planusagefetcher.h"
 #include "statuslinesettings.h"
@@ -48,28 +49,42 @@ QAction *createStatusLineAction(const StatusLineSettings &settings, PlanUsageFet
         fetcher.setServiceEnabled(!installed);
     };
     // Reads after a change elsewhere run on the pool: Claude Code's folder may sit on a disk that
-    // answers slowly. Only the latest read is shown, so a slow one never undoes a later one.
-    auto latestRead = std::make_shared<int>(0);
-    // The first read also brings a bridge command set by an older version up to the form that
-    // falls back to the user's own line when the bridge is gone.
-    auto migrated = std::make_shared<bool>(false);
-    const auto readInstalled = [settings, action, show, latestRead, migrated] {
-        const int read = ++*latestRead;
-        const bool migrate = !std::exchange(*migrated, true);
+    // answers slowly. Only the latest read is shown, so a slow one never undoes a later one. The
+    // first read also brings a bridge command set by an older version up to the form that falls
+    // back to the user's own line when the bridge is gone; reads asked for meanwhile wait for it,
+    // so none shows the command as it was before.
+    struct Reads
+    {
+        int latest = 0;
+        bool migrating = true;
+        bool wanted = false; // a read was asked for while migrating
+    };
+    auto reads = std::make_shared<Reads>();
+    const auto startRead = [settings, action, show, reads](bool migrate) {
+        const int read = ++reads->latest;
         auto *reading = new QFutureWatcher<bool>(action);
-        QObject::connect(reading, &QFutureWatcher<bool>::finished, action, [reading, show, latestRead, read] {
-            if (read == *latestRead)
+        QObject::connect(reading, &QFutureWatcher<bool>::finished, action, [reading, show, reads, read] {
+            if (read == reads->latest)
                 show(reading->result());
             reading->deleteLater();
         });
         reading->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [settings, migrate] {
-            if (migrate)
-                settings.migrate();
+            if (migrate) {
+                if (const SettingsEditResult result = settings.migrate(); !result.ok)
+                    qCWarning(lcApp).noquote() << "the status line's command was not brought up to date:" << result.message;
+            }
             return settings.isInstalled();
         }));
+        return reading;
     };
-    const auto showInstalled = [settings, show, latestRead] {
-        ++*latestRead;
+    const auto readInstalled = [reads, startRead] {
+        if (reads->migrating)
+            reads->wanted = true;
+        else
+            startRead(false);
+    };
+    const auto showInstalled = [settings, show, reads] {
+        ++reads->latest;
         show(settings.isInstalled());
     };
     // Until the settings are read the service is not asked: they may run the bridge.
@@ -96,6 +111,13 @@ QAction *createStatusLineAction(const StatusLineSettings &settings, PlanUsageFet
         readInstalled();
     };
     rewatch();
+    // The first read covers what is there now.
+    reads->wanted = false;
+    QObject::connect(startRead(true), &QFutureWatcher<bool>::finished, action, [reads, readInstalled] {
+        reads->migrating = false;
+        if (std::exchange(reads->wanted, false))
+            readInstalled();
+    });
     QObject::connect(watcher, &QFileSystemWatcher::directoryChanged, action, rewatch);
     QObject::connect(watcher, &QFileSystemWatcher::fileChanged, action, rewatch);
 
