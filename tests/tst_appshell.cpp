@@ -363,7 +363,7 @@ private slots:
 
         QStringList reported;
         QAction *action = createStartAtLoginAction(entry, this, [&](const QString &reason) { reported << reason; });
-        QCOMPARE(action->isChecked(), checkedBefore);
+        QTRY_COMPARE(action->isChecked(), checkedBefore);
         {
             // A file may grow no larger than a few bytes, as on a disk that is full.
             struct rlimit limit;

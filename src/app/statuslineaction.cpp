@@ -83,10 +83,6 @@ QAction *createStatusLineAction(const StatusLineSettings &settings, PlanUsageFet
         else
             startRead(false);
     };
-    const auto showInstalled = [settings, show, reads] {
-        ++reads->latest;
-        show(settings.isInstalled());
-    };
     // Until the settings are read the service is not asked: they may run the bridge.
     fetcher.setServiceEnabled(false);
 
@@ -121,13 +117,28 @@ QAction *createStatusLineAction(const StatusLineSettings &settings, PlanUsageFet
     QObject::connect(watcher, &QFileSystemWatcher::directoryChanged, action, rewatch);
     QObject::connect(watcher, &QFileSystemWatcher::fileChanged, action, rewatch);
 
-    QObject::connect(action, &QAction::toggled, action, [settings, parent, showInstalled](bool install) {
+    // The user's own install or uninstall edits Claude Code's file on the pool too; the mark shows
+    // the choice until the edit is done, then what is in place.
+    QObject::connect(action, &QAction::toggled, action, [settings, parent, action, show, reads](bool install) {
+        const int read = ++reads->latest;
         const QString problem = install ? bridgeProblem(settings.bridgePath()) : QString();
-        const SettingsEditResult result =
-            !problem.isEmpty() ? SettingsEditResult{false, problem} : install ? settings.install() : settings.uninstall();
-        if (!result.ok)
-            QMessageBox::warning(parent, QObject::tr("Plan Figures from Claude Code's Status Line"), result.message);
-        showInstalled();
+        auto *editing = new QFutureWatcher<std::pair<SettingsEditResult, bool>>(action);
+        QObject::connect(editing, &QFutureWatcher<std::pair<SettingsEditResult, bool>>::finished, action,
+                         [editing, parent, show, reads, read] {
+                             const auto [result, installed] = editing->result();
+                             if (read == reads->latest)
+                                 show(installed);
+                             if (!result.ok)
+                                 QMessageBox::warning(parent, QObject::tr("Plan Figures from Claude Code's Status Line"),
+                                                      result.message);
+                             editing->deleteLater();
+                         });
+        editing->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [settings, install, problem] {
+            const SettingsEditResult result = !problem.isEmpty() ? SettingsEditResult{false, problem}
+                : install                                      ? settings.install()
+                                                               : settings.uninstall();
+            return std::pair(result, settings.isInstalled());
+        }));
     });
     return action;
 }
